@@ -1,0 +1,54 @@
+// scantree: appends one device's lists and songs to the master list.
+
+#include "convert.h"
+#include "paths.h"
+#include "scan.h"
+
+#include <cstdio>
+#include <dirent.h>
+
+namespace {
+
+void print_usage() { fputs("[scantree]Usage: scantree <path> <deviceno>\n", stderr); }
+
+} // namespace
+
+int main(int argc, char **argv) {
+  if (argc != 3) {
+    print_usage();
+    return 1;
+  }
+  const char *root = argv[1];
+  FILE *mpl = fopen(MPL_PATH, "a");
+  if (mpl == nullptr) {
+    fprintf(stderr, "[scantree]Could not open MPL file <%s>.\n", MPL_PATH);
+    return 1;
+  }
+  DIR *root_dir = opendir(root);
+  if (root_dir == nullptr) {
+    fprintf(stderr, "[scantree]Error: Could not change to %s.\n", root);
+    return 1;
+  }
+  if (has_line_break(root)) {
+    // Its device line would split in two and end every reader there.
+    fputs("[scantree]Error: root path <", stderr);
+    print_path_escaped(stderr, root);
+    fputs("> holds a line break.\n", stderr);
+    return 1;
+  }
+  int device = parse_atoi(argv[2]);
+  printf("[scantree]Creating MasterPlayList for device %d, path %s...\n", device, root);
+  fflush(stdout);
+
+  static char buffer[1 << 16];
+  setvbuf(mpl, buffer, _IOFBF, sizeof buffer);
+  scan_device(mpl, stderr, root, root_dir, device);
+  closedir(root_dir);
+
+  bool written = !ferror(mpl);
+  if (fclose(mpl) != 0 || !written) {
+    fprintf(stderr, "[scantree]Could not write MPL file <%s>.\n", MPL_PATH);
+    return 1;
+  }
+  return 0;
+}

@@ -1,0 +1,229 @@
+// sandbox: runs a command with a private /tmp, /dev and process table.
+//
+//   sandbox [--keep DIR]... [--status-fd N] [--hold-fd N] -- COMMAND [ARG]...
+//
+// The command runs in a new mount and pid namespace: a fresh tmpfs on /tmp, a fresh
+// /dev holding only the harmless host devices (null, zero, full, random, urandom, tty)
+// and its own /proc, so programs use their real fixed paths without touching the host,
+// and killall reaches nothing outside. Directories named with --keep (the build tree,
+// the sources) stay visible at their own paths even when they lie under /tmp.
+//
+// The exit status is the command's (128 + signal when it was killed). When the command
+// ends, every process left in the namespace is killed. With --status-fd the status is
+// also written there as "%d\n"; with --hold-fd the namespace is then kept until that
+// descriptor reads end of file, so a test can still look at the sandbox's files through
+// /proc/<pid of sandbox>/root.
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sched.h>
+#include <string>
+#include <sys/mount.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+[[noreturn]] void die(const char *what, const std::string &detail = "") {
+  fprintf(stderr, "sandbox: %s%s%s: %s\n", what, detail.empty() ? "" : " ", detail.c_str(),
+          strerror(errno));
+  exit(125);
+}
+
+struct Kept {
+  std::string path;
+  int fd;
+};
+
+struct Options {
+  std::vector<Kept> keep;
+  int status_fd = -1;
+  int hold_fd = -1;
+  char **command = nullptr;
+};
+
+void usage() {
+  fputs("usage: sandbox [--keep DIR]... [--status-fd N] [--hold-fd N] -- COMMAND [ARG]...\n",
+        stderr);
+  exit(125);
+}
+
+Options parse_options(int argc, char **argv) {
+  Options options;
+  int i = 1;
+  for (; i < argc && strcmp(argv[i], "--") != 0; ++i) {
+    std::string arg = argv[i];
+    if (i + 1 >= argc)
+      usage();
+    if (arg == "--keep") {
+      char *real = realpath(argv[++i], nullptr);
+      if (real == nullptr)
+        die("cannot find", argv[i]);
+      int fd = open(real, O_PATH | O_DIRECTORY | O_CLOEXEC);
+      if (fd < 0)
+        die("cannot open", real);
+      options.keep.push_back({real, fd});
+      free(real);
+    } else if (arg == "--status-fd") {
+      options.status_fd = atoi(argv[++i]);
+    } else if (arg == "--hold-fd") {
+      options.hold_fd = atoi(argv[++i]);
+    } else {
+      usage();
+    }
+  }
+  if (i + 1 >= argc)
+    usage();
+  options.command = argv + i + 1;
+  return options;
+}
+
+std::string fd_path(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+
+void make_dirs(const std::string &path) {
+  for (size_t slash = 1; slash != std::string::npos; slash = path.find('/', slash + 1)) {
+    std::string prefix = path.substr(0, slash);
+    if (mkdir(prefix.c_str(), 0755) != 0 && errno != EEXIST)
+      die("cannot make", prefix);
+  }
+  if (mkdir(path.c_str(), 0755) != 0 && errno != EEXIST)
+    die("cannot make", path);
+}
+
+void bind_fd(int fd, const std::string &target) {
+  if (mount(fd_path(fd).c_str(), target.c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0)
+    die("cannot bind", target);
+}
+
+bool lies_under(const std::string &path, const char *dir) {
+  size_t n = strlen(dir);
+  return path.compare(0, n, dir) == 0 && (path.size() == n || path[n] == '/');
+}
+
+void make_private_dev() {
+  static const char *const nodes[] = {"null", "zero", "full", "random", "urandom", "tty"};
+  std::vector<std::pair<std::string, int>> host;
+  for (const char *node : nodes) {
+    std::string path = std::string("/dev/") + node;
+    int fd = open(path.c_str(), O_PATH | O_CLOEXEC);
+    if (fd >= 0)
+      host.emplace_back(path, fd);
+  }
+  if (mount("tmpfs", "/dev", "tmpfs", MS_NOSUID, "mode=755") != 0)
+    die("cannot mount", "/dev");
+  for (auto &[path, fd] : host) {
+    int made = open(path.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0666);
+    if (made < 0)
+      die("cannot make", path);
+    close(made);
+    bind_fd(fd, path);
+    close(fd);
+  }
+  make_dirs("/dev/shm");
+  if (mount("tmpfs", "/dev/shm", "tmpfs", MS_NOSUID | MS_NODEV, "mode=1777") != 0)
+    die("cannot mount", "/dev/shm");
+  symlink("/proc/self/fd", "/dev/fd");
+  symlink("/proc/self/fd/0", "/dev/stdin");
+  symlink("/proc/self/fd/1", "/dev/stdout");
+  symlink("/proc/self/fd/2", "/dev/stderr");
+}
+
+void make_private_tree(const Options &options) {
+  if (unshare(CLONE_NEWNS | CLONE_NEWPID) != 0)
+    die("cannot unshare");
+  if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+    die("cannot make / private");
+  if (mount("tmpfs", "/tmp", "tmpfs", MS_NOSUID | MS_NODEV, "mode=1777") != 0)
+    die("cannot mount", "/tmp");
+  make_private_dev();
+  // Kept directories hidden by the new mounts come back at their own paths; shorter
+  // paths first, so a kept directory inside another one lands on top of it.
+  std::vector<Kept> keep = options.keep;
+  std::sort(keep.begin(), keep.end(),
+            [](const Kept &a, const Kept &b) { return a.path.size() < b.path.size(); });
+  for (const Kept &kept : keep) {
+    if (lies_under(kept.path, "/tmp") || lies_under(kept.path, "/dev")) {
+      make_dirs(kept.path);
+      bind_fd(kept.fd, kept.path);
+    }
+    close(kept.fd);
+  }
+}
+
+int status_code(int status) {
+  if (WIFEXITED(status))
+    return WEXITSTATUS(status);
+  if (WIFSIGNALED(status))
+    return 128 + WTERMSIG(status);
+  return 125;
+}
+
+// The first process of the new pid namespace: mounts its /proc, runs the command and
+// reaps every orphan until the command ends. Its own end kills what is left.
+[[noreturn]] void run_init(const Options &options) {
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (mount("proc", "/proc", "proc", MS_NOSUID | MS_NODEV | MS_NOEXEC, nullptr) != 0)
+    die("cannot mount", "/proc");
+  pid_t command = fork();
+  if (command < 0)
+    die("cannot fork");
+  if (command == 0) {
+    signal(SIGPIPE, SIG_DFL);
+    execvp(options.command[0], options.command);
+    die("cannot run", options.command[0]);
+  }
+  for (;;) {
+    int status;
+    pid_t pid = wait(&status);
+    if (pid == command)
+      _exit(status_code(status));
+    if (pid < 0 && errno != EINTR)
+      _exit(125);
+  }
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  Options options = parse_options(argc, argv);
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
+  make_private_tree(options);
+
+  pid_t init = fork();
+  if (init < 0)
+    die("cannot fork");
+  if (init == 0) {
+    if (options.status_fd >= 0)
+      close(options.status_fd);
+    if (options.hold_fd >= 0)
+      close(options.hold_fd);
+    run_init(options);
+  }
+  int status;
+  while (waitpid(init, &status, 0) < 0) {
+    if (errno != EINTR)
+      die("cannot wait");
+  }
+  int code = status_code(status);
+  if (options.status_fd >= 0) {
+    dprintf(options.status_fd, "%d\n", code);
+    close(options.status_fd);
+  }
+  if (options.hold_fd >= 0) {
+    char byte;
+    for (;;) {
+      ssize_t got = read(options.hold_fd, &byte, 1);
+      if (got == 0 || (got < 0 && errno != EINTR))
+        break;
+    }
+  }
+  return code;
+}

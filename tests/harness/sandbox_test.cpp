@@ -1,0 +1,59 @@
+// The sandbox gives each test its own /tmp, /dev and process table.
+
+#include "sandbox_run.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+TEST(Sandbox, TmpIsFreshAndPrivate) {
+  Sandbox sb;
+  sb.put("/tmp/given", "staged\n");
+  RunResult r = sb.run("ls -A /tmp; cat /tmp/given; echo made >/tmp/made");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "given\nstaged\n");
+  EXPECT_EQ(sb.read("/tmp/made"), "made\n");
+  // Nothing reached the host's /tmp.
+  EXPECT_NE(access("/tmp/made", F_OK), 0);
+
+  // A second run starts from an empty /tmp again.
+  r = sb.run("ls -A /tmp");
+  EXPECT_EQ(r.out, "");
+}
+
+TEST(Sandbox, DevHoldsOnlyHarmlessDevicesAndIsWritable) {
+  Sandbox sb;
+  RunResult r = sb.run("echo x >/dev/null && head -c 4 /dev/zero | od -An -tx1 && "
+                       "mkfifo /dev/lcd && ls /dev | tr '\\n' ' '");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("00 00 00 00"), std::string::npos);
+  EXPECT_NE(r.out.find("lcd"), std::string::npos);
+  EXPECT_EQ(r.out.find("mixer"), std::string::npos);
+  EXPECT_EQ(r.out.find("sda"), std::string::npos);
+}
+
+TEST(Sandbox, OwnProcessTableAndStatus) {
+  Sandbox sb;
+  RunResult r = sb.run("sleep 30 & ps -e -o comm= | sort | tr '\\n' ' '; exit 7");
+  EXPECT_EQ(r.status, 7);
+  // Only this script's processes are seen; the sleep is killed with the sandbox.
+  EXPECT_EQ(r.out.find("systemd"), std::string::npos);
+  EXPECT_NE(r.out.find("sleep"), std::string::npos);
+}
+
+TEST(Sandbox, ProgramsAndSourcesReachable) {
+  Sandbox sb;
+  RunResult r = sb.run("command -v scantree && test -f " +
+                       shell_quote(std::string(source_dir()) + "/CMakeLists.txt") +
+                       " && test -d \"$VELM_SCRATCH\"");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, std::string(bin_dir()) + "/scantree\n");
+}
+
+TEST(Sandbox, InputAndTimeout) {
+  Sandbox sb;
+  RunResult r = sb.run("cat", "fed in\n");
+  EXPECT_EQ(r.out, "fed in\n");
+  r = sb.run("sleep 20", "", 300);
+  EXPECT_EQ(r.status, -1);
+}
