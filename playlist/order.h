@@ -2,6 +2,7 @@
 
 #include "plfile.h"
 
+#include <compare>
 #include <cstdio>
 
 // Building the order list: which songs of the master list play in which order.
@@ -12,6 +13,7 @@ struct SongAddress {
   int device;
   int list;
   int song;
+  auto operator<=>(const SongAddress &) const = default;
 };
 
 enum class OrderMode { sequential, all, device, list };

@@ -1,8 +1,9 @@
 // sandbox: runs a command with a private /tmp, /dev and process table.
 //
-//   sandbox [--keep DIR]... [--status-fd N] [--hold-fd N] -- COMMAND [ARG]...
+//   sandbox [--keep DIR]... [--tmpfs DIR]... [--status-fd N] [--hold-fd N] -- COMMAND [ARG]...
 //
-// The command runs in a new mount and pid namespace: a fresh tmpfs on /tmp, a fresh
+// The command runs in a new mount and pid namespace: a fresh tmpfs on /tmp (and on each
+// existing folder named with --tmpfs, such as /mnt for music devices), a fresh
 // /dev holding only the harmless host devices (null, zero, full, random, urandom, tty)
 // and its own /proc, so programs use their real fixed paths without touching the host,
 // and killall reaches nothing outside. Directories named with --keep (the build tree,
@@ -45,13 +46,15 @@ struct Kept {
 
 struct Options {
   std::vector<Kept> keep;
+  std::vector<std::string> tmpfs = {"/tmp"};
   int status_fd = -1;
   int hold_fd = -1;
   char **command = nullptr;
 };
 
 void usage() {
-  fputs("usage: sandbox [--keep DIR]... [--status-fd N] [--hold-fd N] -- COMMAND [ARG]...\n",
+  fputs("usage: sandbox [--keep DIR]... [--tmpfs DIR]... [--status-fd N] [--hold-fd N] -- "
+        "COMMAND [ARG]...\n",
         stderr);
   exit(125);
 }
@@ -72,6 +75,8 @@ Options parse_options(int argc, char **argv) {
         die("cannot open", real);
       options.keep.push_back({real, fd});
       free(real);
+    } else if (arg == "--tmpfs") {
+      options.tmpfs.push_back(argv[++i]);
     } else if (arg == "--status-fd") {
       options.status_fd = atoi(argv[++i]);
     } else if (arg == "--hold-fd") {
@@ -104,6 +109,7 @@ void bind_fd(int fd, const std::string &target) {
 }
 
 bool lies_under(const std::string &path, const char *dir) {
+  // True when path is dir or lies inside it.
   size_t n = strlen(dir);
   return path.compare(0, n, dir) == 0 && (path.size() == n || path[n] == '/');
 }
@@ -141,8 +147,10 @@ void make_private_tree(const Options &options) {
     die("cannot unshare");
   if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
     die("cannot make / private");
-  if (mount("tmpfs", "/tmp", "tmpfs", MS_NOSUID | MS_NODEV, "mode=1777") != 0)
-    die("cannot mount", "/tmp");
+  for (const std::string &dir : options.tmpfs) {
+    if (mount("tmpfs", dir.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "mode=1777") != 0)
+      die("cannot mount", dir);
+  }
   make_private_dev();
   // Kept directories hidden by the new mounts come back at their own paths; shorter
   // paths first, so a kept directory inside another one lands on top of it.
@@ -150,7 +158,10 @@ void make_private_tree(const Options &options) {
   std::sort(keep.begin(), keep.end(),
             [](const Kept &a, const Kept &b) { return a.path.size() < b.path.size(); });
   for (const Kept &kept : keep) {
-    if (lies_under(kept.path, "/tmp") || lies_under(kept.path, "/dev")) {
+    bool hidden = lies_under(kept.path, "/dev");
+    for (const std::string &dir : options.tmpfs)
+      hidden = hidden || lies_under(kept.path, dir.c_str());
+    if (hidden) {
       make_dirs(kept.path);
       bind_fd(kept.fd, kept.path);
     }

@@ -102,7 +102,7 @@ void Sandbox::start(const std::string &script, const std::string &input) {
     setenv("ASAN_OPTIONS", "verify_asan_link_order=0:detect_leaks=1", 0);
     signal(SIGPIPE, SIG_DFL);
     std::vector<std::string> args = {VELM_SANDBOX, "--keep", VELM_SOURCE_DIR, "--keep",
-                                     VELM_BUILD_DIR, "--keep", scratch_, "--status-fd", "3",
+                                     VELM_BUILD_DIR, "--keep", scratch_, "--tmpfs", "/mnt", "--status-fd", "3",
                                      "--hold-fd", "4", "--", "/bin/sh", "-c", full};
     std::vector<char *> argv;
     for (std::string &arg : args)

@@ -6,8 +6,10 @@
 #include <vector>
 
 // A private machine for one test: shell scripts run inside it with the jukebox's
-// programs on PATH, a fresh /tmp and /dev and their own process table, so the programs
-// work at their real fixed paths and tests may run side by side.
+// programs on PATH, a fresh /tmp, /mnt (where music devices go) and /dev, and their own
+// process table, so the programs work at their real fixed paths and tests may run side
+// by side. Everything else of the host's file tree is shared: scripts write only under
+// /tmp, /mnt, /dev and scratch().
 
 struct RunResult {
   int status = -1;  // exit status of the script; 128 + signal when it was killed

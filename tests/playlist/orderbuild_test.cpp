@@ -1,1 +1,213 @@
+// orderbuild run for real in a private sandbox: modes, messages, exit statuses, the
+// exact shuffle under a frozen clock, and a replaced order list that is never torn.
+
+#include "order.h"
+#include "placement_walk.h"
+#include "sandbox_run.h"
+
 #include <gtest/gtest.h>
+#include <sstream>
+#include <vector>
+
+namespace {
+
+const char worked_example[] = "2 0 0 /mnt/music\n"
+                              "2 1 0 Rock\n"
+                              "2 1 1 /mnt/music/Rock/a.Mp3\n"
+                              "2 1 2 /mnt/music/Rock/b.mp3\n"
+                              "2 2 0 Jazz\n"
+                              "2 2 1 /mnt/music/Jazz/x.MP3\n";
+
+std::string found(int n) {
+  return "[orderbuild]found " + std::to_string(n) + " entries in MasterPlayList </tmp/MPL>.\n";
+}
+std::string wrote(int n) {
+  return "[orderbuild]wrote " + std::to_string(n) + " entries to OrderPlayList </tmp/OPL>.\n";
+}
+const char please_wait[] =
+    "[orderbuild]filling up playlist positions in randomized order... please wait...\n";
+const char usage[] = "[orderbuild]usage: 'orderbuild [-a|-d|-l]'.\n"
+                     "[orderbuild]with random mode: -a (all), -d (device) or -l (list).\n";
+
+// Runs orderbuild with its clock frozen at the listed milliseconds.
+std::string frozen(const std::string &millis, const std::string &args) {
+  return "LD_PRELOAD=" + shell_quote(VELM_FAKECLOCK) + " VELM_FAKE_MILLIS=" + millis +
+         " orderbuild " + args;
+}
+
+std::string master_list(const std::vector<SongAddress> &songs) {
+  std::string text;
+  for (const SongAddress &s : songs)
+    text += std::to_string(s.device) + " " + std::to_string(s.list) + " " +
+            std::to_string(s.song) + " /mnt/x/" + std::to_string(s.song) + ".mp3\n";
+  return text;
+}
+
+std::string order_list(const std::vector<SongAddress> &slots) {
+  std::string text;
+  for (size_t i = 0; i < slots.size(); ++i)
+    text += std::to_string(i + 1) + " " + std::to_string(slots[i].device) + " " +
+            std::to_string(slots[i].list) + " " + std::to_string(slots[i].song) + "\n";
+  return text;
+}
+
+std::vector<int> millis_list;
+size_t millis_next;
+int listed_clock() { return millis_list[millis_next++ % millis_list.size()]; }
+
+std::string expected_walk(const std::vector<SongAddress> &entries, OrderMode mode,
+                          std::vector<int> millis) {
+  millis_list = std::move(millis);
+  millis_next = 0;
+  std::vector<SongAddress> slots(entries.size());
+  placement_walk(entries.data(), static_cast<int>(entries.size()), mode, slots.data(),
+                 listed_clock);
+  return order_list(slots);
+}
+
+} // namespace
+
+TEST(Orderbuild, SequentialWorkedExample) {
+  Sandbox sb;
+  sb.put("/tmp/MPL", worked_example);
+  RunResult r = sb.run("orderbuild");
+  ASSERT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, found(3) + "[orderbuild]buffered 3 entries in SEQUENTIAL order.\n" + wrote(3));
+  EXPECT_EQ(sb.read("/tmp/OPL"), "1 2 1 1\n2 2 1 2\n3 2 2 1\n");
+}
+
+TEST(Orderbuild, ShuffledModesMessages) {
+  Sandbox sb;
+  for (auto [args, name] : {std::pair{"-a", "all"}, {"-d", "device"}, {"-l", "list"},
+                           {"-a -l", "list"}, {"-l extra -d words", "device"}}) {
+    sb.put("/tmp/MPL", worked_example);
+    RunResult r = sb.run(std::string("orderbuild ") + args);
+    ASSERT_EQ(r.status, 0) << args;
+    EXPECT_EQ(r.err, found(3) + please_wait + "[orderbuild]buffered 3 entries in RANDOMIZED order (" +
+                         name + ").\n" + wrote(3))
+        << args;
+  }
+}
+
+TEST(Orderbuild, NoSongsAndSingleSong) {
+  Sandbox sb;
+  for (const char *mpl : {"", "1 0 0 /mnt/a\n1 1 0 L\n\n", "0 1 1 /mnt/a/L/device-zero.mp3\n"}) {
+    for (const char *args : {"", "-a"}) {
+      sb.put("/tmp/MPL", mpl);
+      sb.put("/tmp/OPL", "1 9 9 9\n");
+      RunResult r = sb.run(std::string("orderbuild ") + args);
+      EXPECT_EQ(r.status, 0);
+      EXPECT_EQ(r.err.substr(0, found(0).size()), found(0));
+      EXPECT_NE(r.err.find(wrote(0)), std::string::npos);
+      EXPECT_EQ(sb.read("/tmp/OPL"), "");
+    }
+  }
+  for (const char *args : {"", "-a", "-d", "-l"}) {
+    sb.put("/tmp/MPL", "5 0 0 /r\n5 3 0 L\n5 3 7 /r/L/s.mp3\n");
+    RunResult r = sb.run(std::string("orderbuild ") + args);
+    EXPECT_EQ(sb.read("/tmp/OPL"), "1 5 3 7\n") << args;
+  }
+}
+
+TEST(Orderbuild, UsageAndFileErrors) {
+  Sandbox sb;
+  RunResult r = sb.run("orderbuild -h");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, usage);
+  r = sb.run("orderbuild -x");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, std::string("orderbuild: invalid option -- 'x'\n") + usage);
+
+  r = sb.run("orderbuild -a");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, "[orderbuild]Could not open MasterPlayList file </tmp/MPL>.\n");
+  EXPECT_FALSE(sb.exists("/tmp/OPL"));
+
+  // No room to make the new order list: the old one stays as it was.
+  sb.put("/tmp/MPL", worked_example);
+  sb.put("/tmp/OPL", "old\n");
+  r = sb.run("mount -o remount,ro /tmp && orderbuild");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, found(3) + "[orderbuild]Could not open OrderPlayList file </tmp/OPL> for writing.\n");
+  EXPECT_EQ(sb.read("/tmp/OPL"), "old\n");
+}
+
+TEST(Orderbuild, FailedWriteLeavesOldOrderListWhole) {
+  Sandbox sb;
+  // A master list of 20,000 songs fits in /tmp; the order list does not, after it.
+  RunResult r = sb.run(R"(
+    seq 1 20000 | awk '{ print 1, 1 + int($1 / 100), $1, "/mnt/a/" $1 ".mp3" }' >/tmp/MPL
+    echo '1 1 1 1' >/tmp/OPL
+    used=$(du -sk /tmp | cut -f1)
+    mount -o remount,size=$(( used + 40 ))k /tmp || exit 98
+    orderbuild -a; echo "status $?"; ls /tmp
+  )");
+  EXPECT_EQ(r.out, "status 2\nMPL\nOPL\n");
+  EXPECT_NE(r.err.find("[orderbuild]Could not write OrderPlayList file </tmp/OPL>.\n"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(r.err.find("wrote"), std::string::npos);
+  EXPECT_EQ(sb.read("/tmp/OPL"), "1 1 1 1\n");
+}
+
+TEST(Orderbuild, TakesAtMost99999Songs) {
+  Sandbox sb;
+  RunResult r = sb.run(R"(
+    seq 1 100003 | awk '{ print 1, 1 + int($1 / 1000), $1, "/mnt/a/" $1 ".mp3" }' >/tmp/MPL
+    orderbuild && wc -l </tmp/OPL && tail -n 1 /tmp/OPL
+  )");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "99999\n99999 1 100 99999\n");
+  EXPECT_EQ(r.err.substr(0, found(99999).size()), found(99999));
+}
+
+TEST(Orderbuild, FrozenClockAtZeroGivesCBA) {
+  Sandbox sb;
+  sb.put("/tmp/MPL", "1 0 0 /r\n1 1 0 L\n1 1 1 /r/L/a.mp3\n1 1 2 /r/L/b.mp3\n1 1 3 /r/L/c.mp3\n");
+  RunResult r = sb.run(frozen("0", "-a"));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(sb.read("/tmp/OPL"), "1 1 1 3\n2 1 1 2\n3 1 1 1\n");
+}
+
+TEST(Orderbuild, ShuffleIsExactlyTheWalk) {
+  // Several devices and lists; device 1 occurs in two separate runs, and list 1 of
+  // device 2 follows list 1 of device 1 directly (one list group across devices).
+  std::vector<SongAddress> songs;
+  auto add = [&](int d, int l, int n) {
+    for (int s = 1; s <= n; ++s)
+      songs.push_back({d, l, s});
+  };
+  add(1, 1, 7);
+  add(2, 1, 5);
+  add(2, 2, 9);
+  add(3, 1, 1);
+  add(1, 1, 4);
+  add(1, 2, 30);
+  Sandbox sb;
+  for (std::string millis : {"0", "999", "517", "3,998,250,17,640"}) {
+    std::vector<int> values;
+    std::stringstream list(millis);
+    for (std::string item; std::getline(list, item, ',');)
+      values.push_back(std::stoi(item));
+    for (auto [flag, mode] : {std::pair{"-a", OrderMode::all}, {"-d", OrderMode::device},
+                              {"-l", OrderMode::list}}) {
+      sb.put("/tmp/MPL", master_list(songs));
+      RunResult r = sb.run(frozen(millis, flag));
+      ASSERT_EQ(r.status, 0) << r.err;
+      EXPECT_EQ(sb.read("/tmp/OPL"), expected_walk(songs, mode, values))
+          << flag << " millis " << millis;
+    }
+  }
+}
+
+TEST(Orderbuild, NegativeDeviceNumbersLoseNoSong) {
+  Sandbox sb;
+  for (const char *millis : {"0", "1", "500", "999"}) {
+    sb.put("/tmp/MPL", "-1 0 0 /r\n-1 1 0 L\n-1 1 1 /r/L/a.mp3\n-1 1 2 /r/L/b.mp3\n"
+                       "-1 1 3 /r/L/c.mp3\n4 1 1 /s/L/d.mp3\n");
+    RunResult r = sb.run(frozen(millis, "-a") + " && cut -d' ' -f2- /tmp/OPL | sort");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "-1 1 1\n-1 1 2\n-1 1 3\n4 1 1\n") << millis;
+  }
+}
