@@ -24,16 +24,18 @@ int main(int argc, char **argv) {
     fprintf(stderr, "[scantree]Could not open MPL file <%s>.\n", MPL_PATH);
     return 1;
   }
-  DIR *root_dir = opendir(root);
-  if (root_dir == nullptr) {
-    fprintf(stderr, "[scantree]Error: Could not change to %s.\n", root);
-    return 1;
-  }
   if (has_line_break(root)) {
     // Its device line would split in two and end every reader there.
     fputs("[scantree]Error: root path <", stderr);
     print_path_escaped(stderr, root);
     fputs("> holds a line break.\n", stderr);
+    fclose(mpl);
+    return 1;
+  }
+  DIR *root_dir = opendir(root);
+  if (root_dir == nullptr) {
+    fprintf(stderr, "[scantree]Error: Could not change to %s.\n", root);
+    fclose(mpl);
     return 1;
   }
   int device = parse_atoi(argv[2]);

@@ -1,0 +1,27 @@
+#!/bin/sh
+# Installs what is missing, builds, and runs every test twice: once in a normal build and
+# once with the address and undefined-behaviour sanitizers; then gives each fuzzer a
+# short run. Needs root (the tests run the programs in private namespaces).
+set -eu
+cd "$(dirname "$0")"
+jobs=$(nproc)
+
+sh tools/install-deps.sh
+
+for variant in normal sanitize; do
+  if [ $variant = normal ]; then
+    dir=build flags="-DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELM_TESTS=ON -DVELM_SANITIZE=OFF"
+  else
+    dir=build-sanitize flags="-DCMAKE_BUILD_TYPE=Debug -DVELM_TESTS=ON -DVELM_SANITIZE=ON"
+  fi
+  echo "== $variant build in $dir"
+  # shellcheck disable=SC2086
+  cmake -S . -B $dir -G Ninja $flags >/dev/null
+  cmake --build $dir
+  (cd $dir && ctest -j"$jobs" --output-on-failure)
+done
+
+if [ -x fuzz/run.sh ]; then
+  echo "== fuzzers, a short run each"
+  fuzz/run.sh 10
+fi

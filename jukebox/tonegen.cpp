@@ -1,0 +1,56 @@
+// tonegen: writes a short tune as a WAV file (16-bit mono, 44.1 kHz) on standard
+// output, for making sample songs with an MP3 encoder.
+//
+//   tonegen SECONDS FREQUENCY...   (each frequency is one note; the notes share the time)
+
+#include <cmath>
+#include <cstdio>
+#include <algorithm>
+#include <cstdlib>
+#include <vector>
+
+int main(int argc, char **argv) {
+  if (argc < 3) {
+    fputs("usage: tonegen SECONDS FREQUENCY...\n", stderr);
+    return 2;
+  }
+  const int rate = 44100;
+  double seconds = atof(argv[1]);
+  std::vector<double> notes;
+  for (int i = 2; i < argc; ++i)
+    notes.push_back(atof(argv[i]));
+  long total = static_cast<long>(seconds * rate);
+  long per_note = total / static_cast<long>(notes.size());
+  auto put32 = [](unsigned long v) {
+    for (int i = 0; i < 4; ++i)
+      putchar(static_cast<int>((v >> (8 * i)) & 0xff));
+  };
+  auto put16 = [](unsigned v) {
+    putchar(static_cast<int>(v & 0xff));
+    putchar(static_cast<int>((v >> 8) & 0xff));
+  };
+  unsigned long data_bytes = static_cast<unsigned long>(total) * 2;
+  fputs("RIFF", stdout);
+  put32(36 + data_bytes);
+  fputs("WAVEfmt ", stdout);
+  put32(16);
+  put16(1); // PCM
+  put16(1); // mono
+  put32(rate);
+  put32(rate * 2);
+  put16(2);
+  put16(16);
+  fputs("data", stdout);
+  put32(data_bytes);
+  for (long n = 0; n < total; ++n) {
+    size_t note = std::min(notes.size() - 1, static_cast<size_t>(n / per_note));
+    double t = static_cast<double>(n) / rate;
+    double within = static_cast<double>(n % per_note) / static_cast<double>(per_note);
+    double envelope = std::min(1.0, within * 20) * (1.0 - within * 0.6);
+    double value = 0.4 * envelope * std::sin(2 * M_PI * notes[note] * t);
+    auto sample = static_cast<short>(value * 32767);
+    putchar(sample & 0xff);
+    putchar((sample >> 8) & 0xff);
+  }
+  return fflush(stdout) == 0 ? 0 : 1;
+}
