@@ -70,10 +70,7 @@ Options parse_options(int argc, char **argv) {
       char *real = realpath(argv[++i], nullptr);
       if (real == nullptr)
         die("cannot find", argv[i]);
-      int fd = open(real, O_PATH | O_DIRECTORY | O_CLOEXEC);
-      if (fd < 0)
-        die("cannot open", real);
-      options.keep.push_back({real, fd});
+      options.keep.push_back({real, -1});
       free(real);
     } else if (arg == "--tmpfs") {
       options.tmpfs.push_back(argv[++i]);
@@ -147,6 +144,14 @@ void make_private_tree(const Options &options) {
     die("cannot unshare");
   if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
     die("cannot make / private");
+  // Hold on to the kept folders before anything covers them; a bind mount takes its
+  // source from this namespace only, so they are opened after the unshare.
+  std::vector<Kept> keep = options.keep;
+  for (Kept &kept : keep) {
+    kept.fd = open(kept.path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (kept.fd < 0)
+      die("cannot open", kept.path);
+  }
   for (const std::string &dir : options.tmpfs) {
     if (mount("tmpfs", dir.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "mode=1777") != 0)
       die("cannot mount", dir);
@@ -154,7 +159,6 @@ void make_private_tree(const Options &options) {
   make_private_dev();
   // Kept directories hidden by the new mounts come back at their own paths; shorter
   // paths first, so a kept directory inside another one lands on top of it.
-  std::vector<Kept> keep = options.keep;
   std::sort(keep.begin(), keep.end(),
             [](const Kept &a, const Kept &b) { return a.path.size() < b.path.size(); });
   for (const Kept &kept : keep) {
