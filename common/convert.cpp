@@ -2,4 +2,6 @@
 
 #include <cstdlib>
 
-int parse_atoi(const char *text) { return static_cast<int>(std::strtol(text, nullptr, 10)); }
+int parse_atoi(const char *text) {
+  return static_cast<int>(std::strtol(text, nullptr, 10));
+}

@@ -3,9 +3,9 @@
 //
 //   tonegen SECONDS FREQUENCY...   (each frequency is one note; the notes share the time)
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <algorithm>
 #include <cstdlib>
 #include <vector>
 

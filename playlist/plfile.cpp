@@ -8,7 +8,9 @@ bool is_space(int c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-bool is_digit(int c) { return c >= '0' && c <= '9'; }
+bool is_digit(int c) {
+  return c >= '0' && c <= '9';
+}
 
 // Consumes white space and returns the first other character (or EOF), consumed too.
 int next_nonspace(FILE *fp) {

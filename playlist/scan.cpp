@@ -12,11 +12,12 @@ bool is_song_name(const char *name) {
   if (length <= 4)
     return false;
   const char *ending = name + length - 4;
-  return strcmp(ending, ".mp3") == 0 || strcmp(ending, ".Mp3") == 0 ||
-         strcmp(ending, ".MP3") == 0;
+  return strcmp(ending, ".mp3") == 0 || strcmp(ending, ".Mp3") == 0 || strcmp(ending, ".MP3") == 0;
 }
 
-bool has_line_break(const char *text) { return strpbrk(text, "\n\r") != nullptr; }
+bool has_line_break(const char *text) {
+  return strpbrk(text, "\n\r") != nullptr;
+}
 
 void print_path_escaped(FILE *out, const char *path) {
   for (const char *p = path; *p != '\0'; ++p) {

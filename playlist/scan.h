@@ -17,8 +17,7 @@ bool is_song_name(const char *name);
 // and the list and song lines of device `device` to `mpl`. Entries that cannot be
 // written as one master list line (a song path over 255 characters, a name holding a
 // line break) are skipped with one line on `diag`.
-void scan_device(FILE *mpl, FILE *diag, const char *root, DIR *root_dir,
-                 int device);
+void scan_device(FILE *mpl, FILE *diag, const char *root, DIR *root_dir, int device);
 
 // Writes `path` on one line: line breaks appear as "\n" and "\r".
 void print_path_escaped(FILE *out, const char *path);

@@ -9,7 +9,9 @@
 
 namespace {
 
-void print_usage() { fputs("[scantree]Usage: scantree <path> <deviceno>\n", stderr); }
+void print_usage() {
+  fputs("[scantree]Usage: scantree <path> <deviceno>\n", stderr);
+}
 
 } // namespace
 

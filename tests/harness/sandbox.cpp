@@ -88,7 +88,9 @@ Options parse_options(int argc, char **argv) {
   return options;
 }
 
-std::string fd_path(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+std::string fd_path(int fd) {
+  return "/proc/self/fd/" + std::to_string(fd);
+}
 
 void make_dirs(const std::string &path) {
   for (size_t slash = 1; slash != std::string::npos; slash = path.find('/', slash + 1)) {

@@ -15,8 +15,12 @@
 
 namespace fs = std::filesystem;
 
-const char *bin_dir() { return VELM_BIN_DIR; }
-const char *source_dir() { return VELM_SOURCE_DIR; }
+const char *bin_dir() {
+  return VELM_BIN_DIR;
+}
+const char *source_dir() {
+  return VELM_SOURCE_DIR;
+}
 
 std::string shell_quote(const std::string &word) {
   std::string quoted = "'";
@@ -95,15 +99,30 @@ void Sandbox::start(const std::string &script, const std::string &input) {
     dup2(err, 2);
     dup2(status_pipe[1], 3);
     dup2(hold_pipe[0], 4);
-    std::string path = std::string(VELM_BIN_DIR) + ":/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin";
+    std::string path =
+        std::string(VELM_BIN_DIR) + ":/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin";
     setenv("PATH", path.c_str(), 1);
     setenv("VELM_SCRATCH", scratch_.c_str(), 1);
     // The sanitizer runtime must not object to a preloaded stand-in library.
     setenv("ASAN_OPTIONS", "verify_asan_link_order=0:detect_leaks=1", 0);
     signal(SIGPIPE, SIG_DFL);
-    std::vector<std::string> args = {VELM_SANDBOX, "--keep", VELM_SOURCE_DIR, "--keep",
-                                     VELM_BUILD_DIR, "--keep", scratch_, "--tmpfs", "/mnt", "--status-fd", "3",
-                                     "--hold-fd", "4", "--", "/bin/sh", "-c", full};
+    std::vector<std::string> args = {VELM_SANDBOX,
+                                     "--keep",
+                                     VELM_SOURCE_DIR,
+                                     "--keep",
+                                     VELM_BUILD_DIR,
+                                     "--keep",
+                                     scratch_,
+                                     "--tmpfs",
+                                     "/mnt",
+                                     "--status-fd",
+                                     "3",
+                                     "--hold-fd",
+                                     "4",
+                                     "--",
+                                     "/bin/sh",
+                                     "-c",
+                                     full};
     std::vector<char *> argv;
     for (std::string &arg : args)
       argv.push_back(arg.data());
@@ -149,7 +168,9 @@ std::string Sandbox::path(const std::string &inside) const {
   return "/proc/" + std::to_string(pid_) + "/root" + inside;
 }
 
-std::string Sandbox::read(const std::string &inside) const { return read_file(path(inside)); }
+std::string Sandbox::read(const std::string &inside) const {
+  return read_file(path(inside));
+}
 
 bool Sandbox::exists(const std::string &inside) const {
   return access(path(inside).c_str(), F_OK) == 0;

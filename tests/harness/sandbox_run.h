@@ -12,9 +12,9 @@
 // /tmp, /mnt, /dev and scratch().
 
 struct RunResult {
-  int status = -1;  // exit status of the script; 128 + signal when it was killed
-  std::string out;  // its standard output
-  std::string err;  // its standard error
+  int status = -1; // exit status of the script; 128 + signal when it was killed
+  std::string out; // its standard output
+  std::string err; // its standard error
 };
 
 class Sandbox {
@@ -31,8 +31,7 @@ public:
   // Runs `script` with /bin/sh in a fresh sandbox and waits for it to end (at most
   // `timeout_ms`; then everything in it is killed and the status is -1). The sandbox's
   // files stay readable through path() until the next start or the end of this object.
-  RunResult run(const std::string &script, const std::string &input = "",
-                int timeout_ms = 120000);
+  RunResult run(const std::string &script, const std::string &input = "", int timeout_ms = 120000);
 
   // The two halves of run(), for tests that talk to programs while they run.
   void start(const std::string &script, const std::string &input = "");

@@ -32,8 +32,7 @@ std::vector<SongAddress> shuffled(const std::vector<SongAddress> &entries, Order
     placement_walk(entries.data(), static_cast<int>(entries.size()), mode, slots.data(),
                    listed_clock);
   else
-    fill_order(entries.data(), static_cast<int>(entries.size()), mode, slots.data(),
-               listed_clock);
+    fill_order(entries.data(), static_cast<int>(entries.size()), mode, slots.data(), listed_clock);
   return slots;
 }
 
@@ -69,7 +68,7 @@ TEST(PlacementSeed, LowSixteenBitsWithSign) {
   EXPECT_EQ(placement_seed(1, 32766), 32767u);
   EXPECT_EQ(placement_seed(1, 32767), 4294934528u); // 32768 reads as -32768
   EXPECT_EQ(placement_seed(1, 65535), 0u);          // 65536 cut to 16 bits
-  EXPECT_EQ(placement_seed(999, 99998), 22137u); // 99899001 is 0x5F45679
+  EXPECT_EQ(placement_seed(999, 99998), 22137u);    // 99899001 is 0x5F45679
   for (int m : {1, 17, 500, 999})
     for (int q : {0, 1, 99, 4000, 99998}) {
       unsigned seed = placement_seed(m, q);
@@ -97,8 +96,7 @@ TEST(PlacementPick, FloorOfScaledDraw) {
 }
 
 TEST(GroupEnd, DeviceAndListRules) {
-  std::vector<SongAddress> e = {{1, 1, 1}, {1, 1, 2}, {1, 2, 1}, {2, 1, 1}, {2, 2, 1},
-                                {1, 2, 2}};
+  std::vector<SongAddress> e = {{1, 1, 1}, {1, 1, 2}, {1, 2, 1}, {2, 1, 1}, {2, 2, 1}, {1, 2, 2}};
   int n = static_cast<int>(e.size());
   EXPECT_EQ(group_end(e.data(), n, 0, OrderMode::all), n);
   EXPECT_EQ(group_end(e.data(), n, 0, OrderMode::device), 3);
@@ -125,7 +123,7 @@ TEST(FillOrder, WorkedExampleOfThePlacement) {
   }
   set_clock(millis);
   std::vector<SongAddress> abcd = {{1, 1, 1}, {1, 1, 2}, {1, 1, 3}, {1, 1, 4}}; // a b c d
-  std::vector<SongAddress> expected = {abcd[2], abcd[3], abcd[0], abcd[1]};  // c d a b
+  std::vector<SongAddress> expected = {abcd[2], abcd[3], abcd[0], abcd[1]};     // c d a b
   EXPECT_EQ(shuffled(abcd, OrderMode::all), expected);
   EXPECT_EQ(shuffled(abcd, OrderMode::all, true), expected);
 }
@@ -133,8 +131,7 @@ TEST(FillOrder, WorkedExampleOfThePlacement) {
 TEST(FillOrder, FrozenClockAtZeroReversesThree) {
   set_clock({0});
   std::vector<SongAddress> abc = {{1, 1, 1}, {1, 1, 2}, {1, 1, 3}};
-  EXPECT_EQ(shuffled(abc, OrderMode::all),
-            (std::vector<SongAddress>{abc[2], abc[1], abc[0]}));
+  EXPECT_EQ(shuffled(abc, OrderMode::all), (std::vector<SongAddress>{abc[2], abc[1], abc[0]}));
 }
 
 TEST(FillOrder, SequentialKeepsOrder) {

@@ -38,8 +38,8 @@ std::string frozen(const std::string &millis, const std::string &args) {
 std::string master_list(const std::vector<SongAddress> &songs) {
   std::string text;
   for (const SongAddress &s : songs)
-    text += std::to_string(s.device) + " " + std::to_string(s.list) + " " +
-            std::to_string(s.song) + " /mnt/x/" + std::to_string(s.song) + ".mp3\n";
+    text += std::to_string(s.device) + " " + std::to_string(s.list) + " " + std::to_string(s.song) +
+            " /mnt/x/" + std::to_string(s.song) + ".mp3\n";
   return text;
 }
 
@@ -53,7 +53,9 @@ std::string order_list(const std::vector<SongAddress> &slots) {
 
 std::vector<int> millis_list;
 size_t millis_next;
-int listed_clock() { return millis_list[millis_next++ % millis_list.size()]; }
+int listed_clock() {
+  return millis_list[millis_next++ % millis_list.size()];
+}
 
 std::string expected_walk(const std::vector<SongAddress> &entries, OrderMode mode,
                           std::vector<int> millis) {
@@ -79,13 +81,17 @@ TEST(Orderbuild, SequentialWorkedExample) {
 
 TEST(Orderbuild, ShuffledModesMessages) {
   Sandbox sb;
-  for (auto [args, name] : {std::pair{"-a", "all"}, {"-d", "device"}, {"-l", "list"},
-                           {"-a -l", "list"}, {"-l extra -d words", "device"}}) {
+  for (auto [args, name] : {std::pair{"-a", "all"},
+                            {"-d", "device"},
+                            {"-l", "list"},
+                            {"-a -l", "list"},
+                            {"-l extra -d words", "device"}}) {
     sb.put("/tmp/MPL", worked_example);
     RunResult r = sb.run(std::string("orderbuild ") + args);
     ASSERT_EQ(r.status, 0) << args;
-    EXPECT_EQ(r.err, found(3) + please_wait + "[orderbuild]buffered 3 entries in RANDOMIZED order (" +
-                         name + ").\n" + wrote(3))
+    EXPECT_EQ(r.err, found(3) + please_wait +
+                         "[orderbuild]buffered 3 entries in RANDOMIZED order (" + name + ").\n" +
+                         wrote(3))
         << args;
   }
 }
@@ -129,7 +135,8 @@ TEST(Orderbuild, UsageAndFileErrors) {
   sb.put("/tmp/OPL", "old\n");
   r = sb.run("mount -o remount,ro /tmp && orderbuild");
   EXPECT_EQ(r.status, 2);
-  EXPECT_EQ(r.err, found(3) + "[orderbuild]Could not open OrderPlayList file </tmp/OPL> for writing.\n");
+  EXPECT_EQ(r.err,
+            found(3) + "[orderbuild]Could not open OrderPlayList file </tmp/OPL> for writing.\n");
   EXPECT_EQ(sb.read("/tmp/OPL"), "old\n");
 }
 
@@ -190,8 +197,8 @@ TEST(Orderbuild, ShuffleIsExactlyTheWalk) {
     std::stringstream list(millis);
     for (std::string item; std::getline(list, item, ',');)
       values.push_back(std::stoi(item));
-    for (auto [flag, mode] : {std::pair{"-a", OrderMode::all}, {"-d", OrderMode::device},
-                              {"-l", OrderMode::list}}) {
+    for (auto [flag, mode] :
+         {std::pair{"-a", OrderMode::all}, {"-d", OrderMode::device}, {"-l", OrderMode::list}}) {
       sb.put("/tmp/MPL", master_list(songs));
       RunResult r = sb.run(frozen(millis, flag));
       ASSERT_EQ(r.status, 0) << r.err;

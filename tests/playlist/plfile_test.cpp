@@ -158,9 +158,15 @@ TEST(OplReadEntry, ReadsLinesAndConsumesNewlines) {
 
 TEST(OplReadEntry, AgreesWithScanfPattern) {
   const char *cases[] = {
-      "1 2 1 1\n2 2 1 2\n",   "1 2 1\n2 2 1 2\n", "1 2 1 1 extra\n2 2 2 2\n",
-      "-1 -2 -3 -4\n",        "1 2 3 x\n",         "5000000000 1 1 1\n",
-      "1\n2\n3\n4\n5 6 7 8\n", "",                  "\n\n",
+      "1 2 1 1\n2 2 1 2\n",
+      "1 2 1\n2 2 1 2\n",
+      "1 2 1 1 extra\n2 2 2 2\n",
+      "-1 -2 -3 -4\n",
+      "1 2 3 x\n",
+      "5000000000 1 1 1\n",
+      "1\n2\n3\n4\n5 6 7 8\n",
+      "",
+      "\n\n",
   };
   for (const char *text : cases)
     EXPECT_EQ(read_opl(text), scan_opl(text)) << "input: " << text;

@@ -24,13 +24,10 @@ TEST(Orderquery, ByOrderNumberWithFallbacks) {
     const char *printed;
     const char *address;
   } cases[] = {
-      {"3", "3\n", "2\n2\n1\n"},
-      {"5", "5\n", "2\n1\n2\n"},  // the last line
-      {"6", "1\n", "2\n1\n1\n"},  // past the end: the first song
-      {"0", "1\n", "2\n1\n1\n"},
-      {"abc", "1\n", "2\n1\n1\n"},
-      {"-4", "1\n", "2\n1\n1\n"},
-      {" 2x", "2\n", "2\n1\n2\n"}, // converted as atoi does
+      {"3", "3\n", "2\n2\n1\n"},  {"5", "5\n", "2\n1\n2\n"}, // the last line
+      {"6", "1\n", "2\n1\n1\n"},                             // past the end: the first song
+      {"0", "1\n", "2\n1\n1\n"},  {"abc", "1\n", "2\n1\n1\n"},
+      {"-4", "1\n", "2\n1\n1\n"}, {" 2x", "2\n", "2\n1\n2\n"}, // converted as atoi does
   };
   for (const Case &c : cases) {
     sb.put("/tmp/OPL", order_list);

@@ -128,7 +128,8 @@ TEST(Scantree, SkipsWhatOneLineCannotHold) {
   std::string fits = std::string(242, 'f') + ".mp3";
   std::string too_long = std::string(243, 'g') + ".mp3";
   RunResult r = sb.run("mkdir -p /mnt/d/L /mnt/d/M \"$(printf '/mnt/d/N\\nL')\" && cd /mnt/d && "
-                       "touch L/" + fits + " L/" + too_long +
+                       "touch L/" +
+                       fits + " L/" + too_long +
                        " \"$(printf 'L/new\\nline.mp3')\" \"$(printf 'L/cr\\r.mp3')\" L/ok.mp3"
                        " \"$(printf 'N\\nL/in-bad-list.mp3')\" M/m.mp3 && scantree /mnt/d 1");
   ASSERT_EQ(r.status, 0) << r.err;
