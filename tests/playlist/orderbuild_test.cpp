@@ -218,3 +218,28 @@ TEST(Orderbuild, NegativeDeviceNumbersLoseNoSong) {
     EXPECT_EQ(r.out, "-1 1 1\n-1 1 2\n-1 1 3\n4 1 1\n") << millis;
   }
 }
+
+TEST(Orderbuild, ReadersNeverSeeAHalfWrittenOrderList) {
+  Sandbox sb;
+  RunResult r = sb.run(R"(
+    seq 1 99999 | awk '{ print 1, 1 + int($1 / 1000), $1, "/mnt/a/" $1 ".mp3" }' >/tmp/MPL
+    printf '1 1 1 1\n2 1 1 2\n' >/tmp/OPL
+    orderbuild -a 2>/dev/null &
+    seen=""
+    while :; do
+      running=no; kill -0 $! 2>/dev/null && running=yes
+      lines=$(wc -l </tmp/OPL); last=$(tail -c 1 /tmp/OPL | od -An -c | tr -d ' ')
+      case "$lines$last" in
+        '2\n'|'99999\n') seen="$seen $lines" ;;
+        *) echo "torn: $lines lines, last byte $last"; exit 1 ;;
+      esac
+      [ $running = no ] && break
+    done
+    wait $! || exit 2
+    case "$seen" in *' 2'*) echo old-seen ;; esac
+    wc -l </tmp/OPL
+  )");
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  // The old list was seen while the new one was being made, and then the whole new one.
+  EXPECT_TRUE(r.out == "old-seen\n99999\n" || r.out == "99999\n") << r.out;
+}
