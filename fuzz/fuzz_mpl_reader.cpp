@@ -1,0 +1,39 @@
+// Differential fuzzer of the master list reader: the same bytes are read by
+// mpl_read_entry and by the C library's fscanf with the pattern the reader implements,
+// both in the reading loop every tool uses. Entries, their number and the stream
+// positions after every call must agree.
+
+#include "memstream.h"
+#include "plfile.h"
+
+#include <cstring>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+  MemStream ours(data, size);
+  MemStream libc(data, size);
+  if (ours.get() == nullptr || libc.get() == nullptr)
+    return 0;
+
+  for (;;) {
+    MplEntry entry;
+    std::memset(&entry, 'X', sizeof entry); // no stale terminator to lean on
+    bool read = mpl_read_entry(ours.get(), &entry);
+
+    int device = 0;
+    int list = 0;
+    int song = 0;
+    char text[PL_TEXT_MAX + 1];
+    int fields = std::fscanf(libc.get(), "%d%d%d %255[^\n]%*[^\n]", &device, &list, &song, text);
+
+    FUZZ_CHECK(read == (fields == 4));
+    FUZZ_CHECK(std::ftell(ours.get()) == std::ftell(libc.get()));
+    if (!read)
+      break;
+    FUZZ_CHECK(entry.device == device);
+    FUZZ_CHECK(entry.list == list);
+    FUZZ_CHECK(entry.song == song);
+    FUZZ_CHECK(std::memchr(entry.text, '\0', sizeof entry.text) != nullptr);
+    FUZZ_CHECK(std::strcmp(entry.text, text) == 0);
+  }
+  return 0;
+}
