@@ -11,10 +11,14 @@
 
 class MemStream {
 public:
-  MemStream(const uint8_t *data, size_t size) : bytes_(size + 1) {
+  // With a buffer size, the stream reads that many bytes at a time, so lines cross
+  // buffer boundaries everywhere.
+  MemStream(const uint8_t *data, size_t size, size_t buffer = 0) : bytes_(size + 1) {
     if (size > 0)
       std::memcpy(bytes_.data(), data, size);
     fp_ = fmemopen(bytes_.data(), size, "r");
+    if (fp_ != nullptr && buffer > 0)
+      setvbuf(fp_, nullptr, _IOFBF, buffer);
   }
   MemStream(const MemStream &) = delete;
   MemStream &operator=(const MemStream &) = delete;

@@ -22,7 +22,7 @@ int main(int argc, char **argv) {
   int list = parse_atoi(argv[2]);
   int song = parse_atoi(argv[3]);
 
-  FILE *mpl = fopen(MPL_PATH, "r");
+  FILE *mpl = pl_open_read(MPL_PATH);
   if (mpl == nullptr) {
     fprintf(stderr, "Could not open MPL file <%s>.\n", MPL_PATH);
     return EXIT_ERROR;

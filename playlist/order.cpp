@@ -1,5 +1,6 @@
 #include "order.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <ctime>
@@ -42,9 +43,99 @@ unsigned placement_seed(int millis, int q) {
   return static_cast<unsigned>(static_cast<int>(static_cast<int16_t>(low16)));
 }
 
-int placement_draw(unsigned seed) {
+int placement_draw_libc(unsigned seed) {
   srand(seed);
   return rand();
+}
+
+namespace {
+
+// The first number of the GNU C library's generator after srand is a fixed linear
+// function of the seed's state. srand fills 31 words from the seed with the
+// multiplicative generator x -> 16807 x mod (2^31 - 1), then runs the additive feedback
+// generator (word[f] += word[r], f and r three apart, cycling over the 31 words) 310
+// times to stir them; rand then takes one more sum and drops its lowest bit. Every sum
+// is mod 2^32, so the word rand reads is a weighted sum of the 31 seeded words with
+// weights that do not depend on the seed. Working them out once turns each draw into
+// 30 steps of the multiplicative generator and 31 products, instead of 311 rounds.
+constexpr int kStateWords = 31;
+constexpr int kFeedbackGap = 3;
+constexpr int kStirRounds = 310;
+
+struct FirstDraw {
+  uint32_t weight[kStateWords];
+  bool verified;
+};
+
+void seeded_words(unsigned seed, uint32_t *words) {
+  // The first step works on the seed as a signed word, the way srand computes it
+  // (Schrage's method, which also takes negative words).
+  int32_t word = static_cast<int32_t>(seed == 0 ? 1 : seed);
+  words[0] = static_cast<uint32_t>(word);
+  int64_t hi = word / 127773;
+  int64_t lo = word % 127773;
+  int64_t next = 16807 * lo - 2836 * hi;
+  if (next < 0)
+    next += 2147483647;
+  // From then on every word lies in 0 .. 2^31 - 2, where the product mod 2^31 - 1
+  // is a fold of its high bits onto its low ones.
+  auto x = static_cast<uint64_t>(next);
+  words[1] = static_cast<uint32_t>(x);
+  for (int i = 2; i < kStateWords; ++i) {
+    x *= 16807;
+    x = (x & 0x7fffffff) + (x >> 31);
+    if (x >= 0x7fffffff)
+      x -= 0x7fffffff;
+    words[i] = static_cast<uint32_t>(x);
+  }
+}
+
+int first_draw(const FirstDraw &table, unsigned seed) {
+  uint32_t words[kStateWords];
+  seeded_words(seed, words);
+  uint32_t sum = 0;
+  for (int i = 0; i < kStateWords; ++i)
+    sum += table.weight[i] * words[i];
+  return static_cast<int>(sum >> 1);
+}
+
+FirstDraw make_first_draw() {
+  // Run the stirring on weight vectors instead of numbers: word i starts as "1 x word i".
+  static uint32_t weights[kStateWords][kStateWords];
+  for (int i = 0; i < kStateWords; ++i)
+    for (int j = 0; j < kStateWords; ++j)
+      weights[i][j] = i == j ? 1 : 0;
+  int front = kFeedbackGap, rear = 0;
+  FirstDraw table{};
+  for (int round = 0; round <= kStirRounds; ++round) {
+    for (int j = 0; j < kStateWords; ++j)
+      weights[front][j] += weights[rear][j];
+    if (round == kStirRounds)
+      std::copy(weights[front], weights[front] + kStateWords, table.weight);
+    front = (front + 1) % kStateWords;
+    rear = (rear + 1) % kStateWords;
+  }
+  // Use the shortcut only where it gives what the C library gives.
+  table.verified = true;
+  for (unsigned seed : {0u, 1u, 2u, 12345u, 32767u, 4294934528u, 4294967295u})
+    table.verified = table.verified && first_draw(table, seed) == placement_draw_libc(seed);
+  return table;
+}
+
+const FirstDraw &first_draw_table() {
+  static const FirstDraw table = make_first_draw();
+  return table;
+}
+
+} // namespace
+
+int placement_draw(unsigned seed) {
+  const FirstDraw &table = first_draw_table();
+  return table.verified ? first_draw(table, seed) : placement_draw_libc(seed);
+}
+
+bool placement_draw_shortcut() {
+  return first_draw_table().verified;
 }
 
 namespace {

@@ -34,8 +34,12 @@ int group_end(const SongAddress *entries, int count, int start, OrderMode mode);
 // millis * (q + 1), read as a signed 16-bit number and widened with its sign.
 unsigned placement_seed(int millis, int q);
 
-// The first number the C library's generator gives after srand(seed).
+// The first number the C library's generator gives after srand(seed): srand and rand
+// themselves, and the same worked out faster where the C library's generator is known.
 int placement_draw(unsigned seed);
+int placement_draw_libc(unsigned seed);
+// True when placement_draw takes the faster way.
+bool placement_draw_shortcut();
 
 // Which of the `free_slots` free slots a draw picks: floor(free_slots * r / 2^31).
 inline int placement_pick(int free_slots, int r) {

@@ -64,7 +64,7 @@ int main(int argc, char **argv) {
     print_usage();
     return EXIT_ERROR;
   }
-  FILE *opl = fopen(OPL_PATH, "r");
+  FILE *opl = pl_open_read(OPL_PATH);
   if (opl == nullptr) {
     fprintf(stderr, "Could not open OPL file <%s>.\n", OPL_PATH);
     return EXIT_ERROR;

@@ -27,6 +27,9 @@ struct OplEntry {
   int song;
 };
 
+// Opens a list file for reading by one reader, buffered for a pass over the whole file.
+FILE *pl_open_read(const char *path);
+
 // Reads one master list line as the pattern "%d%d%d %255[^\n]%*[^\n]" does: white space
 // (newlines included) is skipped before each number and before the text; the text runs
 // to the end of the line, has at least one character, and keeps its first 255

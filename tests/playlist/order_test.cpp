@@ -87,6 +87,17 @@ TEST(PlacementDraw, GlibcGeneratorAfterSeeding) {
   EXPECT_EQ(placement_draw(12345), expected);
 }
 
+TEST(PlacementDraw, SameAsSrandRandForEverySeedAPlacementMakes) {
+#ifdef __GLIBC__
+  EXPECT_TRUE(placement_draw_shortcut());
+#endif
+  // Seeds are 16-bit values widened with their sign: 65,536 of them in all.
+  for (int low = 0; low < 65536; ++low) {
+    unsigned seed = static_cast<unsigned>(static_cast<int>(static_cast<int16_t>(low)));
+    ASSERT_EQ(placement_draw(seed), placement_draw_libc(seed)) << "seed " << seed;
+  }
+}
+
 TEST(PlacementPick, FloorOfScaledDraw) {
   EXPECT_EQ(placement_pick(1, 2147483647), 0);
   EXPECT_EQ(placement_pick(4, 0), 0);

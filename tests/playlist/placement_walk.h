@@ -20,7 +20,7 @@ inline void placement_walk(const SongAddress *entries, int count, OrderMode mode
   for (int s = 0; s < count;) {
     int e = group_end(entries, count, s, mode);
     for (int q = s; q < e; ++q) {
-      int r = placement_draw(placement_seed(clock(), q));
+      int r = placement_draw_libc(placement_seed(clock(), q));
       int k = placement_pick(e - q, r);
       int t = s + k;
       for (int w = s; w <= t; ++w) {
