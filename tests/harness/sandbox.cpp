@@ -10,8 +10,9 @@
 // the sources) stay visible at their own paths even when they lie under /tmp.
 //
 // The exit status is the command's (128 + signal when it was killed). When the command
-// ends, every process left in the namespace is killed. With --status-fd the status is
-// also written there as "%d\n"; with --hold-fd the namespace is then kept until that
+// ends, every process left in the namespace is killed. With --status-fd, "+" is written
+// there once the private tree is in place (the command is then about to start), and the
+// status as "%d\n" when it has ended; with --hold-fd the namespace is then kept until that
 // descriptor reads end of file, so a test can still look at the sandbox's files through
 // /proc/<pid of sandbox>/root.
 
@@ -214,6 +215,8 @@ int main(int argc, char **argv) {
   prctl(PR_SET_PDEATHSIG, SIGKILL);
   make_private_tree(options);
 
+  if (options.status_fd >= 0 && write(options.status_fd, "+", 1) != 1)
+    die("cannot report");
   pid_t init = fork();
   if (init < 0)
     die("cannot fork");

@@ -134,12 +134,21 @@ void Sandbox::start(const std::string &script, const std::string &input) {
   close(hold_pipe[0]);
   status_fd_ = status_pipe[0];
   hold_fd_ = hold_pipe[1];
+  // Wait until the private tree stands, so path() leads into it from now on.
+  char ready = 0;
+  struct pollfd pfd = {status_fd_, POLLIN, 0};
+  if (poll(&pfd, 1, 30000) <= 0 || ::read(status_fd_, &ready, 1) != 1 || ready != '+') {
+    kill(pid_, SIGKILL);
+    release();
+  }
 }
 
 RunResult Sandbox::wait(int timeout_ms) {
   RunResult result;
-  if (pid_ < 0)
+  if (pid_ < 0) {
+    result.err = read_file(scratch_ + "/stderr"); // why the sandbox did not start
     return result;
+  }
   struct pollfd pfd = {status_fd_, POLLIN, 0};
   int ready;
   do

@@ -33,7 +33,8 @@ public:
   // files stay readable through path() until the next start or the end of this object.
   RunResult run(const std::string &script, const std::string &input = "", int timeout_ms = 120000);
 
-  // The two halves of run(), for tests that talk to programs while they run.
+  // The two halves of run(), for tests that talk to programs while they run. start()
+  // returns once the sandbox's private /tmp, /mnt and /dev are in place.
   void start(const std::string &script, const std::string &input = "");
   RunResult wait(int timeout_ms = 120000);
 

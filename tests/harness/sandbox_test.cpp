@@ -72,3 +72,16 @@ TEST(Sandbox, InputAndTimeout) {
   r = sb.run("sleep 20", "", 300);
   EXPECT_EQ(r.status, -1);
 }
+
+TEST(Sandbox, FilesReachableWhileRunning) {
+  Sandbox sb;
+  sb.start("mkfifo /tmp/go && echo waiting >/tmp/state && read line </tmp/go && echo \"$line\"");
+  // The FIFO inside is reached from the test through path().
+  for (int i = 0; i < 500 && !sb.exists("/tmp/state"); ++i)
+    usleep(10000);
+  ASSERT_TRUE(sb.exists("/tmp/state"));
+  write_file(sb.path("/tmp/go"), "hello from outside\n");
+  RunResult r = sb.wait();
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "hello from outside\n");
+}
