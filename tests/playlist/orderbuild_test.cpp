@@ -5,18 +5,13 @@
 #include "placement_walk.h"
 #include "sandbox_run.h"
 
+#include "worked_example.h"
+
 #include <gtest/gtest.h>
 #include <sstream>
 #include <vector>
 
 namespace {
-
-const char worked_example[] = "2 0 0 /mnt/music\n"
-                              "2 1 0 Rock\n"
-                              "2 1 1 /mnt/music/Rock/a.Mp3\n"
-                              "2 1 2 /mnt/music/Rock/b.mp3\n"
-                              "2 2 0 Jazz\n"
-                              "2 2 1 /mnt/music/Jazz/x.MP3\n";
 
 std::string found(int n) {
   return "[orderbuild]found " + std::to_string(n) + " entries in MasterPlayList </tmp/MPL>.\n";
@@ -71,7 +66,7 @@ std::string expected_walk(const std::vector<SongAddress> &entries, OrderMode mod
 
 TEST(Orderbuild, SequentialWorkedExample) {
   Sandbox sb;
-  sb.put("/tmp/MPL", worked_example);
+  sb.put("/tmp/MPL", worked_example_mpl);
   RunResult r = sb.run("orderbuild");
   ASSERT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "");
@@ -86,7 +81,7 @@ TEST(Orderbuild, ShuffledModesMessages) {
                             {"-l", "list"},
                             {"-a -l", "list"},
                             {"-l extra -d words", "device"}}) {
-    sb.put("/tmp/MPL", worked_example);
+    sb.put("/tmp/MPL", worked_example_mpl);
     RunResult r = sb.run(std::string("orderbuild ") + args);
     ASSERT_EQ(r.status, 0) << args;
     EXPECT_EQ(r.err, found(3) + please_wait +
@@ -131,7 +126,7 @@ TEST(Orderbuild, UsageAndFileErrors) {
   EXPECT_FALSE(sb.exists("/tmp/OPL"));
 
   // No room to make the new order list: the old one stays as it was.
-  sb.put("/tmp/MPL", worked_example);
+  sb.put("/tmp/MPL", worked_example_mpl);
   sb.put("/tmp/OPL", "old\n");
   r = sb.run("mount -o remount,ro /tmp && orderbuild");
   EXPECT_EQ(r.status, 2);

@@ -2,7 +2,9 @@
 
 #include "plfile.h"
 
+#include "worked_example.h"
 #include <cstdio>
+
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -67,13 +69,6 @@ std::vector<std::vector<int>> scan_opl(const std::string &text) {
   return entries;
 }
 
-const char worked_example[] = "2 0 0 /mnt/music\n"
-                              "2 1 0 Rock\n"
-                              "2 1 1 /mnt/music/Rock/a.Mp3\n"
-                              "2 1 2 /mnt/music/Rock/b.mp3\n"
-                              "2 2 0 Jazz\n"
-                              "2 2 1 /mnt/music/Jazz/x.MP3\n";
-
 } // namespace
 
 TEST(MplReadEntry, WorkedExampleLineForLine) {
@@ -83,7 +78,7 @@ TEST(MplReadEntry, WorkedExampleLineForLine) {
                                {2, 1, 2, "/mnt/music/Rock/b.mp3"},
                                {2, 2, 0, "Jazz"},
                                {2, 2, 1, "/mnt/music/Jazz/x.MP3"}};
-  EXPECT_EQ(read_mpl(worked_example), expected);
+  EXPECT_EQ(read_mpl(worked_example_mpl), expected);
 }
 
 TEST(MplReadEntry, LeavesNewlineForNextCall) {
@@ -128,7 +123,7 @@ TEST(MplReadEntry, OverlongTextKeeps255AndLosesNoEntry) {
 
 TEST(MplReadEntry, AgreesWithScanfPattern) {
   const char *cases[] = {
-      worked_example,
+      worked_example_mpl,
       "+1 -2 +0 signs\n",
       "2147483647 -2147483648 4294967297 wrap\n",
       "99999999999999999999 -99999999999999999999 5 clamp\n",

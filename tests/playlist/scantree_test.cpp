@@ -2,6 +2,7 @@
 // messages and exit statuses.
 
 #include "sandbox_run.h"
+#include "worked_example.h"
 
 #include <gtest/gtest.h>
 
@@ -39,12 +40,7 @@ TEST(Scantree, WorkedExampleLineForLine) {
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "[scantree]Creating MasterPlayList for device 2, path /mnt/music...\n");
   EXPECT_EQ(r.err, "");
-  EXPECT_EQ(sb.read("/tmp/MPL"), "2 0 0 /mnt/music\n"
-                                 "2 1 0 Rock\n"
-                                 "2 1 1 /mnt/music/Rock/a.Mp3\n"
-                                 "2 1 2 /mnt/music/Rock/b.mp3\n"
-                                 "2 2 0 Jazz\n"
-                                 "2 2 1 /mnt/music/Jazz/x.MP3\n");
+  EXPECT_EQ(sb.read("/tmp/MPL"), worked_example_mpl);
 }
 
 TEST(Scantree, SongNamesSortingAndDepth) {
