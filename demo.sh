@@ -1,6 +1,7 @@
 #!/bin/sh
 # The jukebox's main job on its built-in sample collection: build, make the sample
-# songs, scan every device into the master list, build the order list and show them.
+# songs, scan every device into the master list, build the order list and show them,
+# and write the collection's catalogue page.
 #
 #   ./demo.sh [-a|-d|-l]   (the order: shuffled over all songs (default), per device,
 #                           per list; "-s" for the master list's own order)
@@ -52,3 +53,9 @@ echo "\$ orderquery 2 2 1   (where does device 2, list 2, song 1 play?)"
 orderquery 2 2 1
 echo "\$ entryquery 3 0 0   (the root of device 3)"
 entryquery 3 0 0
+
+echo
+page="$top/build/catalog.html"
+htmlcatalog >"$page"
+echo "== Catalogue page of the collection: $page"
+echo "   (open it in a browser: file://$page)"
