@@ -5,14 +5,17 @@
 //     whole program against the walk), with shuf for comparison;
 //   - scantree against find on the same tree, and scantree's peak memory on trees whose
 //     largest list directory differs;
-//   - orderquery and entryquery against grep finding the same line.
+//   - orderquery and entryquery against grep finding the same line;
+//   - htmlcatalog's page of 100,000 songs against one sed pass over the same master list.
 //
 // Every program is timed from just before fork to just after waitpid on CLOCK_MONOTONIC;
 // each figure is the median of several runs, taken in turns with its reference after one
 // warm-up run of each. The tools use fixed paths under /tmp and the trees are large, so
 // the bench runs only inside the project's sandbox launcher (bench/run.sh starts it so).
 //
-//   playlist_bench [--runs N] [--walk-runs N]
+//   playlist_bench [--runs N] [--walk-runs N] [order|scan|queries|catalog]...
+//
+// Without section names every section runs.
 
 #include "order.h"
 #include "paths.h"
@@ -123,6 +126,13 @@ std::string read_text(const std::string &path) {
 long count_lines(const std::string &path) {
   std::string text = read_text(path);
   return std::count(text.begin(), text.end(), '\n');
+}
+
+long count_of(const std::string &text, const std::string &what) {
+  long count = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+    ++count;
+  return count;
 }
 
 // The absolute path of a program found on PATH, so every run execs it directly.
@@ -437,14 +447,21 @@ void print_table() {
 // ---------------------------------------------------------------------------------------
 // The figures
 
+const char *const SECTIONS[] = {"order", "scan", "queries", "catalog"};
+
 struct Settings {
-  int runs = 9;      // timed runs of each program, after one warm-up
-  int walk_runs = 2; // runs of the placement walk; its best run is the reference
+  int runs = 9;                      // timed runs of each program, after one warm-up
+  int walk_runs = 2;                 // runs of the placement walk; its best run is the reference
+  std::vector<std::string> sections; // the sections to run; all when empty
+
+  bool runs_section(const std::string &name) const {
+    return sections.empty() || std::find(sections.begin(), sections.end(), name) != sections.end();
+  }
 };
 
 struct Tools {
-  std::string scantree, orderbuild, orderquery, entryquery;
-  std::string find, grep, shuf, truth;
+  std::string scantree, orderbuild, orderquery, entryquery, htmlcatalog;
+  std::string find, grep, shuf, sed, truth;
 };
 
 const Shape ORDER_SHAPE{1000, 100};
@@ -707,6 +724,67 @@ void bench_queries(const Settings &settings, const Tools &tools) {
   add_row({"  start-up floor: /bin/true", format_time(median(startup)), "", "", "", "-"});
 }
 
+// A master list as scantree writes it for a music stick: lists named after their
+// folders, songs by their whole paths with a track number; every seventh artist and every
+// ninth song carry an "&", which the page escapes.
+void write_catalog_mpl(const char *path, Shape shape) {
+  const char *const root = "/mnt/music";
+  FILE *fp = fopen(path, "w");
+  if (fp == nullptr)
+    fail(std::string("cannot write ") + path);
+  fprintf(fp, "1 0 0 %s\n", root);
+  for (int list = 1; list <= shape.lists; ++list) {
+    char artist[64];
+    snprintf(artist, sizeof artist, list % 7 == 0 ? "Artist_&_Band_%04d" : "Artist_Name_%04d",
+             list);
+    fprintf(fp, "1 %d 0 %s\n", list, artist);
+    for (int song = 1; song <= shape.songs; ++song)
+      fprintf(fp, "1 %d %d %s/%s/%02d_-_%s_%04d.mp3\n", list, song, root, artist, song,
+              song % 9 == 0 ? "rock_&_roll" : "some_title", song);
+  }
+  if (fclose(fp) != 0)
+    fail(std::string("cannot write ") + path);
+}
+
+// htmlcatalog's page of 1,000 lists of 100 songs against sed putting a tag before every
+// line of the same master list; both write into a file.
+void bench_catalog(const Settings &settings, const Tools &tools) {
+  const Shape shape{1000, 100};
+  const long lines = 1 + shape.lists + static_cast<long>(shape.lists) * shape.songs;
+  write_catalog_mpl(MPL_PATH, shape);
+  fprintf(stderr, "catalog: htmlcatalog and sed on %s lines...\n", with_commas(lines).c_str());
+
+  std::string page;
+  long sed_lines = 0;
+  Paired times = time_pair(
+      settings.runs,
+      [&] {
+        double took = run_checked({tools.htmlcatalog}).seconds;
+        page = read_text(OUT_PATH);
+        return took;
+      },
+      [&] {
+        double took = run_checked({tools.sed, "-e", "s/^/<LI>/", MPL_PATH}).seconds;
+        sed_lines = count_lines(OUT_PATH);
+        return took;
+      });
+  if (sed_lines != lines)
+    fail("sed wrote " + std::to_string(sed_lines) + " lines");
+
+  const std::string closing = "</OL></TABLE></BODY></HTML>\n";
+  bool complete = page.starts_with("<HTML>") && page.ends_with(closing);
+  long song_links = count_of(page, "HREF=\"/cgi-bin/choose.sh?song=0001");
+  long songs = static_cast<long>(shape.lists) * shape.songs;
+  bool all_songs = song_links == shape.lists + songs;
+  add_slowdown("htmlcatalog, " + with_commas(lines) + " lines", times.ours, "sed", times.reference,
+               5);
+  add_row({"  whole page, every list and song linked", complete && all_songs ? "yes" : "no", "", "",
+           "whole page", complete && all_songs ? "OK" : "MISMATCH"});
+  add_note("\nhtmlcatalog page: %s bytes, %ld list and song links; master list %s bytes\n",
+           with_commas(static_cast<long>(page.size())).c_str(), song_links,
+           with_commas(static_cast<long>(fs::file_size(MPL_PATH))).c_str());
+}
+
 Settings parse_settings(int argc, char **argv) {
   Settings settings;
   for (int i = 1; i < argc; ++i) {
@@ -716,8 +794,10 @@ Settings parse_settings(int argc, char **argv) {
       if (value < 1)
         fail(arg + " needs a positive number");
       (arg == "--runs" ? settings.runs : settings.walk_runs) = value;
+    } else if (std::find(std::begin(SECTIONS), std::end(SECTIONS), arg) != std::end(SECTIONS)) {
+      settings.sections.push_back(arg);
     } else {
-      fail("usage: playlist_bench [--runs N] [--walk-runs N]");
+      fail("usage: playlist_bench [--runs N] [--walk-runs N] [order|scan|queries|catalog]...");
     }
   }
   return settings;
@@ -740,14 +820,20 @@ int main(int argc, char **argv) {
 
   std::string bin = VELM_BIN_DIR;
   Tools tools{bin + "/scantree",    bin + "/orderbuild",  bin + "/orderquery",
-              bin + "/entryquery",  find_program("find"), find_program("grep"),
-              find_program("shuf"), find_program("true")};
+              bin + "/entryquery",  bin + "/htmlcatalog", find_program("find"),
+              find_program("grep"), find_program("shuf"), find_program("sed"),
+              find_program("true")};
 
   std::string load_before = load_average();
   double start = now_seconds();
-  bench_order(settings, tools);
-  bench_scan(settings, tools);
-  bench_queries(settings, tools);
+  if (settings.runs_section("order"))
+    bench_order(settings, tools);
+  if (settings.runs_section("scan"))
+    bench_scan(settings, tools);
+  if (settings.runs_section("queries"))
+    bench_queries(settings, tools);
+  if (settings.runs_section("catalog"))
+    bench_catalog(settings, tools);
 
   printf("\nprograms: median of %d runs (queries: %d) after one warm-up; placement walk: best "
          "of %d\n%s in all; load average %s before, %s after; %ld cores\n",

@@ -1,7 +1,8 @@
 #!/bin/sh
 # Builds the play list benchmark in Release (in build-bench, or $BENCH_BUILD_DIR) and runs
 # it inside the sandbox launcher, which gives it a private /tmp for the tools' fixed files
-# and the generated trees. Arguments go to playlist_bench (--runs N, --walk-runs N).
+# and the generated trees. Arguments go to playlist_bench (--runs N, --walk-runs N and
+# the names of the sections to run: order, scan, queries, catalog).
 set -eu
 
 source_dir=$(cd "$(dirname "$0")/.." && pwd -P)
