@@ -1,5 +1,6 @@
 #include "catalog.h"
 
+#include "format.h"
 #include "plfile.h"
 #include "titleform.h"
 
@@ -33,24 +34,43 @@ namespace {
 
 enum class Kind { device, list, song };
 
-// One master list entry and its title.
+// One master list entry.
 struct Entry {
   MplEntry line;
-  char title[TITLE_BUFFER_SIZE];
   Kind kind;
 };
 
-// Reads the next entry and derives its title; false at the end of the pass.
+// Reads the next entry; false at the end of the pass.
 bool next_entry(FILE *mpl, Entry *entry) {
   if (!mpl_read_entry(mpl, &entry->line))
     return false;
-  char work[TITLE_BUFFER_SIZE];
-  title_work_copy(work, entry->line.text);
-  titleform(work, entry->title);
   entry->kind = entry->line.list == 0   ? Kind::device
                 : entry->line.song == 0 ? Kind::list
                                         : Kind::song;
   return true;
+}
+
+// Writes the entry's title as HTML text. Titles are derived only where a pass shows
+// them: the first two passes pass over the songs.
+void put_title(const Entry &entry, FILE *out) {
+  char work[TITLE_BUFFER_SIZE];
+  char title[TITLE_BUFFER_SIZE];
+  title_work_copy(work, entry.line.text);
+  titleform(work, title);
+  put_html_text(title, out);
+}
+
+// "<LI></A><A NAME=\"%04d%04d%04d\" HREF=\"/cgi-bin/choose.sh?song=%04d%04d%04d\">" with
+// the song's address twice, formatted by hand: it is written once per song.
+void put_song_link(const MplEntry &l, FILE *out) {
+  char code[3 * 11];
+  char *end = put_decimal(put_decimal(put_decimal(code, l.device, 4), l.list, 4), l.song, 4);
+  auto length = static_cast<size_t>(end - code);
+  fputs("<LI></A><A NAME=\"", out);
+  fwrite(code, 1, length, out);
+  fputs("\" HREF=\"/cgi-bin/choose.sh?song=", out);
+  fwrite(code, 1, length, out);
+  fputs("\">", out);
 }
 
 // Two cells to a table row: a row break before the third, fifth, ... cell.
@@ -77,7 +97,7 @@ void write_groups(FILE *mpl, FILE *out) {
   while (next_entry(mpl, &e)) {
     if (e.kind == Kind::device) {
       fprintf(out, "<LI><A HREF=\"#%04d00000000\">", e.line.device);
-      put_html_text(e.title, out);
+      put_title(e, out);
       fputs("</A> ", out);
     }
   }
@@ -95,12 +115,12 @@ void write_group_contents(FILE *mpl, FILE *out) {
       row_step(&column, out);
       fprintf(out, "<TD WIDTH=50%% VALIGN=TOP><A NAME=\"%04d00000000\"></A><FONT SIZE=5>",
               e.line.device);
-      put_html_text(e.title, out);
+      put_title(e, out);
       fprintf(out, "</FONT>&nbsp;&nbsp;&nbsp;<FONT SIZE=4>(Gruppe %d)</FONT><br><hr>\n<OL>\n",
               e.line.device);
     } else if (e.kind == Kind::list) {
       fprintf(out, "<LI><A HREF=\"#%04d%04d0000\">", e.line.device, e.line.list);
-      put_html_text(e.title, out);
+      put_title(e, out);
       fputs("</A>\n", out);
     }
   }
@@ -118,7 +138,7 @@ void write_album_contents(FILE *mpl, FILE *out) {
               "</TABLE><P><TABLE BORDER=1 WIDTH=95%% CELLPADDING=8><A NAME=\"%04d%04d0000\"></A>\n",
               l.device, l.list);
       fputs("<TR><TD COLSPAN=2><FONT SIZE=5>", out);
-      put_html_text(e.title, out);
+      put_title(e, out);
       fprintf(out, "</FONT>&nbsp;&nbsp;&nbsp;<FONT SIZE=4>(Gruppe %d)</FONT></TD></TR>\n",
               l.device);
       column = 0;
@@ -130,14 +150,12 @@ void write_album_contents(FILE *mpl, FILE *out) {
               "<FONT SIZE=5>%d</FONT>&nbsp;&nbsp;&nbsp;<FONT SIZE=4><A NAME=\"%04d%04d0000\" "
               "HREF=\"/cgi-bin/choose.sh?song=%04d%04d0000\">",
               l.list, l.device, l.list, l.device, l.list);
-      put_html_text(e.title, out);
+      put_title(e, out);
       fputs("</A></FONT><br><hr>\n", out);
       fputs("<OL>", out);
     } else {
-      fprintf(out,
-              "<LI></A><A NAME=\"%04d%04d%04d\" HREF=\"/cgi-bin/choose.sh?song=%04d%04d%04d\">",
-              l.device, l.list, l.song, l.device, l.list, l.song);
-      put_html_text(e.title, out);
+      put_song_link(l, out);
+      put_title(e, out);
       fputs("</A>\n", out);
     }
   }
