@@ -2,6 +2,7 @@
 // master list's order or shuffled over all songs, per device or per list.
 
 #include "atomic_file.h"
+#include "format.h"
 #include "order.h"
 #include "paths.h"
 
@@ -36,24 +37,6 @@ bool parse_options(int argc, char **argv, OrderMode *mode) {
     }
   }
   return true;
-}
-
-// Appends the decimal digits of value at p; returns the end.
-char *put_decimal(char *p, int value) {
-  unsigned magnitude = static_cast<unsigned>(value);
-  if (value < 0) {
-    *p++ = '-';
-    magnitude = 0u - magnitude;
-  }
-  char digits[10];
-  int n = 0;
-  do {
-    digits[n++] = static_cast<char>('0' + magnitude % 10);
-    magnitude /= 10;
-  } while (magnitude != 0);
-  while (n > 0)
-    *p++ = digits[--n];
-  return p;
 }
 
 // One order list line, "%i %i %i %i\n", formatted by hand: it is written 99,999 times.
