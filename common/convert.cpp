@@ -1,7 +1,13 @@
 #include "convert.h"
 
+#include <climits>
 #include <cstdlib>
 
 int parse_atoi(const char *text) {
-  return static_cast<int>(std::strtol(text, nullptr, 10));
+  long value = std::strtol(text, nullptr, 10);
+  if (value > INT_MAX)
+    return INT_MAX;
+  if (value < INT_MIN)
+    return INT_MIN;
+  return static_cast<int>(value);
 }

@@ -1,7 +1,6 @@
 #pragma once
 
-// Converts text to an int the way the C library's atoi does on this system: leading
-// white space, an optional sign, decimal digits; no digits give 0. Out-of-range values
-// follow glibc (the value is clamped to the range of long, then cut to int) instead of
-// being undefined.
+// Converts text to an int the way atoi does on the jukebox's 32-bit box: leading white
+// space, an optional sign, decimal digits, the rest ignored; no digits give 0; a value
+// beyond the int range gives INT_MAX (or INT_MIN for a negative one).
 int parse_atoi(const char *text);

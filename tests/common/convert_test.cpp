@@ -13,9 +13,10 @@ TEST(ParseAtoi, ReadsLikeAtoi) {
   EXPECT_EQ(parse_atoi("-2147483648"), -2147483647 - 1);
 }
 
-TEST(ParseAtoi, OutOfRangeIsDefined) {
-  // glibc clamps to long, then keeps the low 32 bits.
-  EXPECT_EQ(parse_atoi("4294967297"), 1);
-  EXPECT_EQ(parse_atoi("99999999999999999999999"), -1);
-  EXPECT_EQ(parse_atoi("-99999999999999999999999"), 0);
+TEST(ParseAtoi, OutOfRangeClampsToInt) {
+  EXPECT_EQ(parse_atoi("2147483648"), 2147483647);
+  EXPECT_EQ(parse_atoi("9999999999999999"), 2147483647);
+  EXPECT_EQ(parse_atoi("99999999999999999999999"), 2147483647);
+  EXPECT_EQ(parse_atoi("-2147483649"), -2147483647 - 1);
+  EXPECT_EQ(parse_atoi("-99999999999999999999999"), -2147483647 - 1);
 }
