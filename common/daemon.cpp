@@ -1,0 +1,148 @@
+#include "daemon.h"
+
+#include "convert.h"
+#include "format.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdarg>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+bool debug_enabled = false;
+
+namespace {
+
+const char *trace_tag = "";
+
+// Appends src to the text at p, never past end; returns the new end.
+char *append(char *p, const char *end, const char *src) {
+  while (*src != '\0' && p < end)
+    *p++ = *src++;
+  return p;
+}
+
+} // namespace
+
+void debug_init(const char *tag) {
+  trace_tag = tag;
+}
+
+void debug_trace(const char *text) {
+  if (!debug_enabled)
+    return;
+  char line[512];
+  const char *end = line + sizeof line - 2;
+  char *p = line;
+  *p++ = '\r';
+  *p++ = '\n';
+  p = append(p, end, trace_tag);
+  p = append(p, end, " ");
+  p = append(p, end, text);
+  *p++ = '\r';
+  *p++ = '\n';
+  int saved = errno;
+  ssize_t ignored = write(STDERR_FILENO, line, static_cast<size_t>(p - line));
+  (void)ignored;
+  errno = saved;
+}
+
+void debug_tracef(const char *format, ...) {
+  if (!debug_enabled)
+    return;
+  char text[IPC_LINE_SIZE + 128];
+  va_list args;
+  va_start(args, format);
+  vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  debug_trace(text);
+}
+
+void debug_report_state() {
+  fputs(debug_enabled ? "DEBUG messages ENABLED.\n" : "DEBUG messages DISABLED.\n", stderr);
+}
+
+void ipc_read_line(FILE *in, char *line) {
+  int c;
+  do
+    c = getc(in);
+  while (c != EOF && (c == ' ' || (c >= '\t' && c <= '\r')));
+  int length = 0;
+  for (; c != EOF && c != '\n'; c = getc(in)) {
+    if (length < IPC_LINE_SIZE - 1)
+      line[length++] = static_cast<char>(c);
+  }
+  line[length] = '\0';
+  if (c == '\n')
+    ungetc(c, in);
+}
+
+void read_string(char *buffer, const char *path) {
+  buffer[0] = '\0';
+  int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0)
+    return;
+  size_t length = 0;
+  while (length < IPC_LINE_SIZE - 1) {
+    ssize_t got = read(fd, buffer + length, IPC_LINE_SIZE - 1 - length);
+    if (got < 0 && errno == EINTR)
+      continue;
+    if (got <= 0)
+      break;
+    length += static_cast<size_t>(got);
+  }
+  buffer[length] = '\0';
+  close(fd);
+}
+
+int read_int(const char *path) {
+  char text[IPC_LINE_SIZE];
+  read_string(text, path);
+  return parse_atoi(text);
+}
+
+bool write_int_file(const char *path, int value) {
+  // "<path>.new" beside the file, assembled without allocation.
+  char temp[PATH_MAX];
+  size_t length = strlen(path);
+  if (length + 5 > sizeof temp) {
+    errno = ENAMETOOLONG;
+    return false;
+  }
+  memcpy(temp, path, length);
+  memcpy(temp + length, ".new", 5);
+  char text[16];
+  auto size = static_cast<size_t>(put_decimal(text, value) - text);
+
+  int fd = open(temp, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0)
+    return false;
+  bool ok = write(fd, text, size) == static_cast<ssize_t>(size) && fsync(fd) == 0;
+  int saved = errno;
+  close(fd);
+  if (!ok || rename(temp, path) != 0) {
+    if (ok)
+      saved = errno;
+    unlink(temp);
+    errno = saved;
+    return false;
+  }
+  // Make the rename itself durable: sync the folder.
+  char dir[PATH_MAX];
+  const char *slash = strrchr(path, '/');
+  size_t dir_length = slash == nullptr ? 0 : static_cast<size_t>(slash - path);
+  if (dir_length == 0) {
+    dir[0] = slash == nullptr ? '.' : '/';
+    dir_length = 1;
+  } else {
+    memcpy(dir, path, dir_length);
+  }
+  dir[dir_length] = '\0';
+  int dfd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dfd >= 0) {
+    fsync(dfd);
+    close(dfd);
+  }
+  return true;
+}

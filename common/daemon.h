@@ -1,0 +1,45 @@
+#pragma once
+
+#include <cstdio>
+
+// The skeleton both daemons share: the debug trace, the command line channel and the
+// integer state files.
+
+// Set by the "-d" option; gates debug_trace.
+extern bool debug_enabled;
+
+// The tag of the program's trace lines, such as "[velm_control]".
+void debug_init(const char *tag);
+
+// Writes "\r\n<tag> <text>\r\n" to standard error when debugging is on. One write call
+// with no stdio and no allocation, so it may also be called from a signal handler.
+void debug_trace(const char *text);
+
+// The same with printf formatting (not for signal handlers).
+void debug_tracef(const char *format, ...) __attribute__((format(printf, 1, 2)));
+
+// "DEBUG messages ENABLED.\n" or "DEBUG messages DISABLED.\n" on standard error.
+void debug_report_state();
+
+// A command line holds at most 255 characters and its terminator.
+inline constexpr int IPC_LINE_SIZE = 256;
+
+// Reads one command line as the pattern "\n%[^\n]" does: white space and empty lines are
+// skipped, then the text up to, not including, the next newline is taken. Lines longer
+// than 255 characters keep their first 255; the rest of that line is passed over. At the
+// end of the file before any character, the line is empty.
+void ipc_read_line(FILE *in, char *line);
+
+// Reads at most 255 bytes of the file into buffer (256 bytes) as text; a file that
+// cannot be opened gives the empty text.
+void read_string(char *buffer, const char *path);
+
+// The integer at the start of a state file, converted as atoi does; a missing file
+// or one without digits gives 0.
+int read_int(const char *path);
+
+// Replaces a state file with the value as "%i" prints it (no newline): written to a
+// temporary file beside it, synced, then renamed over it, so a power cut leaves the old
+// or the new value, never an empty file. Uses only calls that are safe in a signal
+// handler. Returns false (errno set) when the file cannot be written.
+bool write_int_file(const char *path, int value);

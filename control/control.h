@@ -1,0 +1,41 @@
+#pragma once
+
+// velm_control: turns control command lines from /tmp/fifo.control into runs of the
+// player scripts, jump lines for the player, and mixer settings.
+
+// The three channels.
+void ipc_init();
+void ipc_read();
+void ipc_close();
+void ipc_write_player(const char *line);
+void ipc_write_display(const char *line);
+
+// Handles one command line: tests it against the command table in order; a line fires
+// at most one row, and a line that fires none is ignored.
+void dispatch(const char *line);
+
+// Player operations.
+void player_startup();
+void player_restart();
+void player_stop();
+void player_jump(int frames);
+void player_jumpto(int frame);
+
+// The mixer: values, device and saved settings.
+void mixer_init();
+void mixer_load();
+void mixer_save();
+void mixer_setvolume(int volume);
+void mixer_setbalance(int balance);
+void mixer_settone(int bass, int treble);
+void mixer_volumeup();
+void mixer_volumedown();
+void mixer_balanceleft();
+void mixer_balanceright();
+void mixer_bassup();
+void mixer_bassdown();
+void mixer_trebleup();
+void mixer_trebledown();
+
+// Saves the mixer settings every 10 seconds from now on.
+void timer_init();

@@ -1,0 +1,62 @@
+// velm_control: the control daemon. Reads control command lines from /tmp/fifo.control
+// until every writer has closed it; runs the player scripts, sends jump lines to the
+// player, sets the mixer and saves its settings every 10 seconds.
+
+#include "control.h"
+#include "daemon.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <unistd.h>
+
+namespace {
+
+const char VERSION[] = "0.91";
+
+[[noreturn]] void print_usage() {
+  printf("\nVELM_CONTROL version %s - the jukebox's control daemon, by the velm builders\n",
+         VERSION);
+  printf("Usage: velm [-%c] [-%c]\n", 'd', 'h');
+  printf("\t%c\tPrint debugging information\n", 'd');
+  printf("\t%c\tShow this help\n\n", 'h');
+  printf("For additional information read documentation in usr/doc of the distribution\n");
+  printf("Velm jukebox: see README.md of its sources; contact: the velm builders\n\n");
+  exit(0);
+}
+
+void parse_options(int argc, char **argv) {
+  int option;
+  while ((option = getopt(argc, argv, "dh")) != -1) {
+    if (option == 'd')
+      debug_enabled = true;
+    else
+      print_usage();
+  }
+}
+
+// A reader gone from a FIFO must not end the daemon. A handler that does nothing (rather
+// than ignoring the signal) lets the scripts it runs start with the default.
+void survive_broken_pipes() {
+  struct sigaction action = {};
+  action.sa_handler = [](int) {};
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGPIPE, &action, nullptr);
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  debug_init("[velm_control]");
+  parse_options(argc, argv);
+  printf("%d", optind);
+  fflush(stdout);
+  debug_report_state();
+  survive_broken_pipes();
+  ipc_init();
+  timer_init();
+  mixer_init();
+  ipc_read();
+  ipc_close();
+  return 0;
+}
