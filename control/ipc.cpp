@@ -72,10 +72,14 @@ void ipc_write_display(const char *line) {
 
 void player_restart() {
   debug_trace("player_restart");
-  FILE *reopened = open_channel(FIFO_PLAYER_PATH, "w");
-  // The new stream takes over; the old one is no longer needed.
-  fclose(player_out);
-  player_out = reopened;
+  // The new stream takes over and the old one is closed. Should the FIFO not open again,
+  // the old stream stays: the jukebox goes on rather than stop.
+  if (FILE *reopened = fopen(FIFO_PLAYER_PATH, "w")) {
+    fclose(player_out);
+    player_out = reopened;
+  } else {
+    fprintf(stderr, "velm_control: %s: %s\n", FIFO_PLAYER_PATH, strerror(errno));
+  }
   system("echo startup >/tmp/STATUS");
   debug_trace("player_nextsong");
   system("nextsong.sh");
