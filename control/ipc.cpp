@@ -49,6 +49,11 @@ void ipc_read() {
   while (!feof(control_in)) {
     debug_trace("ipc_read");
     ipc_read_line(control_in, line);
+    // A read error never turns into end of file: the loop would spin for ever.
+    if (ferror(control_in)) {
+      fprintf(stderr, "velm_control: %s: %s\n", FIFO_CONTROL_PATH, strerror(errno));
+      exit(1);
+    }
     debug_trace("ipc_line_received");
     dispatch(line);
     line[0] = '\0';
