@@ -1,8 +1,15 @@
 #!/bin/sh
-# Builds the play list benchmark in Release (in build-bench, or $BENCH_BUILD_DIR) and runs
-# it inside the sandbox launcher, which gives it a private /tmp for the tools' fixed files
-# and the generated trees. Arguments go to playlist_bench (--runs N, --walk-runs N and
-# the names of the sections to run: order, scan, queries, catalog).
+# Builds the benchmarks in Release (in build-bench, or $BENCH_BUILD_DIR) and runs them
+# inside the sandbox launcher, which gives them a private /tmp for the programs' fixed
+# files and the generated trees.
+#
+#   bench/run.sh                      both benchmarks with their defaults
+#   bench/run.sh playlist [ARG]...    playlist_bench only (--runs N, --walk-runs N and the
+#                                     names of the sections to run: order, scan, queries,
+#                                     catalog); arguments without "playlist" go to it too
+#   bench/run.sh control [ARG]...     control_bench only (--latency-lines N, --lines N,
+#                                     --runs N, --idle-seconds S and the sections latency,
+#                                     throughput, idle)
 set -eu
 
 source_dir=$(cd "$(dirname "$0")/.." && pwd -P)
@@ -11,8 +18,25 @@ build_dir=${BENCH_BUILD_DIR:-$source_dir/build-bench}
 if [ ! -f "$build_dir/build.ninja" ]; then
   cmake -S "$source_dir" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release
 fi
-cmake --build "$build_dir" --target playlist_bench sandbox
+cmake --build "$build_dir" --target playlist_bench control_bench sandbox
 
 build_dir=$(cd "$build_dir" && pwd -P)
-exec "$build_dir/tests/sandbox" --keep "$source_dir" --keep "$build_dir" -- \
-  "$build_dir/bench/playlist_bench" "$@"
+in_sandbox() {
+  "$build_dir/tests/sandbox" --keep "$source_dir" --keep "$build_dir" -- "$@"
+}
+
+case "${1:-}" in
+  control)
+    shift
+    in_sandbox "$build_dir/bench/control_bench" "$@" ;;
+  playlist)
+    shift
+    in_sandbox "$build_dir/bench/playlist_bench" "$@" ;;
+  ?*)
+    in_sandbox "$build_dir/bench/playlist_bench" "$@" ;;
+  *)
+    status=0
+    in_sandbox "$build_dir/bench/playlist_bench" || status=$?
+    in_sandbox "$build_dir/bench/control_bench" || status=$?
+    exit $status ;;
+esac

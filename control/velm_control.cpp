@@ -44,6 +44,20 @@ void survive_broken_pipes() {
   sigaction(SIGPIPE, &action, nullptr);
 }
 
+// While the saved settings are being restored, a save would write the start values over
+// them: the timer's signal waits until they are in place.
+sigset_t hold_saves() {
+  sigset_t alarm, previous;
+  sigemptyset(&alarm);
+  sigaddset(&alarm, SIGALRM);
+  sigprocmask(SIG_BLOCK, &alarm, &previous);
+  return previous;
+}
+
+void release_saves(const sigset_t &previous) {
+  sigprocmask(SIG_SETMASK, &previous, nullptr);
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -54,8 +68,10 @@ int main(int argc, char **argv) {
   debug_report_state();
   survive_broken_pipes();
   ipc_init();
+  sigset_t mask = hold_saves();
   timer_init();
   mixer_init();
+  release_saves(mask);
   ipc_read();
   ipc_close();
   return 0;
