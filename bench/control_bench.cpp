@@ -476,8 +476,9 @@ void bench_throughput(const Settings &settings) {
   stop_relay(cat);
   double our_rate = median(our_rates), cat_rate = median(cat_rates);
   double ratio = our_rate / cat_rate;
-  add_note("\nthroughput: one writer, one write per line; velm_control writes each jump line at "
-           "once,\ncat copies whatever it has read in one write\n");
+  add_note("\nthroughput: one writer, one write per line; velm_control writes the jump lines of "
+           "the commands\nit has already read in one write before it waits again, cat copies "
+           "whatever it has read in one write\n");
   add_row({"throughput, " + with_commas(settings.lines) + " lines", format_rate(our_rate),
            "cat " + format_rate(cat_rate), "ours/ref " + format_ratio(ratio), "ours/ref >= 0.5",
            ratio >= 0.5 ? "PASS" : "FAIL"});

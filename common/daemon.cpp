@@ -78,6 +78,19 @@ void ipc_read_line(FILE *in, char *line) {
     ungetc(c, in);
 }
 
+bool ipc_line_waiting(FILE *in) {
+#ifdef __GLIBC__
+  const char *p = in->_IO_read_ptr;
+  const char *end = in->_IO_read_end;
+  while (p < end && (*p == ' ' || (*p >= '\t' && *p <= '\r')))
+    ++p;
+  return p < end && memchr(p, '\n', static_cast<size_t>(end - p)) != nullptr;
+#else
+  (void)in;
+  return false;
+#endif
+}
+
 void read_string(char *buffer, const char *path) {
   buffer[0] = '\0';
   int fd = open(path, O_RDONLY | O_CLOEXEC);

@@ -30,6 +30,10 @@ inline constexpr int IPC_LINE_SIZE = 256;
 // end of the file before any character, the line is empty.
 void ipc_read_line(FILE *in, char *line);
 
+// True when the stream's buffer already holds a whole further command line, so the
+// next ipc_read_line will not wait. (False where the C library does not show its buffer.)
+bool ipc_line_waiting(FILE *in);
+
 // Reads at most 255 bytes of the file into buffer (256 bytes) as text; a file that
 // cannot be opened gives the empty text.
 void read_string(char *buffer, const char *path);

@@ -9,6 +9,13 @@ void ipc_read();
 void ipc_close();
 void ipc_write_player(const char *line);
 void ipc_write_display(const char *line);
+// Sends the lines written so far; done before the daemon waits for anything.
+void ipc_flush();
+
+// Runs a command line through the shell and waits for it; its exit status is not looked
+// at. Lines written so far go out first, so the script's own output to the player comes
+// after them.
+void run(const char *command);
 
 // Handles one command line: tests it against the command table in order; a line fires
 // at most one row, and a line that fires none is ignored.

@@ -3,6 +3,7 @@
 #include "paths.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -10,9 +11,19 @@
 
 namespace {
 
-FILE *control_in;  // /tmp/fifo.control
-FILE *player_out;  // /tmp/fifo.player; replaced by player_restart
-FILE *display_out; // /tmp/fifo.display
+// Lines for one FIFO. They go out before the daemon waits for anything (the next command
+// line, a script, its end), so a command's line reaches its reader at once; lines of
+// commands that arrived together go out together, in one write of at most PIPE_BUF
+// bytes, which no other writer's line can split.
+struct Outbox {
+  FILE *fp;
+  char text[PIPE_BUF];
+  size_t length;
+};
+
+FILE *control_in; // /tmp/fifo.control
+Outbox player;    // /tmp/fifo.player; its stream is replaced by player_restart
+Outbox display;   // /tmp/fifo.display
 
 // Opening a FIFO waits for its other end. Without the FIFO the daemon cannot work.
 FILE *open_channel(const char *path, const char *mode) {
@@ -24,14 +35,22 @@ FILE *open_channel(const char *path, const char *mode) {
   return fp;
 }
 
-// One line, written at once. A reader that has gone away costs the line, nothing more.
-void write_line(FILE *fp, const char *line) {
-  char text[IPC_LINE_SIZE + 2];
-  size_t length = strnlen(line, IPC_LINE_SIZE);
-  memcpy(text, line, length);
-  text[length] = '\n';
-  ssize_t ignored = write(fileno(fp), text, length + 1);
+// A reader that has gone away costs the lines, nothing more.
+void send(Outbox *box) {
+  if (box->length == 0)
+    return;
+  ssize_t ignored = write(fileno(box->fp), box->text, box->length);
   (void)ignored;
+  box->length = 0;
+}
+
+void queue(Outbox *box, const char *line) {
+  size_t length = strnlen(line, IPC_LINE_SIZE - 1);
+  if (box->length + length + 1 > sizeof box->text)
+    send(box);
+  memcpy(box->text + box->length, line, length);
+  box->text[box->length + length] = '\n';
+  box->length += length + 1;
 }
 
 } // namespace
@@ -39,14 +58,16 @@ void write_line(FILE *fp, const char *line) {
 void ipc_init() {
   debug_trace("ipc_init");
   control_in = open_channel(FIFO_CONTROL_PATH, "r");
-  player_out = open_channel(FIFO_PLAYER_PATH, "a");
-  display_out = open_channel(FIFO_DISPLAY_PATH, "a");
+  player.fp = open_channel(FIFO_PLAYER_PATH, "a");
+  display.fp = open_channel(FIFO_DISPLAY_PATH, "a");
 }
 
 void ipc_read() {
   debug_trace("ipc_read_started");
   char line[IPC_LINE_SIZE];
   while (!feof(control_in)) {
+    if (!ipc_line_waiting(control_in))
+      ipc_flush();
     debug_trace("ipc_read");
     ipc_read_line(control_in, line);
     // A read error never turns into end of file: the loop would spin for ever.
@@ -58,35 +79,43 @@ void ipc_read() {
     dispatch(line);
     line[0] = '\0';
   }
+  ipc_flush();
   debug_trace("ipc_read_finished");
 }
 
 void ipc_close() {
   debug_trace("ipc_close");
+  ipc_flush();
   fclose(control_in);
-  fclose(player_out);
+  fclose(player.fp);
 }
 
 void ipc_write_player(const char *line) {
-  write_line(player_out, line);
+  queue(&player, line);
 }
 
 void ipc_write_display(const char *line) {
-  write_line(display_out, line);
+  queue(&display, line);
+}
+
+void ipc_flush() {
+  send(&player);
+  send(&display);
 }
 
 void player_restart() {
   debug_trace("player_restart");
   // The new stream takes over and the old one is closed. Should the FIFO not open again,
   // the old stream stays: the jukebox goes on rather than stop.
+  ipc_flush();
   if (FILE *reopened = fopen(FIFO_PLAYER_PATH, "w")) {
-    fclose(player_out);
-    player_out = reopened;
+    fclose(player.fp);
+    player.fp = reopened;
   } else {
     fprintf(stderr, "velm_control: %s: %s\n", FIFO_PLAYER_PATH, strerror(errno));
   }
-  system("echo startup >/tmp/STATUS");
+  run("echo startup >/tmp/STATUS");
   debug_trace("player_nextsong");
-  system("nextsong.sh");
+  run("nextsong.sh");
   player_stop();
 }

@@ -9,12 +9,6 @@
 
 namespace {
 
-// Runs a script through the shell and waits for it; its exit status is not looked at.
-void run(const char *command) {
-  int ignored = system(command);
-  (void)ignored;
-}
-
 // A script-running operation: traces its word, then runs the script.
 struct ScriptCommand {
   const char *word;
@@ -51,6 +45,12 @@ void player_goto(const char *word, const char *script, int number) {
 }
 
 } // namespace
+
+void run(const char *command) {
+  ipc_flush();
+  int ignored = system(command);
+  (void)ignored;
+}
 
 void player_stop() {
   debug_trace("player_stop");

@@ -581,3 +581,33 @@ echo $? >/tmp/folder.status
   EXPECT_EQ(sb.read("/tmp/fifo.player"), "JUMP +200\nJUMP 3\n");
   EXPECT_EQ(sb.read("/tmp/fifo.display"), mixer_start + mixer_start);
 }
+
+TEST(ControlOutput, LinesGoOutBeforeTheDaemonWaits) {
+  // Commands that arrive together have their jump lines sent together, but always before
+  // a script runs (stop.sh notes what the player has by then), and a lone command's line
+  // reaches the player while the daemon waits for the next one.
+  Sandbox sb;
+  std::string stop_sh = "sleep 0.1\n"
+                        "echo \"stop.sh player=$(tr '\\n' , </tmp/player.out)\" >>/tmp/scripts.log";
+  RunResult r = sb.run(control_rig_scripts() + control_rig_script("stop", stop_sh) +
+                           control_rig_fifos() + control_rig_runs() +
+                           "rig_run together '' 'player_jumpfw\nplayer_jumpbw\nplayer_stop\n"
+                           "player_jumpto 7\n'\n" +
+                           R"SH(
+cat /tmp/fifo.player >/tmp/player.out &
+cat /tmp/fifo.display >/dev/null &
+exec 7<>/tmp/fifo.control
+velm_control >/dev/null 2>&1 7>&- &
+echo player_jumpfw >&7
+for i in $(seq 100); do [ -s /tmp/player.out ] && break; sleep 0.05; done
+cp /tmp/player.out /tmp/lone.player
+exec 7>&-
+wait
+)SH",
+                       "", RUN_TIMEOUT_MS);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(sb.read("/tmp/together.status"), "0\n");
+  EXPECT_EQ(sb.read("/tmp/together.scripts"), "stop.sh player=JUMP +200,JUMP -200,\n");
+  EXPECT_EQ(sb.read("/tmp/together.player"), "JUMP +200\nJUMP -200\nJUMP 7\n");
+  EXPECT_EQ(sb.read("/tmp/lone.player"), "JUMP +200\n");
+}
