@@ -197,6 +197,8 @@ FILE *pl_open_read(const char *path) {
 bool mpl_read_entry(FILE *fp, MplEntry *entry) {
   Cursor in(fp);
 #ifdef __GLIBC__
+  // The newline the last entry left, and blank lines, come before the line itself.
+  skip_space(in);
   if (const char *newline = in.line_end()) {
     const char *p = in.position();
     if ((p = parse_in_line(p, &entry->device)) && (p = parse_in_line(p, &entry->list)) &&
