@@ -1,0 +1,96 @@
+#include "hd44780_model.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr int LINE_LENGTH = 40; // display-data addresses per line
+constexpr int COLUMNS = 24;
+
+} // namespace
+
+Hd44780Model::Hd44780Model() {
+  memset(ddram_, ' ', sizeof ddram_);
+}
+
+void Hd44780Model::port_write(unsigned char value) {
+  bool strobe = value & 0x40;
+  if (strobe_ && !strobe) {
+    bool data = value & 0x10;
+    unsigned char nibble = value & 0x0F;
+    if (eight_bit_) {
+      execute(data, static_cast<unsigned char>(nibble << 4));
+    } else if (!high_nibble_pending_) {
+      high_nibble_ = nibble;
+      high_nibble_pending_ = true;
+    } else {
+      high_nibble_pending_ = false;
+      execute(data, static_cast<unsigned char>(high_nibble_ << 4 | nibble));
+    }
+  }
+  strobe_ = strobe;
+}
+
+void Hd44780Model::execute(bool data, unsigned char byte) {
+  if (!data) {
+    instruction(byte);
+    return;
+  }
+  ddram_[address_ & 0x7F] = byte;
+  advance();
+}
+
+// The address counter moves along a line and from the end of one line to the start of
+// the other.
+void Hd44780Model::advance() {
+  int line = address_ & 0x40;
+  int offset = (address_ & 0x3F) + (increment_ ? 1 : -1);
+  if (offset >= LINE_LENGTH) {
+    offset = 0;
+    line ^= 0x40;
+  } else if (offset < 0) {
+    offset = LINE_LENGTH - 1;
+    line ^= 0x40;
+  }
+  address_ = line | offset;
+}
+
+void Hd44780Model::instruction(unsigned char byte) {
+  if (byte & 0x80) { // set display-data address
+    address_ = byte & 0x7F;
+  } else if (byte & 0x40) { // set character-generator address: no custom characters here
+  } else if (byte & 0x20) { // function set
+    eight_bit_ = byte & 0x10;
+    two_lines_ = byte & 0x08;
+    high_nibble_pending_ = false;
+  } else if (byte & 0x10) { // cursor or display shift
+    bool display = byte & 0x08;
+    bool right = byte & 0x04;
+    if (display)
+      shift_ += right ? -1 : 1;
+  } else if (byte & 0x08) { // display on/off control
+    display_on_ = byte & 0x04;
+  } else if (byte & 0x04) { // entry mode set
+    increment_ = byte & 0x02;
+  } else if (byte & 0x02) { // return home
+    address_ = 0;
+    shift_ = 0;
+  } else if (byte & 0x01) { // clear display
+    memset(ddram_, ' ', sizeof ddram_);
+    address_ = 0;
+    shift_ = 0;
+    increment_ = true;
+  }
+}
+
+std::string Hd44780Model::row(int r) const {
+  std::string text(COLUMNS, ' ');
+  if (!display_on_ || (r == 1 && !two_lines_))
+    return text;
+  int base = r == 0 ? 0x00 : 0x40;
+  for (int column = 0; column < COLUMNS; ++column) {
+    int offset = ((column + shift_) % LINE_LENGTH + LINE_LENGTH) % LINE_LENGTH;
+    text[static_cast<size_t>(column)] = static_cast<char>(ddram_[base + offset]);
+  }
+  return text;
+}
