@@ -98,7 +98,7 @@ void lcd_print(unsigned short port, char ch) {
   long index = static_cast<long>(mylcd.row) * 2 + mylcd.column;
   if (index >= 0 && index < SHADOW_SIZE)
     mylcd.shadow[index] = ch;
-  mylcd.column = (mylcd.column + 1) % 2;
+  mylcd.column = static_cast<int>((static_cast<long>(mylcd.column) + 1) % 2);
   transfer(port, DATA, static_cast<unsigned char>(ch));
 }
 
