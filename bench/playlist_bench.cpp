@@ -21,6 +21,8 @@
 #include "paths.h"
 #include "placement_walk.h"
 
+#include "bench_util.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdarg>
@@ -50,20 +52,6 @@ namespace {
   exit(2);
 }
 
-double now_seconds() {
-  timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-}
-
-double median(std::vector<double> values) {
-  if (values.empty())
-    return 0;
-  std::sort(values.begin(), values.end());
-  size_t mid = values.size() / 2;
-  return values.size() % 2 != 0 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
-}
-
 std::string format_time(double seconds) {
   char text[32];
   if (seconds >= 1)
@@ -72,41 +60,6 @@ std::string format_time(double seconds) {
     snprintf(text, sizeof text, "%.1f ms", seconds * 1e3);
   else
     snprintf(text, sizeof text, "%.2f ms", seconds * 1e3);
-  return text;
-}
-
-std::string format_ratio(double ratio) {
-  char text[32];
-  snprintf(text, sizeof text, ratio >= 100 ? "%.0fx" : "%.2fx", ratio);
-  return text;
-}
-
-std::string format_kib(long kib) {
-  char text[32];
-  snprintf(text, sizeof text, "%.1f MiB", static_cast<double>(kib) / 1024);
-  return text;
-}
-
-std::string with_commas(long n) {
-  std::string digits = std::to_string(n), text;
-  for (size_t i = 0; i < digits.size(); ++i) {
-    if (i > 0 && (digits.size() - i) % 3 == 0)
-      text += ',';
-    text += digits[i];
-  }
-  return text;
-}
-
-// The machine's load average over the last minute: other work on the machine slows the
-// figures down, ours and the references alike.
-std::string load_average() {
-  FILE *fp = fopen("/proc/loadavg", "r");
-  char text[64] = "?";
-  if (fp != nullptr) {
-    if (fscanf(fp, "%63s", text) != 1)
-      strcpy(text, "?");
-    fclose(fp);
-  }
   return text;
 }
 
