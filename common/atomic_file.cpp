@@ -51,11 +51,3 @@ bool atomic_commit(AtomicFile *file) {
   }
   return true;
 }
-
-void atomic_abandon(AtomicFile *file) {
-  if (file->fp != nullptr) {
-    fclose(file->fp);
-    file->fp = nullptr;
-  }
-  unlink(file->temp.c_str());
-}

@@ -18,6 +18,3 @@ bool atomic_open(AtomicFile *file, const char *target);
 // Flushes, syncs, closes and renames over the target. On any failure the temporary is
 // removed, the target is left as it was, and false is returned with errno set.
 bool atomic_commit(AtomicFile *file);
-
-// Drops the temporary file; the target stays as it was.
-void atomic_abandon(AtomicFile *file);

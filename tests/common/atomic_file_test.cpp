@@ -39,16 +39,6 @@ TEST_F(AtomicFileTest, ReplacesWholeOnCommit) {
   EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask);
 }
 
-TEST_F(AtomicFileTest, AbandonKeepsOld) {
-  write_file(target, "old\n");
-  AtomicFile file;
-  ASSERT_TRUE(atomic_open(&file, target.c_str()));
-  fputs("half", file.fp);
-  atomic_abandon(&file);
-  EXPECT_EQ(read_file(target), "old\n");
-  EXPECT_EQ(files_in_scratch(), 1);
-}
-
 TEST_F(AtomicFileTest, FailedWriteKeepsOld) {
   write_file(target, "old\n");
   AtomicFile file;
