@@ -3,6 +3,7 @@
 // Timing and formatting shared by the benchmarks.
 
 #include <algorithm>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -56,4 +57,62 @@ inline std::string with_commas(long n) {
     text += digits[i];
   }
   return text;
+}
+
+// The result table
+
+struct Row {
+  std::string figure;
+  std::string ours;
+  std::string reference;
+  std::string ratio;
+  std::string target;
+  std::string result; // PASS, FAIL, OK, MISMATCH or "-" for figures without a target
+};
+
+inline std::vector<Row> rows;
+inline bool all_met = true;
+inline std::string notes; // printed after the table
+
+__attribute__((format(printf, 1, 2))) inline void add_note(const char *format, ...) {
+  char text[512];
+  va_list args;
+  va_start(args, format);
+  vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  notes += text;
+}
+
+inline void add_row(Row row) {
+  if (row.result == "FAIL" || row.result == "MISMATCH")
+    all_met = false;
+  rows.push_back(std::move(row));
+}
+
+inline void print_table() {
+  const char *headers[] = {"figure", "ours", "reference", "ratio", "target", "result"};
+  size_t width[6];
+  for (int c = 0; c < 6; ++c)
+    width[c] = strlen(headers[c]);
+  auto cells = [](const Row &row) {
+    return std::vector<std::string>{row.figure, row.ours,   row.reference,
+                                    row.ratio,  row.target, row.result};
+  };
+  for (const Row &row : rows) {
+    auto cell = cells(row);
+    for (size_t c = 0; c < 6; ++c)
+      width[c] = std::max(width[c], cell[c].size());
+  }
+  auto line = [&](const std::vector<std::string> &cell) {
+    for (size_t c = 0; c < 6; ++c)
+      printf("%-*s%s", static_cast<int>(width[c]), cell[c].c_str(), c < 5 ? "  " : "\n");
+  };
+  printf("\n");
+  line({headers[0], headers[1], headers[2], headers[3], headers[4], headers[5]});
+  size_t total = 2 * 5;
+  for (size_t w : width)
+    total += w;
+  printf("%s\n", std::string(total, '-').c_str());
+  for (const Row &row : rows)
+    line(cells(row));
 }

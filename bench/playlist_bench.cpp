@@ -314,35 +314,11 @@ void make_tree(const std::string &root, Shape shape) {
 }
 
 // ---------------------------------------------------------------------------------------
-// The result table
 
-struct Row {
-  std::string figure;
-  std::string ours;
-  std::string reference;
-  std::string ratio;
-  std::string target;
-  std::string result; // PASS, FAIL, OK, MISMATCH or "-" for figures without a target
-};
+// ---------------------------------------------------------------------------------------
+// The figures
 
-std::vector<Row> rows;
-bool all_met = true;
-std::string notes; // printed after the table
-
-__attribute__((format(printf, 1, 2))) void add_note(const char *format, ...) {
-  char text[256];
-  va_list args;
-  va_start(args, format);
-  vsnprintf(text, sizeof text, format, args);
-  va_end(args);
-  notes += text;
-}
-
-void add_row(Row row) {
-  if (row.result == "FAIL" || row.result == "MISMATCH")
-    all_met = false;
-  rows.push_back(std::move(row));
-}
+const char *const SECTIONS[] = {"order", "scan", "queries", "catalog"};
 
 // A "reference time / our time" figure with a floor.
 void add_speedup(const std::string &figure, double ours, const std::string &reference_name,
@@ -363,44 +339,6 @@ void add_slowdown(const std::string &figure, double ours, const std::string &ref
   add_row({figure, format_time(ours), reference_name + " " + format_time(reference),
            "ours/ref " + format_ratio(ratio), target, ratio <= at_most ? "PASS" : "FAIL"});
 }
-
-void print_table() {
-  const char *headers[] = {"figure", "ours", "reference", "ratio", "target", "result"};
-  size_t width[6];
-  for (int c = 0; c < 6; ++c)
-    width[c] = strlen(headers[c]);
-  auto cells = [](const Row &row) {
-    return std::vector<const std::string *>{&row.figure, &row.ours,   &row.reference,
-                                            &row.ratio,  &row.target, &row.result};
-  };
-  for (const Row &row : rows) {
-    auto cell = cells(row);
-    for (int c = 0; c < 6; ++c)
-      width[c] = std::max(width[c], cell[static_cast<size_t>(c)]->size());
-  }
-  auto line = [&](const std::vector<std::string> &cell) {
-    for (int c = 0; c < 6; ++c)
-      printf("%-*s%s", static_cast<int>(width[c]), cell[static_cast<size_t>(c)].c_str(),
-             c < 5 ? "  " : "\n");
-  };
-  printf("\n");
-  line({headers[0], headers[1], headers[2], headers[3], headers[4], headers[5]});
-  size_t total = 2 * 5;
-  for (size_t w : width)
-    total += w;
-  printf("%s\n", std::string(total, '-').c_str());
-  for (const Row &row : rows) {
-    std::vector<std::string> cell;
-    for (const std::string *text : cells(row))
-      cell.push_back(*text);
-    line(cell);
-  }
-}
-
-// ---------------------------------------------------------------------------------------
-// The figures
-
-const char *const SECTIONS[] = {"order", "scan", "queries", "catalog"};
 
 struct Settings {
   int runs = 9;                      // timed runs of each program, after one warm-up
