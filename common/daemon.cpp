@@ -159,3 +159,31 @@ bool write_int_file(const char *path, int value) {
   }
   return true;
 }
+
+bool ipc_take_line(LineAssembler &a, const char *&p, const char *end) {
+  while (p < end) {
+    char c = *p++;
+    if (!a.in_line) {
+      if (c == ' ' || (c >= '\t' && c <= '\r'))
+        continue;
+      a.in_line = true;
+      a.length = 0;
+    }
+    if (c == '\n') {
+      a.line[a.length] = '\0';
+      a.in_line = false;
+      return true;
+    }
+    if (a.length < IPC_LINE_SIZE - 1)
+      a.line[a.length++] = c;
+  }
+  return false;
+}
+
+bool ipc_take_last_line(LineAssembler &a) {
+  if (!a.in_line)
+    return false;
+  a.line[a.length] = '\0';
+  a.in_line = false;
+  return true;
+}

@@ -47,3 +47,20 @@ int read_int(const char *path);
 // or the new value, never an empty file. Uses only calls that are safe in a signal
 // handler. Returns false (errno set) when the file cannot be written.
 bool write_int_file(const char *path, int value);
+
+// Splits the bytes of a command line channel into lines as ipc_read_line does, for
+// readers that take what a FIFO holds without waiting for a whole line.
+struct LineAssembler {
+  char line[IPC_LINE_SIZE];
+  int length = 0;
+  bool in_line = false; // past the white space that comes before a line
+};
+
+// Takes bytes from p (up to end) until a line is complete: then it is in a.line, p points
+// after its newline, and the result is true. False when the bytes ran out first; the
+// part of a line seen so far stays in a for the next call.
+bool ipc_take_line(LineAssembler &a, const char *&p, const char *end);
+
+// At the end of the input: true, with the line in a.line, when a last line had no
+// newline.
+bool ipc_take_last_line(LineAssembler &a);

@@ -1,0 +1,191 @@
+// The display command lines and the state they set, with the start/restart state machine.
+
+#include "daemon.h"
+#include "display.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+DisplayState display;
+
+namespace {
+
+const char WELCOME_FORMAT[] = "Welcome to VELM version %s  ";
+const char WELCOME_ID3_FORMAT[] = "Welcome to VELM version %s (id3 tags enabled)  ";
+
+bool starts_with(const char *line, const char *word) {
+  return strncmp(line, word, strlen(word)) == 0;
+}
+
+// Copies the text from index `skip` of the line (after the word and one separating
+// character) into a title, at most 127 characters. A line too short to reach that far
+// gives the empty title.
+void copy_title(char *title, const char *line, size_t skip) {
+  size_t length = strnlen(line, TITLE_SIZE + skip);
+  size_t n = length > skip ? length - skip : 0;
+  if (n > TITLE_SIZE - 1)
+    n = TITLE_SIZE - 1;
+  memcpy(title, line + (length > skip ? skip : length), n);
+  title[n] = '\0';
+}
+
+} // namespace
+
+void copy_text(char *dest, size_t size, const char *src) {
+  size_t n = strnlen(src, size - 1);
+  memcpy(dest, src, n);
+  dest[n] = '\0';
+}
+
+void display_dispatch(const char *line, ArgumentBuffers &b) {
+  // sscanf writes a field only when it converts, and stops at the first field that does
+  // not: the fields a line does not supply keep the text of the last line.
+  if (strcmp(line, "display_startup") == 0)
+    display_startup();
+  if (strcmp(line, "display_restart") == 0)
+    display_restart();
+  if (starts_with(line, "display_settitle"))
+    display_settitle(line);
+  if (starts_with(line, "display_setid3tagtitle"))
+    display_setid3tagtitle(line);
+  if (starts_with(line, "display_setstatus")) {
+    sscanf(line, "display_setstatus %15s %1[1234567890] %3[1234567890] %2[1234567890]",
+           b.status_word, b.status_device, b.status_list, b.status_song);
+    display_setstatus(b.status_word, atoi(b.status_device), atoi(b.status_list),
+                      atoi(b.status_song));
+  }
+  if (starts_with(line, "display_settime"))
+    display_settime(line, b);
+  if (starts_with(line, "display_setvolume")) {
+    sscanf(line, "display_setvolume %3[1234567890]", b.volume);
+    display_setvolume(atoi(b.volume));
+  }
+  if (starts_with(line, "display_setbalance")) {
+    sscanf(line, "display_setbalance %4[-1234567890]", b.balance);
+    display_setbalance(atoi(b.balance));
+  }
+  if (starts_with(line, "display_setbass")) {
+    sscanf(line, "display_setbass %3[1234567890]", b.bass);
+    display_setbass(atoi(b.bass));
+  }
+  if (starts_with(line, "display_settreble")) {
+    sscanf(line, "display_settreble %3[1234567890]", b.treble);
+    display_settreble(atoi(b.treble));
+  }
+  if (starts_with(line, "display_setrandommode")) {
+    sscanf(line, "display_setrandommode %3[^\n]", b.random_mode);
+    display_setrandommode(b.random_mode);
+  }
+  if (starts_with(line, "display_setmode")) {
+    sscanf(line, "display_setmode %1[1234567890]", b.mode);
+    display_setmode(atoi(b.mode));
+  }
+}
+
+void display_init() {
+  debug_trace("display_init");
+  display.started = false;
+  if (display.lcd_enabled)
+    lcd_init();
+}
+
+void display_close() {
+  debug_trace("display_close");
+  display.started = false;
+  if (display.lcd_enabled)
+    lcd_close();
+}
+
+void display_reset() {
+  debug_trace("display_reset");
+  if (display.lcd_enabled)
+    lcd_reset();
+}
+
+void display_clear() {
+  debug_trace("display_clear");
+  if (display.lcd_enabled)
+    lcd_clear();
+}
+
+void display_startup() {
+  debug_trace("display_startup");
+  if (display.started) {
+    debug_trace("display_already_started");
+    return;
+  }
+  snprintf(display.title, sizeof display.title, WELCOME_FORMAT, VERSION);
+  snprintf(display.id3tag_title, sizeof display.id3tag_title, WELCOME_ID3_FORMAT, VERSION);
+  display.status_text[0] = '\0';
+  display.status_device = display.status_list = display.status_song = 0;
+  display.volume = display.balance = display.bass = display.treble = 0;
+  display.time_remaining[0] = '\0';
+  if (display.lcd_enabled)
+    lcd_startup();
+  display_setmode(0);
+  timer_init();
+  display.started = true;
+  debug_trace("display_started");
+}
+
+void display_restart() {
+  debug_trace("display_restart");
+  if (!display.started) {
+    debug_trace("display_not_yet_started");
+    return;
+  }
+  display.started = false;
+  display_reset();
+  display_clear();
+  display_startup();
+  debug_trace("display_restarted");
+}
+
+void display_settitle(const char *line) {
+  debug_trace("display_settitle");
+  copy_title(display.title, line, 17);
+}
+
+void display_setid3tagtitle(const char *line) {
+  debug_trace("display_setid3tagtitle");
+  copy_title(display.id3tag_title, line, 23);
+}
+
+void display_setstatus(const char *word, int device, int list, int song) {
+  copy_text(display.status_text, sizeof display.status_text, word);
+  display.status_device = device;
+  display.status_list = list;
+  display.status_song = song;
+}
+
+void display_settime(const char *line, ArgumentBuffers &b) {
+  sscanf(line, "display_settime %6[+:1234567890] %6[-:1234567890]", b.time_elapsed,
+         display.time_remaining);
+}
+
+void display_setvolume(int value) {
+  display.volume = value;
+}
+
+void display_setbalance(int value) {
+  display.balance = value;
+}
+
+void display_setbass(int value) {
+  display.bass = value;
+}
+
+void display_settreble(int value) {
+  display.treble = value;
+}
+
+void display_setrandommode(const char *text) {
+  debug_trace("display_setrandommode");
+  copy_text(display.random_mode, sizeof display.random_mode, text);
+}
+
+void display_setmode(int mode) {
+  debug_tracef("display_setmode %i", mode);
+  display.display_mode = mode;
+}

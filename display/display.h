@@ -1,0 +1,125 @@
+#pragma once
+
+// velm_display: keeps the display state that display command lines set, and draws it on
+// the 2x24 character LCD behind /dev/lcd ten times a second.
+
+#include <cstddef>
+
+inline constexpr char VERSION[] = "0.91";
+
+// Titles hold at most 127 characters.
+inline constexpr int TITLE_SIZE = 128;
+
+// What the display shows. Everything is zero, false or empty at program start.
+struct DisplayState {
+  bool lcd_enabled; // "-l": drive the LCD
+  bool id3_enabled; // "-t": prefer the ID3 title
+  bool started;     // the display runs: the timer draws, the read loop leaves the LCD alone
+  char title[TITLE_SIZE];
+  char id3tag_title[TITLE_SIZE];
+  char status_text[5];
+  int status_device;
+  int status_list;
+  int status_song;
+  char time_remaining[7];
+  char random_mode[4];
+  int display_mode; // 0 play status, 1 number input, 2 mixer, others blank
+  int volume;
+  int balance;
+  int bass;
+  int treble;
+};
+extern DisplayState display;
+
+// The argument buffers of the read loop, one set per command. They keep their text from
+// one line to the next: a field that a line does not supply applies the last text again.
+struct ArgumentBuffers {
+  char status_word[16];
+  char status_device[2];
+  char status_list[4];
+  char status_song[3];
+  char time_elapsed[7];
+  char volume[4];
+  char balance[5];
+  char bass[4];
+  char treble[4];
+  char random_mode[4];
+  char mode[2];
+};
+
+// Tests a command line against the command words in their fixed order and runs the
+// operation of the word that matches; other lines are ignored.
+void display_dispatch(const char *line, ArgumentBuffers &buffers);
+
+// Copies text into a buffer of `size` bytes, cut to fit.
+void copy_text(char *dest, size_t size, const char *src);
+
+// Display operations.
+void display_init();
+void display_close();
+void display_reset();
+void display_clear();
+void display_startup();
+void display_restart();
+void display_settitle(const char *line);
+void display_setid3tagtitle(const char *line);
+void display_setstatus(const char *word, int device, int list, int song);
+void display_settime(const char *line, ArgumentBuffers &buffers);
+void display_setvolume(int value);
+void display_setbalance(int value);
+void display_setbass(int value);
+void display_settreble(int value);
+void display_setrandommode(const char *text);
+void display_setmode(int mode);
+
+// The LCD: geometry, the drawing state and the operations that write to the device.
+inline constexpr int LCD_ROWS = 2;
+inline constexpr int LCD_COLUMNS = 24;
+inline constexpr char LCD_BAR_GLYPH = '\xff';
+
+struct LcdState {
+  char shown_title[TITLE_SIZE];
+  int title_offset; // column of the title's first character: 24 just beyond the right edge
+  int title_pause;  // draws left during which a long new title stands at column 0
+  bool welcome_done;
+  int tick_phase; // 1 or 2: which half of the two-tick cycle runs next
+  int shown_volume;
+  int shown_balance;
+  int shown_bass;
+  int shown_treble;
+  int bar_hold; // draws of the mixer bar so far, 0..10
+};
+extern LcdState lcd;
+
+void lcd_init();
+void lcd_close();
+void lcd_reset();
+void lcd_clear();
+void lcd_setcursor(int column, int row);
+void lcd_startup();
+void lcd_update();
+void lcd_statusline();
+void lcd_title();
+void lcd_mixerbar();
+
+// The rows as lcd_statusline, lcd_title and lcd_mixerbar compose them: exactly 24
+// characters, no terminator. Composing changes no state.
+void compose_statusline(char *row);
+void compose_title(char *row);
+void compose_mixerbar(char *row, int value_index);
+
+// The title that row 1 follows once the welcome scroll is over.
+const char *selected_title();
+
+// Provided by the program around the core: the device and the timer.
+
+// Opens /dev/lcd for writing; false (after a message on standard error) when it cannot.
+bool lcd_device_open();
+// Writes one sequence or row to the device at once.
+void lcd_device_write(const char *bytes, size_t length);
+void lcd_device_close();
+
+// Arms the 100 ms timer afresh: the first tick comes 100 ms from now.
+void timer_init();
+// One expiry of the timer: draws when the display is started and the LCD is on.
+void timer_handler();
