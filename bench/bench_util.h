@@ -3,11 +3,16 @@
 // Timing and formatting shared by the benchmarks.
 
 #include <algorithm>
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <string>
+#include <sys/types.h>
+#include <unistd.h>
 #include <vector>
 
 inline std::string format_kib(long kib) {
@@ -57,6 +62,87 @@ inline std::string with_commas(long n) {
     text += digits[i];
   }
   return text;
+}
+
+// Measuring
+
+// The value below which `share` of the sorted values lie (nearest rank).
+inline double percentile(std::vector<double> values, double share) {
+  if (values.empty())
+    return 0;
+  std::sort(values.begin(), values.end());
+  auto rank = static_cast<size_t>(std::ceil(share * static_cast<double>(values.size())));
+  return values[std::max<size_t>(rank, 1) - 1];
+}
+
+inline std::string format_time(double seconds) {
+  char text[32];
+  if (seconds >= 1)
+    snprintf(text, sizeof text, "%.2f s", seconds);
+  else if (seconds >= 1e-3)
+    snprintf(text, sizeof text, "%.2f ms", seconds * 1e3);
+  else
+    snprintf(text, sizeof text, "%.1f us", seconds * 1e6);
+  return text;
+}
+
+inline std::string read_text(const std::string &path) {
+  FILE *fp = fopen(path.c_str(), "r");
+  if (fp == nullptr)
+    return "";
+  std::string text;
+  char buffer[4096];
+  size_t got;
+  while ((got = fread(buffer, 1, sizeof buffer, fp)) > 0)
+    text.append(buffer, got);
+  fclose(fp);
+  return text;
+}
+
+// The sandbox launcher's first process carries its command line; outside of it /proc/1
+// is the machine's init.
+inline bool inside_sandbox() {
+  std::string cmdline = read_text("/proc/1/cmdline");
+  return std::filesystem::path(cmdline.c_str()).filename() == "sandbox";
+}
+
+// A field of /proc/<pid>/status in KiB, such as "VmHWM".
+inline long status_kib(pid_t pid, const char *field) {
+  std::string status = read_text("/proc/" + std::to_string(pid) + "/status");
+  size_t at = status.find(std::string(field) + ":");
+  return at == std::string::npos ? 0 : atol(status.c_str() + at + strlen(field) + 1);
+}
+
+struct Cpu {
+  double schedstat = 0; // seconds on a processor, from /proc/<pid>/schedstat
+  double stat = 0;      // user + system time, from /proc/<pid>/stat (clock ticks)
+};
+
+inline Cpu cpu_of(pid_t pid) {
+  Cpu cpu;
+  std::string dir = "/proc/" + std::to_string(pid);
+  cpu.schedstat =
+      static_cast<double>(strtoull(read_text(dir + "/schedstat").c_str(), nullptr, 10)) * 1e-9;
+  // The fields after the command name in parentheses: utime and stime are the 12th and
+  // 13th of them.
+  std::string stat = read_text(dir + "/stat");
+  size_t at = stat.rfind(')');
+  if (at == std::string::npos)
+    return cpu;
+  const char *p = stat.c_str() + at + 1;
+  unsigned long long fields[13] = {};
+  for (int i = 0; i < 13 && *p != '\0'; ++i) {
+    while (*p == ' ')
+      ++p;
+    char *end = nullptr;
+    fields[i] = strtoull(p, &end, 10);
+    p = end;
+    while (*p != ' ' && *p != '\0') // the state is a letter
+      ++p;
+  }
+  cpu.stat =
+      static_cast<double>(fields[11] + fields[12]) / static_cast<double>(sysconf(_SC_CLK_TCK));
+  return cpu;
 }
 
 // The result table

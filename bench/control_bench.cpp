@@ -52,48 +52,8 @@ namespace {
   exit(2);
 }
 
-// The value below which `share` of the sorted values lie (nearest rank).
-double percentile(std::vector<double> values, double share) {
-  if (values.empty())
-    return 0;
-  std::sort(values.begin(), values.end());
-  auto rank = static_cast<size_t>(std::ceil(share * static_cast<double>(values.size())));
-  return values[std::max<size_t>(rank, 1) - 1];
-}
-
-std::string format_time(double seconds) {
-  char text[32];
-  if (seconds >= 1)
-    snprintf(text, sizeof text, "%.2f s", seconds);
-  else if (seconds >= 1e-3)
-    snprintf(text, sizeof text, "%.2f ms", seconds * 1e3);
-  else
-    snprintf(text, sizeof text, "%.1f us", seconds * 1e6);
-  return text;
-}
-
 std::string format_rate(double lines_per_second) {
   return with_commas(std::lround(lines_per_second)) + " lines/s";
-}
-
-std::string read_text(const std::string &path) {
-  FILE *fp = fopen(path.c_str(), "r");
-  if (fp == nullptr)
-    return "";
-  std::string text;
-  char buffer[4096];
-  size_t got;
-  while ((got = fread(buffer, 1, sizeof buffer, fp)) > 0)
-    text.append(buffer, got);
-  fclose(fp);
-  return text;
-}
-
-// The sandbox launcher's first process carries its command line; outside of it /proc/1
-// is the machine's init.
-bool inside_sandbox() {
-  std::string cmdline = read_text("/proc/1/cmdline");
-  return fs::path(cmdline.c_str()).filename() == "sandbox";
 }
 
 // ---------------------------------------------------------------------------------------
@@ -223,12 +183,6 @@ struct Stopped {
   long peak_rss_kib = 0; // VmHWM just before the end
   struct rusage usage = {};
 };
-
-long status_kib(pid_t pid, const char *field) {
-  std::string status = read_text("/proc/" + std::to_string(pid) + "/status");
-  size_t at = status.find(std::string(field) + ":");
-  return at == std::string::npos ? 0 : atol(status.c_str() + at + strlen(field) + 1);
-}
 
 // Closes our writing end, so the relay reads end of file and ends, and reaps it.
 Stopped stop_relay(Relay &relay) {
@@ -380,38 +334,6 @@ void bench_throughput(const Settings &settings) {
   add_row({"throughput, " + with_commas(settings.lines) + " lines", format_rate(our_rate),
            "cat " + format_rate(cat_rate), "ours/ref " + format_ratio(ratio), "ours/ref >= 0.5",
            ratio >= 0.5 ? "PASS" : "FAIL"});
-}
-
-struct Cpu {
-  double schedstat = 0; // seconds on a processor, from /proc/<pid>/schedstat
-  double stat = 0;      // user + system time, from /proc/<pid>/stat (clock ticks)
-};
-
-Cpu cpu_of(pid_t pid) {
-  Cpu cpu;
-  std::string dir = "/proc/" + std::to_string(pid);
-  cpu.schedstat =
-      static_cast<double>(strtoull(read_text(dir + "/schedstat").c_str(), nullptr, 10)) * 1e-9;
-  // The fields after the command name in parentheses: utime and stime are the 12th and
-  // 13th of them.
-  std::string stat = read_text(dir + "/stat");
-  size_t at = stat.rfind(')');
-  if (at == std::string::npos)
-    return cpu;
-  const char *p = stat.c_str() + at + 1;
-  unsigned long long fields[13] = {};
-  for (int i = 0; i < 13 && *p != '\0'; ++i) {
-    while (*p == ' ')
-      ++p;
-    char *end = nullptr;
-    fields[i] = strtoull(p, &end, 10);
-    p = end;
-    while (*p != ' ' && *p != '\0') // the state is a letter
-      ++p;
-  }
-  cpu.stat =
-      static_cast<double>(fields[11] + fields[12]) / static_cast<double>(sysconf(_SC_CLK_TCK));
-  return cpu;
 }
 
 void bench_idle(const Settings &settings) {

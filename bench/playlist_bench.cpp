@@ -52,18 +52,7 @@ namespace {
   exit(2);
 }
 
-std::string format_time(double seconds) {
-  char text[32];
-  if (seconds >= 1)
-    snprintf(text, sizeof text, "%.2f s", seconds);
-  else if (seconds >= 0.01)
-    snprintf(text, sizeof text, "%.1f ms", seconds * 1e3);
-  else
-    snprintf(text, sizeof text, "%.2f ms", seconds * 1e3);
-  return text;
-}
-
-std::string read_text(const std::string &path) {
+std::string read_or_fail(const std::string &path) {
   FILE *fp = fopen(path.c_str(), "r");
   if (fp == nullptr)
     fail("cannot read " + path);
@@ -77,7 +66,7 @@ std::string read_text(const std::string &path) {
 }
 
 long count_lines(const std::string &path) {
-  std::string text = read_text(path);
+  std::string text = read_or_fail(path);
   return std::count(text.begin(), text.end(), '\n');
 }
 
@@ -103,20 +92,6 @@ std::string find_program(const char *name) {
       fail(std::string("cannot find ") + name + " on PATH");
     start = colon + 1;
   }
-}
-
-// The sandbox launcher's first process carries its command line; outside of it /proc/1
-// is the machine's init.
-bool inside_sandbox() {
-  std::string cmdline;
-  FILE *fp = fopen("/proc/1/cmdline", "r");
-  if (fp == nullptr)
-    return false;
-  int c;
-  while ((c = getc(fp)) != EOF && c != '\0')
-    cmdline += static_cast<char>(c);
-  fclose(fp);
-  return fs::path(cmdline).filename() == "sandbox";
 }
 
 // ---------------------------------------------------------------------------------------
@@ -209,7 +184,7 @@ ChildResult run_checked(const std::vector<std::string> &argv, int expected = 0) 
   ChildResult result = run_child(argv);
   if (result.status != expected)
     fail(join(argv) + " ended with status " + std::to_string(result.status) + " (expected " +
-         std::to_string(expected) + "):\n" + read_text(ERR_PATH));
+         std::to_string(expected) + "):\n" + read_or_fail(ERR_PATH));
   return result;
 }
 
@@ -219,7 +194,7 @@ long peak_rss(const std::vector<std::string> &argv) {
                                    RSS_PATH};
   wrapped.insert(wrapped.end(), argv.begin(), argv.end());
   run_checked(wrapped);
-  return atol(read_text(RSS_PATH).c_str());
+  return atol(read_or_fail(RSS_PATH).c_str());
 }
 
 struct Paired {
@@ -594,12 +569,12 @@ void bench_queries(const Settings &settings, const Tools &tools) {
         runs,
         [&] {
           double took = run_checked(query.ours).seconds;
-          ours_out = read_text(OUT_PATH);
+          ours_out = read_or_fail(OUT_PATH);
           return took;
         },
         [&] {
           double took = run_checked(query.grep).seconds;
-          grep_out = read_text(OUT_PATH);
+          grep_out = read_or_fail(OUT_PATH);
           return took;
         });
     if (ours_out != query.ours_output || grep_out != query.grep_output)
@@ -651,7 +626,7 @@ void bench_catalog(const Settings &settings, const Tools &tools) {
       settings.runs,
       [&] {
         double took = run_checked({tools.htmlcatalog}).seconds;
-        page = read_text(OUT_PATH);
+        page = read_or_fail(OUT_PATH);
         return took;
       },
       [&] {

@@ -3,13 +3,15 @@
 # inside the sandbox launcher, which gives them a private /tmp for the programs' fixed
 # files and the generated trees.
 #
-#   bench/run.sh                      both benchmarks with their defaults
+#   bench/run.sh                      every benchmark with its defaults
 #   bench/run.sh playlist [ARG]...    playlist_bench only (--runs N, --walk-runs N and the
 #                                     names of the sections to run: order, scan, queries,
 #                                     catalog); arguments without "playlist" go to it too
 #   bench/run.sh control [ARG]...     control_bench only (--latency-lines N, --lines N,
 #                                     --runs N, --idle-seconds S and the sections latency,
 #                                     throughput, idle)
+#   bench/run.sh display [ARG]...     display_bench only (--seconds S, --flood-rate N and
+#                                     the sections quiet, flood)
 set -eu
 
 source_dir=$(cd "$(dirname "$0")/.." && pwd -P)
@@ -18,7 +20,7 @@ build_dir=${BENCH_BUILD_DIR:-$source_dir/build-bench}
 if [ ! -f "$build_dir/build.ninja" ]; then
   cmake -S "$source_dir" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release
 fi
-cmake --build "$build_dir" --target playlist_bench control_bench sandbox
+cmake --build "$build_dir" --target playlist_bench control_bench display_bench sandbox
 
 build_dir=$(cd "$build_dir" && pwd -P)
 in_sandbox() {
@@ -29,6 +31,9 @@ case "${1:-}" in
   control)
     shift
     in_sandbox "$build_dir/bench/control_bench" "$@" ;;
+  display)
+    shift
+    in_sandbox "$build_dir/bench/display_bench" "$@" ;;
   playlist)
     shift
     in_sandbox "$build_dir/bench/playlist_bench" "$@" ;;
@@ -38,5 +43,6 @@ case "${1:-}" in
     status=0
     in_sandbox "$build_dir/bench/playlist_bench" || status=$?
     in_sandbox "$build_dir/bench/control_bench" || status=$?
+    in_sandbox "$build_dir/bench/display_bench" || status=$?
     exit $status ;;
 esac
