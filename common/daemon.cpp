@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <climits>
 #include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
@@ -57,6 +59,21 @@ void debug_tracef(const char *format, ...) {
   vsnprintf(text, sizeof text, format, args);
   va_end(args);
   debug_trace(text);
+}
+
+void print_daemon_usage(const char *name, const char *version, const char *what,
+                        const char *letters, const UsageOption *options, int count) {
+  printf("\n%s version %s - %s, by the velm builders\n", name, version, what);
+  printf("Usage: velm");
+  for (const char *letter = letters; *letter != '\0'; ++letter)
+    printf(" [-%c]", *letter);
+  printf("\n");
+  for (int i = 0; i < count; ++i)
+    printf("\t%c\t%s\n", options[i].letter, options[i].text);
+  printf("\n");
+  printf("For additional information read documentation in usr/doc of the distribution\n");
+  printf("Velm jukebox: see README.md of its sources; contact: the velm builders\n\n");
+  exit(0);
 }
 
 void debug_report_state() {

@@ -21,6 +21,19 @@ void debug_tracef(const char *format, ...) __attribute__((format(printf, 1, 2)))
 // "DEBUG messages ENABLED.\n" or "DEBUG messages DISABLED.\n" on standard error.
 void debug_report_state();
 
+// One option line of a daemon's usage text.
+struct UsageOption {
+  char letter;
+  const char *text; // such as "Show this help"
+};
+
+// Prints a daemon's usage text on standard output and ends the program with status 0:
+// the banner line "\n<NAME> version <version> - <what>", "Usage: velm" with the letters
+// in `letters` in turn, the option lines ("%s") and an empty line, and where to
+// read more.
+[[noreturn]] void print_daemon_usage(const char *name, const char *version, const char *what,
+                                     const char *letters, const UsageOption *options, int count);
+
 // A command line holds at most 255 characters and its terminator.
 inline constexpr int IPC_LINE_SIZE = 256;
 

@@ -15,14 +15,8 @@ namespace {
 const char VERSION[] = "0.91";
 
 [[noreturn]] void print_usage() {
-  printf("\nVELM_CONTROL version %s - the jukebox's control daemon, by the velm builders\n",
-         VERSION);
-  printf("Usage: velm [-%c] [-%c]\n", 'd', 'h');
-  printf("\t%c\tPrint debugging information\n", 'd');
-  printf("\t%c\tShow this help\n\n", 'h');
-  printf("For additional information read documentation in usr/doc of the distribution\n");
-  printf("Velm jukebox: see README.md of its sources; contact: the velm builders\n\n");
-  exit(0);
+  const UsageOption options[] = {{'d', "Print debugging information"}, {'h', "Show this help"}};
+  print_daemon_usage("VELM_CONTROL", VERSION, "the jukebox's control daemon", "dh", options, 2);
 }
 
 void parse_options(int argc, char **argv) {

@@ -17,16 +17,11 @@ void ipc_close();
 namespace {
 
 [[noreturn]] void print_usage() {
-  printf("\nVELM_DISPLAY version %s - the jukebox's display daemon, by the velm builders\n",
-         VERSION);
-  printf("Usage: velm [-%c] [-%c] [-%c] [-%c]\n", 'l', 'd', 'h', 't');
-  printf("\t%c\tLcd display support\n", 'l');
-  printf("\t%c\tUse Id3 Tags for title display\n", 't');
-  printf("\t%c\tPrint debugging information\n", 'd');
-  printf("\t%c\tShow this help\n\n", 'h');
-  printf("For additional information read documentation in usr/doc of the distribution\n");
-  printf("Velm jukebox: see README.md of its sources; contact: the velm builders\n\n");
-  exit(0);
+  const UsageOption options[] = {{'l', "Lcd display support"},
+                                 {'t', "Use Id3 Tags for title display"},
+                                 {'d', "Print debugging information"},
+                                 {'h', "Show this help"}};
+  print_daemon_usage("VELM_DISPLAY", VERSION, "the jukebox's display daemon", "ldht", options, 4);
 }
 
 void parse_options(int argc, char **argv) {

@@ -2,24 +2,13 @@
 
 #include "panel_rig.h"
 
+#include "welcome.h"
+
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
 
 namespace {
-
-const std::string WELCOME = "Welcome to VELM version 0.91  ";
-const std::string WELCOME_ID3 = "Welcome to VELM version 0.91 (id3 tags enabled)  ";
-const std::string BLANK_ROW(24, ' ');
-
-// The rows of a text passing through row 1 from the right edge to the left.
-std::vector<std::string> pass_through(const std::string &text) {
-  std::string track = BLANK_ROW + text + BLANK_ROW;
-  std::vector<std::string> rows;
-  for (size_t i = 0; i < 24 + text.size(); ++i)
-    rows.push_back(track.substr(i, 24));
-  return rows;
-}
 
 // Started, with the welcome scroll over.
 void start_past_welcome(bool id3 = false) {

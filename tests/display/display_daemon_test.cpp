@@ -4,15 +4,15 @@
 #include "lcdscreen.h"
 #include "sandbox_run.h"
 
+#include "welcome.h"
 #include <algorithm>
+
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
 
 namespace {
 
-const std::string WELCOME = "Welcome to VELM version 0.91  ";
-const std::string BLANK_ROW(24, ' ');
 const std::string FAREWELL = "\033R\033c\033p00,0Thanx for using VELM\033p00,1(powered by Linux!)";
 
 // Shell text: the FIFO and a plain file for the panel, then velm_display with `options`
@@ -54,14 +54,6 @@ std::vector<std::string> drawn_rows(const std::string &bytes, int row) {
       drawing = false;
     }
   }
-  return rows;
-}
-
-std::vector<std::string> pass_through(const std::string &text) {
-  std::string track = BLANK_ROW + text + BLANK_ROW;
-  std::vector<std::string> rows;
-  for (size_t i = 0; i < 24 + text.size(); ++i)
-    rows.push_back(track.substr(i, 24));
   return rows;
 }
 
