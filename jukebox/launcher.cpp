@@ -1,0 +1,434 @@
+#include "launcher.h"
+
+#include "paths.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/signalfd.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+const char AUDIO_FIFO[] = "/tmp/audio.fifo";
+// What the programs the launcher starts write to standard error.
+const char LOG_PATH[] = "/tmp/velm.log";
+const char RANDOM_PATH[] = "/tmp/RANDOM";
+
+// A daemon that dies this often within RESTART_WINDOW seconds is given up.
+constexpr int MAX_RESTARTS = 5;
+constexpr double RESTART_WINDOW = 10;
+
+double now_seconds() {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+void message(const char *format, ...) __attribute__((format(printf, 1, 2)));
+void message(const char *format, ...) {
+  va_list args;
+  va_start(args, format);
+  fputs("velm: ", stderr);
+  vfprintf(stderr, format, args);
+  fputs("\n", stderr);
+  va_end(args);
+}
+
+[[noreturn]] void die(const char *what, const char *detail) {
+  message("%s: %s", what, detail);
+  exit(1);
+}
+
+sigset_t taken_signals() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int signal : {SIGUSR2, SIGCHLD, SIGINT, SIGTERM, SIGHUP})
+    sigaddset(&set, signal);
+  return set;
+}
+
+// In a child, before exec: the signals as a program expects them at its start.
+void reset_signals() {
+  sigset_t none;
+  sigemptyset(&none);
+  sigprocmask(SIG_SETMASK, &none, nullptr);
+  signal(SIGPIPE, SIG_DFL);
+}
+
+int open_log() {
+  return open(LOG_PATH, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+}
+
+// Starts a program found on PATH with the given standard input and output (-1: the
+// launcher's own); its standard error goes to the log.
+pid_t spawn(const std::vector<std::string> &argv, int in = -1, int out = -1) {
+  int err = open_log();
+  pid_t pid = fork();
+  if (pid < 0)
+    die("fork", strerror(errno));
+  if (pid == 0) {
+    reset_signals();
+    if (in >= 0)
+      dup2(in, STDIN_FILENO);
+    if (out >= 0)
+      dup2(out, STDOUT_FILENO);
+    if (err >= 0)
+      dup2(err, STDERR_FILENO);
+    std::vector<char *> args;
+    for (const std::string &arg : argv)
+      args.push_back(const_cast<char *>(arg.c_str()));
+    args.push_back(nullptr);
+    execvp(args[0], args.data());
+    fprintf(stderr, "velm: %s: %s\n", args[0], strerror(errno));
+    _exit(127);
+  }
+  close(err);
+  return pid;
+}
+
+// Runs a program and waits for it; true when it ended with status 0.
+bool run(const std::vector<std::string> &argv) {
+  pid_t pid = spawn(argv);
+  int status;
+  while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR)
+      return false;
+  }
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// Opens a FIFO for writing once its reader is there; -1 when none came in `seconds` or
+// the reader's process ended first.
+int open_writer(const char *path, double seconds, pid_t reader) {
+  double until = now_seconds() + seconds;
+  for (;;) {
+    int fd = open(path, O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0) {
+      fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+      return fd;
+    }
+    if (errno != ENXIO || now_seconds() > until)
+      return -1;
+    if (reader > 0 && waitpid(reader, nullptr, WNOHANG) == reader)
+      return -1;
+    usleep(5000);
+  }
+}
+
+// Writes lines (each followed by a newline) in one write.
+void send_lines(int fd, std::initializer_list<std::string> lines) {
+  std::string text;
+  for (const std::string &line : lines)
+    text += line + "\n";
+  if (fd < 0 || write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size()))
+    message("could not send %s", text.c_str());
+}
+
+void make_fifo(const char *path) {
+  struct stat st;
+  if (lstat(path, &st) == 0) {
+    if (S_ISFIFO(st.st_mode))
+      return;
+    unlink(path);
+  }
+  if (mkfifo(path, 0600) != 0)
+    die(path, strerror(errno));
+}
+
+char saved_random_mode() {
+  FILE *fp = fopen(RANDOM_PATH, "r");
+  int c = fp != nullptr ? getc(fp) : EOF;
+  if (fp != nullptr)
+    fclose(fp);
+  return c != EOF && strchr("sadl", c) != nullptr ? static_cast<char>(c) : 's';
+}
+
+const char *random_text(char mode) {
+  switch (mode) {
+  case 'a':
+    return "ALL";
+  case 'd':
+    return "DEV";
+  case 'l':
+    return "LST";
+  default:
+    return "SEQ";
+  }
+}
+
+bool has_sound_device() {
+  return access("/dev/snd", F_OK) == 0 || access("/dev/dsp", F_OK) == 0;
+}
+
+void start_child(Jukebox &jukebox, Child &child);
+
+// A child has ended: start it again, unless it keeps dying.
+void restart(Jukebox &jukebox, Child &child) {
+  double now = now_seconds();
+  if (child.restarts == 0 || now - child.first_restart > RESTART_WINDOW) {
+    child.restarts = 0;
+    child.first_restart = now;
+  }
+  if (++child.restarts > MAX_RESTARTS) {
+    message("%s keeps ending; stopping the jukebox", child.name);
+    jukebox.stopping = true;
+    return;
+  }
+  message("%s ended; starting it again", child.name);
+  start_child(jukebox, child);
+}
+
+void stop_player(Jukebox &jukebox) {
+  // The watcher ends when the player's output does.
+  for (Child *child : {&jukebox.player, &jukebox.watcher}) {
+    if (child->pid > 0)
+      kill(child->pid, SIGTERM);
+  }
+  for (Child *child : {&jukebox.player, &jukebox.watcher}) {
+    if (child->pid > 0)
+      waitpid(child->pid, nullptr, 0);
+    child->pid = -1;
+  }
+}
+
+// The player's output ended (it was killed or quit): a new player resumes the song.
+void resume_player(Jukebox &jukebox) {
+  stop_player(jukebox);
+  message("the player ended; starting it again");
+  start_player(jukebox);
+  send_lines(jukebox.control_fifo, {"player_restart", "player_startup", "player_pause"});
+}
+
+void start_child(Jukebox &jukebox, Child &child) {
+  if (&child == &jukebox.display) {
+    start_display(jukebox);
+    send_lines(jukebox.display_fifo, {"display_startup", std::string("display_setrandommode ") +
+                                                             random_text(saved_random_mode())});
+  } else if (&child == &jukebox.control) {
+    start_control(jukebox);
+  } else if (&child == &jukebox.audio) {
+    start_audio(jukebox);
+  } else {
+    resume_player(jukebox);
+  }
+}
+
+Child *child_of(Jukebox &jukebox, pid_t pid) {
+  for (Child *child :
+       {&jukebox.display, &jukebox.control, &jukebox.player, &jukebox.watcher, &jukebox.audio}) {
+    if (child->pid == pid)
+      return child;
+  }
+  return nullptr;
+}
+
+void reap_children(Jukebox &jukebox) {
+  int status;
+  pid_t pid;
+  while ((pid = waitpid(-1, &status, WNOHANG)) > 0) {
+    Child *child = child_of(jukebox, pid);
+    if (child == nullptr)
+      continue;
+    child->pid = -1;
+    if (jukebox.stopping)
+      continue;
+    if (child == &jukebox.player || child == &jukebox.watcher) {
+      // The watcher's SIGUSR2 or the other's end brings the player back.
+      if (jukebox.player.pid < 0 && jukebox.watcher.pid < 0)
+        resume_player(jukebox);
+      continue;
+    }
+    restart(jukebox, *child);
+  }
+}
+
+// Waits up to `seconds` for a child to end; then ends it.
+void await(Child &child, double seconds) {
+  double until = now_seconds() + seconds;
+  while (child.pid > 0) {
+    if (waitpid(child.pid, nullptr, WNOHANG) == child.pid) {
+      child.pid = -1;
+      return;
+    }
+    if (now_seconds() > until) {
+      kill(child.pid, SIGTERM);
+      waitpid(child.pid, nullptr, 0);
+      child.pid = -1;
+      return;
+    }
+    usleep(10000);
+  }
+}
+
+} // namespace
+
+int take_signals() {
+  signal(SIGPIPE, SIG_IGN);
+  sigset_t set = taken_signals();
+  sigprocmask(SIG_BLOCK, &set, nullptr);
+  int fd = signalfd(-1, &set, SFD_CLOEXEC);
+  if (fd < 0)
+    die("signalfd", strerror(errno));
+  return fd;
+}
+
+void build_lists(const Options &options) {
+  unlink(MPL_PATH);
+  for (size_t i = 0; i < options.devices.size(); ++i) {
+    if (!run({"scantree", options.devices[i], std::to_string(i + 1)}))
+      message("could not scan %s", options.devices[i].c_str());
+  }
+  char mode = options.random_mode != 0 ? options.random_mode : saved_random_mode();
+  std::vector<std::string> orderbuild = {"orderbuild"};
+  if (mode != 's')
+    orderbuild.push_back(std::string("-") + mode);
+  if (!run(orderbuild))
+    die("orderbuild", "could not build the order list");
+  FILE *fp = fopen(RANDOM_PATH, "w");
+  if (fp != nullptr) {
+    fprintf(fp, "%c\n", mode);
+    fclose(fp);
+  }
+}
+
+void make_fifos() {
+  make_fifo(FIFO_CONTROL_PATH);
+  make_fifo(FIFO_DISPLAY_PATH);
+}
+
+void start_display(Jukebox &jukebox) {
+  std::vector<std::string> argv = {"velm_display"};
+  if (jukebox.options.lcd)
+    argv.push_back("-l");
+  if (jukebox.options.id3)
+    argv.push_back("-t");
+  if (jukebox.options.debug)
+    argv.push_back("-d");
+  int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  jukebox.display.pid = spawn(argv, -1, null);
+  close(null);
+  if (jukebox.display_fifo < 0) {
+    jukebox.display_fifo = open_writer(FIFO_DISPLAY_PATH, 10, jukebox.display.pid);
+    if (jukebox.display_fifo < 0)
+      die(FIFO_DISPLAY_PATH, "the display daemon did not start");
+  }
+}
+
+void start_audio(Jukebox &jukebox) {
+  if (!jukebox.options.audio_module.empty() || has_sound_device())
+    return;
+  unlink(AUDIO_FIFO);
+  jukebox.audio.pid = spawn({"audiopace", AUDIO_FIFO});
+  // The player's output must find the FIFO there.
+  for (int i = 0; i < 500 && access(AUDIO_FIFO, F_OK) != 0; ++i)
+    usleep(2000);
+}
+
+void start_player(Jukebox &jukebox) {
+  std::vector<std::string> argv = {"mpg123", "-R", "--fifo", FIFO_PLAYER_PATH};
+  if (!jukebox.options.audio_module.empty()) {
+    argv.insert(argv.end(), {"-o", jukebox.options.audio_module});
+  } else if (jukebox.audio.pid > 0) {
+    // Raw audio of one fixed format, which the pacer takes at its real rate.
+    argv.insert(argv.end(),
+                {"-o", "raw", "-a", AUDIO_FIFO, "-r", "44100", "--stereo", "-e", "s16"});
+  }
+  int pipe_fds[2];
+  if (pipe2(pipe_fds, O_CLOEXEC) != 0)
+    die("pipe", strerror(errno));
+  int log =
+      open(jukebox.options.player_log.empty() ? "/dev/null" : jukebox.options.player_log.c_str(),
+           O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  // mpg123 makes its FIFO afresh; the control daemon must not open it before.
+  unlink(FIFO_PLAYER_PATH);
+  jukebox.player.pid = spawn(argv, -1, pipe_fds[1]);
+  jukebox.watcher.pid = spawn({"playwatch"}, pipe_fds[0], log);
+  close(pipe_fds[0]);
+  close(pipe_fds[1]);
+  close(log);
+  struct stat st;
+  for (int i = 0; i < 1000; ++i) {
+    if (stat(FIFO_PLAYER_PATH, &st) == 0 && S_ISFIFO(st.st_mode))
+      return;
+    usleep(5000);
+  }
+  message("the player did not make %s", FIFO_PLAYER_PATH);
+}
+
+void start_control(Jukebox &jukebox) {
+  std::vector<std::string> argv = {"velm_control"};
+  if (jukebox.options.debug)
+    argv.push_back("-d");
+  int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  jukebox.control.pid = spawn(argv, -1, null);
+  close(null);
+  if (jukebox.control_fifo < 0) {
+    jukebox.control_fifo = open_writer(FIFO_CONTROL_PATH, 10, jukebox.control.pid);
+    if (jukebox.control_fifo < 0)
+      die(FIFO_CONTROL_PATH, "the control daemon did not start");
+  }
+}
+
+void start_playing(Jukebox &jukebox) {
+  send_lines(jukebox.display_fifo, {"display_startup", std::string("display_setrandommode ") +
+                                                           random_text(saved_random_mode())});
+  send_lines(jukebox.control_fifo, {"player_startup", "player_pause"});
+}
+
+void run_until_stopped(Jukebox &jukebox, int signals) {
+  while (!jukebox.stopping) {
+    signalfd_siginfo info;
+    ssize_t got = read(signals, &info, sizeof info);
+    if (got != static_cast<ssize_t>(sizeof info)) {
+      if (got < 0 && errno == EINTR)
+        continue;
+      die("signalfd", strerror(errno));
+    }
+    switch (info.ssi_signo) {
+    case SIGUSR2:
+      // The watcher has seen the end of the player's output; reaping brings it back.
+      break;
+    case SIGCHLD:
+      reap_children(jukebox);
+      break;
+    default:
+      jukebox.stopping = true;
+      break;
+    }
+  }
+}
+
+void shut_down(Jukebox &jukebox) {
+  jukebox.stopping = true;
+  // The control daemon ends at the end of its input.
+  close(jukebox.control_fifo);
+  await(jukebox.control, 5);
+  // The player quits; its watcher ends with its output.
+  int player = open_writer(FIFO_PLAYER_PATH, 1, jukebox.player.pid);
+  if (player >= 0) {
+    send_lines(player, {"QUIT"});
+    close(player);
+  }
+  await(jukebox.player, 3);
+  await(jukebox.watcher, 3);
+  // The display shows its farewell at the end of its input.
+  close(jukebox.display_fifo);
+  await(jukebox.display, 5);
+  if (jukebox.audio.pid > 0) {
+    kill(jukebox.audio.pid, SIGTERM);
+    await(jukebox.audio, 2);
+  }
+  unlink(FIFO_CONTROL_PATH);
+  unlink(FIFO_DISPLAY_PATH);
+  unlink(FIFO_PLAYER_PATH);
+  unlink(AUDIO_FIFO);
+}

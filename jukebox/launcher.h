@@ -1,0 +1,61 @@
+#pragma once
+
+// The launcher's steps, in the order velm runs them.
+
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+struct Options {
+  std::vector<std::string> devices; // roots, numbered 1, 2, ... in this order
+  bool lcd = false;
+  bool id3 = false;
+  bool debug = false;
+  char random_mode = 0;     // s, a, d, l; 0: as last time
+  std::string audio_module; // empty: the sound device, or the paced silent output
+  std::string player_log;   // empty: the player's output lines are dropped
+};
+
+// A child the launcher keeps running.
+struct Child {
+  const char *name;
+  pid_t pid = -1;
+  int restarts = 0;
+  double first_restart = 0; // when the current run of restarts began
+};
+
+struct Jukebox {
+  Options options;
+  Child display{"velm_display"};
+  Child control{"velm_control"};
+  Child player{"mpg123"};
+  Child watcher{"playwatch"};
+  Child audio{"audiopace"};
+  int display_fifo = -1; // our writing ends, held so the daemons stay up
+  int control_fifo = -1;
+  bool stopping = false;
+};
+
+// Blocks the signals the launcher takes in its loop and returns a descriptor that
+// reports them.
+int take_signals();
+
+// Starts /tmp/MPL afresh from the devices and builds /tmp/OPL in the order of play.
+void build_lists(const Options &options);
+
+// /tmp/fifo.control and /tmp/fifo.display (the player makes its own).
+void make_fifos();
+
+void start_display(Jukebox &jukebox);
+void start_audio(Jukebox &jukebox);
+// The player with its command FIFO /tmp/fifo.player, its output piped into playwatch.
+void start_player(Jukebox &jukebox);
+void start_control(Jukebox &jukebox);
+// The display's start lines, and the control lines that start (or resume) the song.
+void start_playing(Jukebox &jukebox);
+
+// Keeps the jukebox going until SIGINT, SIGTERM or SIGHUP.
+void run_until_stopped(Jukebox &jukebox, int signals);
+
+// The control daemon, the player, then the display (its farewell); the FIFOs go.
+void shut_down(Jukebox &jukebox);

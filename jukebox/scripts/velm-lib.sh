@@ -1,0 +1,131 @@
+# Shared by the player scripts (sourced): where the jukebox stands and how to move it.
+#
+# State under /tmp besides the play lists:
+#   POSITION  the song now chosen: "device list song"
+#   STATUS    what the player does: play, pause, stop; "startup" while the jukebox
+#             (re)starts (written by velm_control)
+#   RANDOM    the order list's mode: s (sequential), a (all), d (device), l (list)
+#   FRAMEPOS  the frame to resume the song at (written by playwatch)
+#
+# Every script holds /tmp/velm.lock while it works, so a song's end (nextsong.sh
+# STOPCAUGHT from playwatch) and a key (from velm_control) never move the jukebox at once.
+
+exec 9>>/tmp/velm.lock
+flock 9
+
+status() {
+  read -r word 2>/dev/null </tmp/STATUS || word=stop
+  echo "$word"
+}
+
+set_status() {
+  echo "$1" >/tmp/STATUS.new && mv /tmp/STATUS.new /tmp/STATUS
+}
+
+random_mode() {
+  read -r mode 2>/dev/null </tmp/RANDOM || mode=s
+  echo "$mode"
+}
+
+# The current song's address in $device $list $song (the first song of the order list
+# when none is chosen yet or the chosen one has gone). Without any song the script has
+# nothing to do and ends.
+current() {
+  if read -r device list song 2>/dev/null </tmp/POSITION &&
+    entryquery "$device" "$list" "$song" >/dev/null 2>&1; then
+    return 0
+  fi
+  choose_order 1 2>/dev/null || exit 0
+}
+
+# Chooses the song with order number $1 (past either end: the first song).
+choose_order() {
+  order=$(orderquery "$1") || return 1
+  read -r device </tmp/DEVICE
+  read -r list </tmp/LIST
+  read -r song </tmp/SONG
+  echo "$device $list $song" >/tmp/POSITION.new && mv /tmp/POSITION.new /tmp/POSITION
+}
+
+# Chooses the song at an address; false when the master list has no such song.
+choose_address() {
+  entryquery "$1" "$2" "$3" >/dev/null 2>&1 || return 1
+  device=$1 list=$2 song=$3
+  echo "$device $list $song" >/tmp/POSITION.new && mv /tmp/POSITION.new /tmp/POSITION
+}
+
+# The order number of the current song.
+current_order() {
+  orderquery "$device" "$list" "$song"
+}
+
+song_count() {
+  wc -l </tmp/OPL
+}
+
+# Display command lines.
+display() {
+  velm_send /tmp/fifo.display "$@"
+}
+
+# Shows the current song's title and the status word $1 with its address.
+show_song() {
+  path=$(entryquery "$device" "$list" "$song" | head -n 1)
+  display "display_settitle $(titleform "$path")" \
+    "display_setstatus $1 $device $list $song" "display_settime +00:00 -00:00"
+}
+
+show_status() {
+  display "display_setstatus $1 $device $list $song"
+}
+
+# The song's new resume point is its start.
+forget_frame() {
+  printf '%16d\n' 0 >/tmp/FRAMEPOS.new && mv /tmp/FRAMEPOS.new /tmp/FRAMEPOS
+}
+
+# A line for the player: into its FIFO, or to standard output with "stdout" as $2 (the
+# caller's output goes to the player).
+player() {
+  if [ "${2:-}" = stdout ]; then
+    printf '%s\n' "$1"
+  else
+    velm_send /tmp/fifo.player "$1"
+  fi
+}
+
+# Starts the current song from its beginning; $1 as for player().
+play_current() {
+  path=$(entryquery "$device" "$list" "$song" | head -n 1)
+  forget_frame
+  set_status play
+  player "LOAD $path" "${1:-}"
+  show_song PLAY
+}
+
+# Loads the current song paused at its beginning, ready for a jump to the resume point.
+prepare_current() {
+  path=$(entryquery "$device" "$list" "$song" | head -n 1)
+  set_status pause
+  player "LOADPAUSED $path"
+  show_song PAUS
+}
+
+# The lists of the master list in order, one "device list" a line.
+all_lists() {
+  awk '$2 != 0 && $3 == 0 { print $1, $2 }' /tmp/MPL
+}
+
+# The list $2 places after (or, with $2 = -1, before) the current one, wrapping round:
+# sets $list_device and $list_number.
+step_list() {
+  set -- $(all_lists | awk -v d="$device" -v l="$list" -v step="$1" '
+    { dev[NR] = $1; num[NR] = $2; if ($1 == d && $2 == l) at = NR }
+    END {
+      if (NR == 0) exit 1
+      if (!at) at = 1
+      i = (at - 1 + step + NR) % NR + 1
+      print dev[i], num[i]
+    }') || return 1
+  list_device=$1 list_number=$2
+}

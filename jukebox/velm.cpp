@@ -1,0 +1,96 @@
+// velm: starts and keeps the whole jukebox. Scans the devices given on its command line
+// into a fresh master list, builds the order list, makes the FIFOs, starts the display
+// daemon, the player with its output watcher and the control daemon, and holds the
+// control and display FIFOs open so the daemons stay up. The watcher signals SIGUSR2 when
+// the player's output has ended: the player is started again and the song resumes at its
+// saved frame. A daemon that dies is reported and started again. SIGINT or SIGTERM shut
+// everything down in order, the LCD showing its farewell.
+
+#include "launcher.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+
+namespace {
+
+[[noreturn]] void print_usage(int status) {
+  FILE *out = status == 0 ? stdout : stderr;
+  fprintf(out, "\nVELM version 0.91 - the jukebox's launcher, by the velm builders\n"
+               "Usage: velm [-l] [-n] [-t] [-d] [-r MODE] [-o MODULE] [-p FILE] [-h] DEVICE...\n"
+               "\tDEVICE\ta device's root folder; devices are numbered 1, 2, ... in this order\n"
+               "\tl\tdrive the LCD on /dev/lcd (the default when /dev/lcd is there)\n"
+               "\tn\tno LCD\n"
+               "\tt\tshow ID3 titles\n"
+               "\td\tthe daemons write their debug trace (to /tmp/velm.log, with what\n"
+               "\t\tevery program started writes to standard error)\n"
+               "\tr MODE\tthe order of play: s sequential, a all shuffled, d per device,\n"
+               "\t\tl per list (default: as last time, else s)\n"
+               "\to MODULE\tthe player's audio output module (default: the machine's sound\n"
+               "\t\tdevice, or a silent output paced in real time when it has none)\n"
+               "\tp FILE\tkeep the player's output lines in FILE\n"
+               "\th\tshow this help\n\n");
+  exit(status);
+}
+
+Options parse_options(int argc, char **argv) {
+  Options options;
+  options.lcd = access("/dev/lcd", F_OK) == 0;
+  int option;
+  while ((option = getopt(argc, argv, "lntdr:o:p:h")) != -1) {
+    switch (option) {
+    case 'l':
+      options.lcd = true;
+      break;
+    case 'n':
+      options.lcd = false;
+      break;
+    case 't':
+      options.id3 = true;
+      break;
+    case 'd':
+      options.debug = true;
+      break;
+    case 'r':
+      if (strlen(optarg) != 1 || strchr("sadl", optarg[0]) == nullptr)
+        print_usage(2);
+      options.random_mode = optarg[0];
+      break;
+    case 'o':
+      options.audio_module = optarg;
+      break;
+    case 'p':
+      options.player_log = optarg;
+      break;
+    case 'h':
+      print_usage(0);
+    default:
+      print_usage(2);
+    }
+  }
+  if (optind == argc)
+    print_usage(2);
+  for (int i = optind; i < argc; ++i)
+    options.devices.push_back(argv[i]);
+  return options;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  Options options = parse_options(argc, argv);
+  int signals = take_signals();
+  build_lists(options);
+  make_fifos();
+  Jukebox jukebox{options};
+  start_display(jukebox);
+  start_audio(jukebox);
+  start_player(jukebox);
+  start_control(jukebox);
+  start_playing(jukebox);
+  run_until_stopped(jukebox, signals);
+  shut_down(jukebox);
+  return 0;
+}

@@ -1,0 +1,89 @@
+// velm_send: writes command lines into one of the jukebox's FIFOs, for scripts and input
+// handlers. The lines go out together in one write, each followed by a newline, so no
+// other writer's line can come between them (up to the pipe's atomic size). A FIFO
+// without a reader is waited for a short while, then the lines are dropped with a
+// message: a daemon that is being started again must not hang the script.
+//
+//   velm_send [-w MILLISECONDS] FIFO LINE...
+
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+[[noreturn]] void usage() {
+  fprintf(stderr, "usage: velm_send [-w MILLISECONDS] FIFO LINE...\n");
+  exit(2);
+}
+
+// Opens the FIFO for writing once a reader has it open, waiting at most `wait_ms`.
+int open_writer(const char *path, long wait_ms) {
+  struct stat st;
+  if (stat(path, &st) != 0 || !S_ISFIFO(st.st_mode)) {
+    errno = stat(path, &st) != 0 ? errno : EINVAL;
+    return -1;
+  }
+  for (long waited = 0;; waited += 10) {
+    int fd = open(path, O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0) {
+      fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+      return fd;
+    }
+    if (errno != ENXIO || waited >= wait_ms)
+      return -1;
+    usleep(10000);
+  }
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  long wait_ms = 2000;
+  int option;
+  while ((option = getopt(argc, argv, "w:")) != -1) {
+    if (option != 'w')
+      usage();
+    wait_ms = atol(optarg);
+  }
+  if (argc - optind < 2)
+    usage();
+  signal(SIGPIPE, SIG_IGN);
+  const char *path = argv[optind];
+  std::string text;
+  for (int i = optind + 1; i < argc; ++i) {
+    // A line break inside a line would make two commands of it.
+    std::string line = argv[i];
+    for (char &c : line) {
+      if (c == '\n' || c == '\r')
+        c = ' ';
+    }
+    text += line + "\n";
+  }
+  int fd = open_writer(path, wait_ms);
+  if (fd < 0) {
+    fprintf(stderr, "velm_send: %s: %s\n", path, errno == ENXIO ? "no reader" : strerror(errno));
+    return 1;
+  }
+  size_t done = 0;
+  while (done < text.size()) {
+    ssize_t n = write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n <= 0) {
+      fprintf(stderr, "velm_send: %s: %s\n", path, strerror(errno));
+      return 1;
+    }
+    done += static_cast<size_t>(n);
+  }
+  close(fd);
+  return 0;
+}
