@@ -95,9 +95,12 @@ pid_t spawn(const std::vector<std::string> &argv, int in = -1, int out = -1) {
   return pid;
 }
 
-// Runs a program and waits for it; true when it ended with status 0.
+// Runs a program and waits for it, its output to the log; true when it ended with
+// status 0.
 bool run(const std::vector<std::string> &argv) {
-  pid_t pid = spawn(argv);
+  int log = open_log();
+  pid_t pid = spawn(argv, -1, log);
+  close(log);
   int status;
   while (waitpid(pid, &status, 0) < 0) {
     if (errno != EINTR)
@@ -211,8 +214,6 @@ void resume_player(Jukebox &jukebox) {
 void start_child(Jukebox &jukebox, Child &child) {
   if (&child == &jukebox.display) {
     start_display(jukebox);
-    send_lines(jukebox.display_fifo, {"display_startup", std::string("display_setrandommode ") +
-                                                             random_text(saved_random_mode())});
   } else if (&child == &jukebox.control) {
     start_control(jukebox);
   } else if (&child == &jukebox.audio) {
@@ -321,6 +322,9 @@ void start_display(Jukebox &jukebox) {
     if (jukebox.display_fifo < 0)
       die(FIFO_DISPLAY_PATH, "the display daemon did not start");
   }
+  // Before the control daemon reports the mixer values, which the start would clear.
+  send_lines(jukebox.display_fifo, {"display_startup", std::string("display_setrandommode ") +
+                                                           random_text(saved_random_mode())});
 }
 
 void start_audio(Jukebox &jukebox) {
@@ -348,8 +352,10 @@ void start_player(Jukebox &jukebox) {
   int log =
       open(jukebox.options.player_log.empty() ? "/dev/null" : jukebox.options.player_log.c_str(),
            O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-  // mpg123 makes its FIFO afresh; the control daemon must not open it before.
+  // mpg123 makes its FIFO afresh; the control daemon must not open it before. A new
+  // player holds no song yet.
   unlink(FIFO_PLAYER_PATH);
+  unlink("/tmp/PREPARED");
   jukebox.player.pid = spawn(argv, -1, pipe_fds[1]);
   jukebox.watcher.pid = spawn({"playwatch"}, pipe_fds[0], log);
   close(pipe_fds[0]);
@@ -379,8 +385,6 @@ void start_control(Jukebox &jukebox) {
 }
 
 void start_playing(Jukebox &jukebox) {
-  send_lines(jukebox.display_fifo, {"display_startup", std::string("display_setrandommode ") +
-                                                           random_text(saved_random_mode())});
   send_lines(jukebox.control_fifo, {"player_startup", "player_pause"});
 }
 

@@ -46,12 +46,13 @@ void build_lists(const Options &options);
 // /tmp/fifo.control and /tmp/fifo.display (the player makes its own).
 void make_fifos();
 
+// The display daemon, with its start lines.
 void start_display(Jukebox &jukebox);
 void start_audio(Jukebox &jukebox);
 // The player with its command FIFO /tmp/fifo.player, its output piped into playwatch.
 void start_player(Jukebox &jukebox);
 void start_control(Jukebox &jukebox);
-// The display's start lines, and the control lines that start (or resume) the song.
+// The control lines that start (or resume) the song.
 void start_playing(Jukebox &jukebox);
 
 // Keeps the jukebox going until SIGINT, SIGTERM or SIGHUP.

@@ -6,6 +6,8 @@
 #             (re)starts (written by velm_control)
 #   RANDOM    the order list's mode: s (sequential), a (all), d (device), l (list)
 #   FRAMEPOS  the frame to resume the song at (written by playwatch)
+#   PREPARED  the song the player holds loaded and paused at its start, not yet played
+#             (removed by the launcher whenever it starts a player)
 #
 # Every script holds /tmp/velm.lock while it works, so a song's end (nextsong.sh
 # STOPCAUGHT from playwatch) and a key (from velm_control) never move the jukebox at once.
@@ -87,6 +89,7 @@ forget_frame() {
 # A line for the player: into its FIFO, or to standard output with "stdout" as $2 (the
 # caller's output goes to the player).
 player() {
+  rm -f /tmp/PREPARED
   if [ "${2:-}" = stdout ]; then
     printf '%s\n' "$1"
   else
@@ -104,10 +107,15 @@ play_current() {
 }
 
 # Loads the current song paused at its beginning, ready for a jump to the resume point.
+# A song already loaded so is not loaded again: the player would report a stop, and the
+# watcher would take the resume point for the song's end.
 prepare_current() {
-  path=$(entryquery "$device" "$list" "$song" | head -n 1)
   set_status pause
-  player "LOADPAUSED $path"
+  if [ "$(cat /tmp/PREPARED 2>/dev/null)" != "$device $list $song" ]; then
+    path=$(entryquery "$device" "$list" "$song" | head -n 1)
+    player "LOADPAUSED $path"
+    echo "$device $list $song" >/tmp/PREPARED
+  fi
   show_song PAUS
 }
 

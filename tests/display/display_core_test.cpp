@@ -2,7 +2,7 @@
 
 #include "panel_rig.h"
 
-#include "welcome.h"
+#include "panel_rows.h"
 
 #include <gtest/gtest.h>
 #include <string>

@@ -4,7 +4,7 @@
 #include "lcdscreen.h"
 #include "sandbox_run.h"
 
-#include "welcome.h"
+#include "panel_rows.h"
 #include <algorithm>
 
 #include <gtest/gtest.h>
@@ -35,26 +35,6 @@ std::string traces(const std::vector<std::string> &texts) {
   for (const std::string &text : texts)
     all += trace(text);
   return all;
-}
-
-// The rows drawn on `row`, in order, read from the device's bytes with the screen model.
-std::vector<std::string> drawn_rows(const std::string &bytes, int row) {
-  LcdScreen screen;
-  std::vector<std::string> rows;
-  bool drawing = false;
-  for (char c : bytes) {
-    LcdEvent event = lcd_screen_put(screen, static_cast<unsigned char>(c));
-    if (event == LcdEvent::Cursor) {
-      drawing = screen.row == row;
-      if (drawing)
-        rows.emplace_back();
-    } else if (event == LcdEvent::Text && drawing) {
-      rows.back() += c;
-    } else if (event != LcdEvent::None) {
-      drawing = false;
-    }
-  }
-  return rows;
 }
 
 constexpr int TIMEOUT_MS = 60000;

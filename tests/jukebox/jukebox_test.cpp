@@ -1,0 +1,223 @@
+// The whole jukebox, end to end, in a sandbox: the launcher on a collection of real MP3s,
+// the real player with the paced silent output, the keyboard's script form, and the
+// panel's bytes read from /dev/lcd.
+
+#include "panel_rows.h"
+#include "sandbox_run.h"
+
+#include <algorithm>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int TIMEOUT_MS = 120000;
+
+// Shell text: the sample collection (songs of `seconds`; none for 0) under /mnt/samples,
+// the panel's
+// reader (which takes every run of the display into /tmp/lcd.bytes),
+// the function `start_jukebox OPTIONS` (the launcher in the background, $jukebox its
+// pid) and the function `stop_jukebox` (SIGTERM, its exit status into /tmp/velm.status),
+// and `keys STEPS...` (the keyboard's script form, one step an argument), and
+// `wait_for FILE TEXT` (until FILE holds TEXT, at most 15 s).
+std::string jukebox_rig(int seconds = 30) {
+  std::string samples =
+      seconds == 0 ? ""
+                   : "sh " + shell_quote(std::string(source_dir()) + "/jukebox/make_samples.sh") +
+                         " /mnt/samples " + std::to_string(seconds);
+  return samples + R"SH(
+mkfifo /dev/lcd
+while :; do cat /dev/lcd; done >/tmp/lcd.bytes &
+start_jukebox() {
+  velm -l -t -p /tmp/player.out "$@" 2>>/tmp/velm.err &
+  jukebox=$!
+}
+stop_jukebox() {
+  kill -TERM $jukebox
+  wait $jukebox
+  echo $? >/tmp/velm.status
+}
+keys() {
+  printf '%s\n' "$@" | velm_keys
+}
+wait_for() {
+  i=0
+  while [ $i -lt 300 ] && [ "$(cat "$1" 2>/dev/null)" != "$2" ]; do
+    sleep 0.05
+    i=$((i + 1))
+  done
+  echo "$1 $(cat "$1" 2>/dev/null)" >>/tmp/steps
+}
+)SH";
+}
+
+bool contains(const std::vector<std::string> &rows, const std::string &row) {
+  return std::find(rows.begin(), rows.end(), row) != rows.end();
+}
+
+// The index of the first row equal to `row` from `from` on, or rows.size().
+size_t find_row(const std::vector<std::string> &rows, const std::string &row, size_t from = 0) {
+  auto at =
+      std::find(rows.begin() + static_cast<long>(std::min(from, rows.size())), rows.end(), row);
+  return static_cast<size_t>(at - rows.begin());
+}
+
+} // namespace
+
+TEST(Jukebox, PlaysSongAfterSongAndTheKeysMoveIt) {
+  Sandbox sb;
+  std::string script = jukebox_rig() + R"(
+start_jukebox /mnt/samples/device1 /mnt/samples/device2 /mnt/samples/device3
+wait_for /tmp/POSITION "1 1 1"
+keys n "wait 0.3"; wait_for /tmp/POSITION "1 1 2"
+keys n "wait 0.3"; wait_for /tmp/POSITION "1 1 3"
+keys N "wait 0.3"; wait_for /tmp/POSITION "1 2 1"
+keys P "wait 0.3"; wait_for /tmp/POSITION "1 1 1"
+keys p "wait 0.3"; wait_for /tmp/POSITION "3 1 2"
+keys d "wait 0.3"; wait_for /tmp/POSITION "1 1 1"
+keys 2 "wait 0.5" enter "wait 0.3"; wait_for /tmp/POSITION "1 1 2"
+keys 2 l "wait 0.3"; wait_for /tmp/POSITION "1 2 1"
+keys space "wait 0.3"; wait_for /tmp/STATUS pause
+keys space "wait 0.3"; wait_for /tmp/STATUS play
+keys r "wait 0.5"; wait_for /tmp/RANDOM a
+keys s "wait 0.3"; wait_for /tmp/STATUS stop
+keys space "wait 0.3"; wait_for /tmp/STATUS play
+sleep 0.5
+stop_jukebox
+)";
+  RunResult r = sb.run(script, "", TIMEOUT_MS);
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::string err = sb.read("/tmp/velm.err");
+  EXPECT_EQ(sb.read("/tmp/velm.status"), "0\n") << err;
+  EXPECT_EQ(sb.read("/tmp/steps"), "/tmp/POSITION 1 1 1\n/tmp/POSITION 1 1 2\n"
+                                   "/tmp/POSITION 1 1 3\n/tmp/POSITION 1 2 1\n"
+                                   "/tmp/POSITION 1 1 1\n/tmp/POSITION 3 1 2\n"
+                                   "/tmp/POSITION 1 1 1\n/tmp/POSITION 1 1 2\n"
+                                   "/tmp/POSITION 1 2 1\n/tmp/STATUS pause\n/tmp/STATUS play\n"
+                                   "/tmp/RANDOM a\n/tmp/STATUS stop\n/tmp/STATUS play\n")
+      << err;
+
+  std::string bytes = sb.read("/tmp/lcd.bytes");
+  std::vector<std::string> status = drawn_rows(bytes, 0);
+  std::vector<std::string> titles = drawn_rows(bytes, 1);
+  EXPECT_TRUE(contains(titles, "Harbour Lights - Salt an")) << "the second song's title";
+  // Typing a number shows the number input mode; pause, stop and the new order show.
+  EXPECT_TRUE(contains(status, "NUMINPUT" + std::string(16, ' ')));
+  auto shows = [&](const std::string &part) {
+    return std::any_of(status.begin(), status.end(),
+                       [&](const std::string &row) { return row.find(part) != std::string::npos; });
+  };
+  EXPECT_TRUE(shows(" PAUS ")) << "pause";
+  EXPECT_TRUE(shows(" STOP ")) << "stop";
+  EXPECT_TRUE(shows(" ALL")) << "the shuffled order";
+  // The order list was built again, shuffled.
+  EXPECT_EQ(sb.read("/tmp/RANDOM"), "a\n");
+  // The end: the farewell, and nothing left of the FIFOs.
+  EXPECT_EQ(bytes.substr(bytes.size() - 19), "(powered by Linux!)");
+  EXPECT_FALSE(sb.exists("/tmp/fifo.control"));
+  EXPECT_FALSE(sb.exists("/tmp/fifo.display"));
+}
+
+TEST(Jukebox, MixerKeysShowBarsAndTheValuesComeBackAfterARestart) {
+  Sandbox sb;
+  // Saves every 200 ms instead of every 10 s.
+  std::string script =
+      jukebox_rig() + "export LD_PRELOAD=" + VELM_FASTTIMER + " VELM_FAKE_TIMER_MS=200\n" + R"(
+start_jukebox /mnt/samples/device1
+wait_for /tmp/POSITION "1 1 1"
+sleep 7.5  # the welcome scroll: no bars before its end
+keys m + + + ">" ">" B T T "wait 2.5"
+wait_for /tmp/VOLUME 12
+stop_jukebox
+cp /tmp/lcd.bytes /tmp/lcd.first
+start_jukebox /mnt/samples/device1
+wait_for /tmp/POSITION "1 1 1"
+keys m "wait 0.6"
+stop_jukebox
+)";
+  RunResult r = sb.run(script, "", TIMEOUT_MS);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(sb.read("/tmp/VOLUME"), "12");
+  EXPECT_EQ(sb.read("/tmp/BALANCE"), "8");
+  EXPECT_EQ(sb.read("/tmp/BASS"), "4");
+  EXPECT_EQ(sb.read("/tmp/TREBLE"), "8");
+
+  std::vector<std::string> first = drawn_rows(sb.read("/tmp/lcd.first"), 1);
+  const std::string volume_bar = std::string(2, '\xff') + std::string(22, ' '); // 12 of 100
+  EXPECT_TRUE(contains(first, volume_bar)) << "the volume's bar in mixer mode";
+  // After the restart the mixer mode shows the saved values.
+  std::string bytes = sb.read("/tmp/lcd.bytes");
+  std::vector<std::string> second = drawn_rows(bytes.substr(sb.read("/tmp/lcd.first").size()), 0);
+  EXPECT_TRUE(contains(second, "V: 12 b:  4 t:  8 B:   8")) << sb.read("/tmp/velm.err");
+}
+
+TEST(Jukebox, SongsFollowEachOtherAndAKilledPlayerResumesNearItsSavedFrame) {
+  Sandbox sb;
+  // A song of 3 s, then one of 30 s. The watcher saves the frame at every tenth change of
+  // the second, counted across songs: 7 s into the second song.
+  std::string script = jukebox_rig(0) + R"SH(
+mkdir -p "/mnt/long/Long Play"
+tonegen 3 440 | lame --quiet -m m -b 64 --tt Short --ta Player - "/mnt/long/Long Play/01 Short.mp3"
+tonegen 30 220 330 | lame --quiet -m m -b 64 --tt Long --ta Player - "/mnt/long/Long Play/02 Long.mp3"
+start_jukebox /mnt/long
+wait_for /tmp/POSITION "1 1 2"
+i=0
+while [ $i -lt 300 ]; do
+  frame=$(tr -d ' \n' 2>/dev/null </tmp/FRAMEPOS)
+  [ -n "$frame" ] && [ "$frame" != 0 ] && break
+  sleep 0.1
+  i=$((i + 1))
+done
+echo "$frame" >/tmp/saved.frame
+killall -9 mpg123
+sleep 3
+killall -9 velm_display
+sleep 1
+killall -9 velm_control
+sleep 1
+keys p "wait 0.5"
+wait_for /tmp/POSITION "1 1 1"
+stop_jukebox
+)SH";
+  RunResult r = sb.run(script, "", TIMEOUT_MS);
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::string err = sb.read("/tmp/velm.err");
+  EXPECT_EQ(sb.read("/tmp/velm.status"), "0\n") << err;
+  EXPECT_EQ(sb.read("/tmp/steps"), "/tmp/POSITION 1 1 2\n/tmp/POSITION 1 1 1\n");
+  EXPECT_NE(err.find("the player ended; starting it again"), std::string::npos) << err;
+  EXPECT_NE(err.find("velm_display ended; starting it again"), std::string::npos) << err;
+  EXPECT_NE(err.find("velm_control ended; starting it again"), std::string::npos) << err;
+
+  std::string bytes = sb.read("/tmp/lcd.bytes");
+  std::vector<std::string> status = drawn_rows(bytes, 0);
+  std::vector<std::string> titles = drawn_rows(bytes, 1);
+  // The short song counts down and the long one follows by itself.
+  size_t at = find_row(status, "1/001/01 PLAY -00:02 SEQ");
+  at = find_row(status, "1/001/01 PLAY -00:01 SEQ", at);
+  at = find_row(status, "1/001/02 PLAY -00:29 SEQ", at);
+  EXPECT_LT(at, status.size()) << "no countdown into the second song";
+
+  // The new player was told to jump to the saved frame.
+  std::string frame = sb.read("/tmp/saved.frame");
+  frame.pop_back();
+  ASSERT_FALSE(frame.empty());
+  int saved = std::stoi(frame);
+  EXPECT_GT(saved, 200); // about 38 frames a second, 7 s
+  std::string player = sb.read("/tmp/player.out");
+  EXPECT_NE(player.find("@J " + frame + "\n"), std::string::npos) << frame;
+  // Two seconds after the resume the song has about 2 s less left than at the frame,
+  // a time the song could not reach again within the test had it started afresh.
+  int left = static_cast<int>(30 - saved / 38.28) - 2;
+  char row[64];
+  snprintf(row, sizeof row, "1/001/02 PLAY -00:%02d SEQ", left);
+  char row_before[64];
+  snprintf(row_before, sizeof row_before, "1/001/02 PLAY -00:%02d SEQ", left - 1);
+  EXPECT_TRUE(contains(status, row) || contains(status, row_before)) << row;
+
+  // The display came back: a second start, a second welcome.
+  LcdScreen screen;
+  lcd_screen_feed(screen, bytes.data(), bytes.size());
+  EXPECT_EQ(screen.starts, 2);
+  EXPECT_TRUE(contains(titles, "Player - Long" + std::string(11, ' ')));
+}
