@@ -47,3 +47,8 @@ int read_int(const char *path);
 // or the new value, never an empty file. Uses only calls that are safe in a signal
 // handler. Returns false (errno set) when the file cannot be written.
 bool write_int_file(const char *path, int value);
+
+// Replaces a file with the `size` bytes of `text` in the same way: temporary file beside
+// it, synced, renamed over it, folder synced. Signal-safe as above. Returns false (errno
+// set) when the file cannot be written.
+bool write_text_file(const char *path, const char *text, size_t size);
