@@ -10,6 +10,7 @@
 #   bench/run.sh control [ARG]...     control_bench only (--latency-lines N, --lines N,
 #                                     --runs N, --idle-seconds S and the sections latency,
 #                                     throughput, idle)
+#   bench/run.sh playwatch [ARG]...   playwatch_bench only (--runs N)
 set -eu
 
 source_dir=$(cd "$(dirname "$0")/.." && pwd -P)
@@ -18,7 +19,7 @@ build_dir=${BENCH_BUILD_DIR:-$source_dir/build-bench}
 if [ ! -f "$build_dir/build.ninja" ]; then
   cmake -S "$source_dir" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release
 fi
-cmake --build "$build_dir" --target playlist_bench control_bench sandbox
+cmake --build "$build_dir" --target playlist_bench control_bench playwatch_bench sandbox
 
 build_dir=$(cd "$build_dir" && pwd -P)
 in_sandbox() {
@@ -29,6 +30,9 @@ case "${1:-}" in
   control)
     shift
     in_sandbox "$build_dir/bench/control_bench" "$@" ;;
+  playwatch)
+    shift
+    in_sandbox "$build_dir/bench/playwatch_bench" "$@" ;;
   playlist)
     shift
     in_sandbox "$build_dir/bench/playlist_bench" "$@" ;;
@@ -38,5 +42,6 @@ case "${1:-}" in
     status=0
     in_sandbox "$build_dir/bench/playlist_bench" || status=$?
     in_sandbox "$build_dir/bench/control_bench" || status=$?
+    in_sandbox "$build_dir/bench/playwatch_bench" || status=$?
     exit $status ;;
 esac
