@@ -12,6 +12,7 @@
 #                                     throughput, idle)
 #   bench/run.sh display [ARG]...     display_bench only (--seconds S, --flood-rate N and
 #                                     the sections quiet, flood)
+#   bench/run.sh playwatch [ARG]...   playwatch_bench only (--runs N)
 set -eu
 
 source_dir=$(cd "$(dirname "$0")/.." && pwd -P)
@@ -20,7 +21,7 @@ build_dir=${BENCH_BUILD_DIR:-$source_dir/build-bench}
 if [ ! -f "$build_dir/build.ninja" ]; then
   cmake -S "$source_dir" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release
 fi
-cmake --build "$build_dir" --target playlist_bench control_bench display_bench sandbox
+cmake --build "$build_dir" --target playlist_bench control_bench display_bench playwatch_bench sandbox
 
 build_dir=$(cd "$build_dir" && pwd -P)
 in_sandbox() {
@@ -34,6 +35,9 @@ case "${1:-}" in
   display)
     shift
     in_sandbox "$build_dir/bench/display_bench" "$@" ;;
+  playwatch)
+    shift
+    in_sandbox "$build_dir/bench/playwatch_bench" "$@" ;;
   playlist)
     shift
     in_sandbox "$build_dir/bench/playlist_bench" "$@" ;;
@@ -44,5 +48,6 @@ case "${1:-}" in
     in_sandbox "$build_dir/bench/playlist_bench" || status=$?
     in_sandbox "$build_dir/bench/control_bench" || status=$?
     in_sandbox "$build_dir/bench/display_bench" || status=$?
+    in_sandbox "$build_dir/bench/playwatch_bench" || status=$?
     exit $status ;;
 esac

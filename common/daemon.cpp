@@ -133,6 +133,12 @@ int read_int(const char *path) {
 }
 
 bool write_int_file(const char *path, int value) {
+  char text[16];
+  auto size = static_cast<size_t>(put_decimal(text, value) - text);
+  return write_text_file(path, text, size);
+}
+
+bool write_text_file(const char *path, const char *text, size_t size) {
   // "<path>.new" beside the file, assembled without allocation.
   char temp[PATH_MAX];
   size_t length = strlen(path);
@@ -142,8 +148,6 @@ bool write_int_file(const char *path, int value) {
   }
   memcpy(temp, path, length);
   memcpy(temp + length, ".new", 5);
-  char text[16];
-  auto size = static_cast<size_t>(put_decimal(text, value) - text);
 
   int fd = open(temp, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0)

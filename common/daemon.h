@@ -77,3 +77,7 @@ bool ipc_take_line(LineAssembler &a, const char *&p, const char *end);
 // At the end of the input: true, with the line in a.line, when a last line had no
 // newline.
 bool ipc_take_last_line(LineAssembler &a);
+// Replaces a file with the `size` bytes of `text` in the same way: temporary file beside
+// it, synced, renamed over it, folder synced. Signal-safe as above. Returns false (errno
+// set) when the file cannot be written.
+bool write_text_file(const char *path, const char *text, size_t size);

@@ -1,0 +1,116 @@
+// Fuzzer of playwatch's line handling. The input is split at newlines into player lines
+// (each cut to the watcher's 655 characters, as its reader cuts them); every line goes
+// through watch_line with one state for the whole input, and through the frame and ID3
+// matchers, which must agree with the C library's sscanf on the watcher's patterns. The
+// effects must be well-formed: a display line ends in its newline and nothing else, a
+// time line carries exactly 13 characters of time text, the checkpoint comes at every
+// tenth change of the second or with "@P 0" only.
+
+#include "lines.h"
+#include "memstream.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace {
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat"
+#pragma GCC diagnostic ignored "-Wformat-extra-args"
+bool reference_frame_matches(const char *line) {
+  static char a[PLAYER_LINE_SIZE], b[PLAYER_LINE_SIZE], c[PLAYER_LINE_SIZE], d[PLAYER_LINE_SIZE],
+      e[PLAYER_LINE_SIZE], f[PLAYER_LINE_SIZE];
+  return sscanf(line, "@F %16[1234567890] %16[1234567890] %8[1234567890].%0s %8[1234567890].%0s", a,
+                b, c, d, e, f) == 6;
+}
+#pragma GCC diagnostic pop
+
+bool reference_id3_matches(const char *line, Id3Fields *fields) {
+  static char genre[PLAYER_LINE_SIZE];
+  memset(fields, 0, sizeof *fields);
+  if (sscanf(line, "@I ID3:%30c%30c%30c%4c%30c%655s", fields->title, fields->author, fields->album,
+             fields->year, fields->comment, genre) != 6)
+    return false;
+  memcpy(fields->genre, genre, strnlen(genre, 10));
+  return true;
+}
+
+void check_line(WatchState *state, const char *line) {
+  FrameStatus status;
+  bool frame = parse_frame_line(line, &status);
+  FUZZ_CHECK(frame == reference_frame_matches(line));
+  Id3Fields ours, theirs;
+  bool id3 = parse_id3_line(line, &ours);
+  FUZZ_CHECK(id3 == reference_id3_matches(line, &theirs));
+  if (id3)
+    FUZZ_CHECK(memcmp(&ours, &theirs, sizeof ours) == 0);
+
+  WatchState before = *state;
+  LineEffects fx;
+  watch_line(state, line, &fx);
+  bool stop = strcmp(line, "@P 0") == 0;
+  FUZZ_CHECK(fx.next_song == stop);
+  if (fx.display_length > 0) {
+    FUZZ_CHECK(fx.display_length < static_cast<int>(sizeof fx.display));
+    std::string display(fx.display, static_cast<size_t>(fx.display_length));
+    FUZZ_CHECK(display.find('\n') == display.size() - 1);
+    if (display.compare(0, 16, "display_settime ") == 0) {
+      FUZZ_CHECK(display.size() == 16 + 13 + 1);
+      char text[TIME_TEXT_SIZE];
+      format_time_text(text, status.elapsed, status.remaining);
+      FUZZ_CHECK(display.compare(16, 13, text) == 0);
+    } else {
+      FUZZ_CHECK(display.compare(0, 23, "display_setid3tagtitle ") == 0);
+      FUZZ_CHECK(line[0] == '@' && line[1] == 'I');
+      FUZZ_CHECK(id3 || display == "display_setid3tagtitle (no-id3-tag)\n");
+    }
+  }
+  FUZZ_CHECK((fx.report_length > 0) == id3);
+  if (id3)
+    FUZZ_CHECK(fx.report_length < static_cast<int>(sizeof fx.report));
+  bool changed = frame && !stop && status.elapsed != before.last_second;
+  bool time_line = fx.display_length > 0 && strncmp(fx.display, "display_settime ", 16) == 0;
+  FUZZ_CHECK(time_line == changed);
+  FUZZ_CHECK((line[0] == '@' && line[1] == 'I') == (fx.display_length > 0 && !time_line));
+  if (changed) {
+    FUZZ_CHECK(state->last_second == status.elapsed);
+    FUZZ_CHECK(fx.checkpoint == (before.checkpoint_counter == 9));
+    FUZZ_CHECK(state->checkpoint_counter == (before.checkpoint_counter + 1) % 10);
+    if (fx.checkpoint)
+      FUZZ_CHECK(fx.checkpoint_frame == status.frame);
+  } else {
+    FUZZ_CHECK(state->last_second == before.last_second);
+    FUZZ_CHECK(state->checkpoint_counter == before.checkpoint_counter);
+    FUZZ_CHECK(fx.checkpoint == stop);
+  }
+  if (fx.checkpoint) {
+    char text[FRAMEPOS_TEXT_SIZE];
+    FUZZ_CHECK(format_framepos(text, fx.checkpoint_frame) == 17);
+  }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+  WatchState state;
+  // The watcher's line buffer, on the heap at its exact size so that the address
+  // sanitizer sees any read past it.
+  std::string input(reinterpret_cast<const char *>(data), size);
+  size_t start = 0;
+  while (start < input.size()) {
+    size_t end = input.find('\n', start);
+    if (end == std::string::npos)
+      end = input.size();
+    std::string text = input.substr(start, std::min(end - start, size_t{PLAYER_LINE_SIZE - 1}));
+    char *line = new char[PLAYER_LINE_SIZE];
+    memset(line, 0, PLAYER_LINE_SIZE);
+    memcpy(line, text.data(), text.size());
+    check_line(&state, line);
+    delete[] line;
+    start = end + 1;
+  }
+  return 0;
+}

@@ -1,0 +1,199 @@
+#include "lines.h"
+
+#include <climits>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// White space as scanf skips it in the C locale.
+bool is_space(char c) {
+  return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+bool is_digit(char c) {
+  return c >= '0' && c <= '9';
+}
+
+const char *skip_space(const char *p) {
+  while (is_space(*p))
+    ++p;
+  return p;
+}
+
+// A "%N[1234567890]" conversion: 1 to max_digits digits at p, their value clamped to the
+// int range (16 digits always fit a long long). Returns the end, or nullptr with none.
+const char *scan_digits(const char *p, int max_digits, int *value) {
+  long long n = 0;
+  int count = 0;
+  while (count < max_digits && is_digit(p[count])) {
+    n = n * 10 + (p[count] - '0');
+    ++count;
+  }
+  if (count == 0)
+    return nullptr;
+  *value = n > INT_MAX ? INT_MAX : static_cast<int>(n);
+  return p + count;
+}
+
+// A "%0s" conversion, which glibc reads as "%s" of any length: white space, then at least
+// one other character. Returns the end of the word, or nullptr with none.
+const char *scan_word(const char *p) {
+  p = skip_space(p);
+  if (*p == '\0')
+    return nullptr;
+  while (*p != '\0' && !is_space(*p))
+    ++p;
+  return p;
+}
+
+// Whole seconds "%8[1234567890]", then the point, then the fraction "%0s".
+const char *scan_seconds(const char *p, int *seconds) {
+  p = scan_digits(p, 8, seconds);
+  if (p == nullptr || *p != '.')
+    return nullptr;
+  return scan_word(p + 1);
+}
+
+// A fixed-width "%Nc" field: exactly `width` characters, zero-terminated.
+const char *take_field(const char *p, char *field, int width) {
+  memcpy(field, p, static_cast<size_t>(width));
+  field[width] = '\0';
+  return p + width;
+}
+
+// Two digits of a value 0..99.
+char *put_two_digits(char *p, int value) {
+  *p++ = static_cast<char>('0' + value / 10);
+  *p++ = static_cast<char>('0' + value % 10);
+  return p;
+}
+
+// Minutes and seconds of a count of seconds, the minutes cut to two digits.
+char *put_minutes_seconds(char *p, int total) {
+  int minutes = total / 60;
+  if (minutes > 99)
+    minutes %= 100;
+  p = put_two_digits(p, minutes);
+  *p++ = ':';
+  return put_two_digits(p, total % 60);
+}
+
+} // namespace
+
+bool parse_frame_line(const char *line, FrameStatus *status) {
+  if (line[0] != '@' || line[1] != 'F')
+    return false;
+  int frames_left;
+  const char *p = scan_digits(skip_space(line + 2), 16, &status->frame);
+  if (p == nullptr || (p = scan_digits(skip_space(p), 16, &frames_left)) == nullptr)
+    return false;
+  if ((p = scan_seconds(skip_space(p), &status->elapsed)) == nullptr)
+    return false;
+  return scan_seconds(skip_space(p), &status->remaining) != nullptr;
+}
+
+void format_time_text(char *text, int elapsed, int remaining) {
+  char *p = text;
+  *p++ = '+';
+  p = put_minutes_seconds(p, elapsed);
+  *p++ = ' ';
+  *p++ = '-';
+  p = put_minutes_seconds(p, remaining);
+  *p = '\0';
+}
+
+bool parse_id3_line(const char *line, Id3Fields *fields) {
+  memset(fields, 0, sizeof *fields);
+  if (line[0] != '@' || line[1] != 'I')
+    return false;
+  const char *p = skip_space(line + 2);
+  if (strncmp(p, "ID3:", 4) != 0)
+    return false;
+  p += 4;
+  // The fields take their characters as they come, blanks included.
+  if (strnlen(p, 124) < 124)
+    return false;
+  p = take_field(p, fields->title, 30);
+  p = take_field(p, fields->author, 30);
+  p = take_field(p, fields->album, 30);
+  p = take_field(p, fields->year, 4);
+  p = take_field(p, fields->comment, 30);
+  p = skip_space(p);
+  if (*p == '\0')
+    return false;
+  size_t length = 0;
+  while (p[length] != '\0' && !is_space(p[length]))
+    ++length;
+  if (length > sizeof fields->genre - 1)
+    length = sizeof fields->genre - 1;
+  memcpy(fields->genre, p, length);
+  fields->genre[length] = '\0';
+  return true;
+}
+
+void trim_trailing_blanks(char *text) {
+  size_t length = strlen(text);
+  if (length == 0)
+    return;
+  size_t i = length - 1;
+  while (i > 0 && text[i] == ' ')
+    --i;
+  text[i + 1] = '\0';
+}
+
+void handle_frame_line(WatchState *state, const char *line, LineEffects *effects) {
+  FrameStatus status;
+  if (!parse_frame_line(line, &status) || status.elapsed == state->last_second)
+    return;
+  state->last_second = status.elapsed;
+  if (++state->checkpoint_counter > 9) {
+    state->checkpoint_counter = 0;
+    effects->checkpoint = true;
+    effects->checkpoint_frame = status.frame;
+  }
+  char time_text[TIME_TEXT_SIZE];
+  format_time_text(time_text, status.elapsed, status.remaining);
+  effects->display_length =
+      snprintf(effects->display, sizeof effects->display, "display_settime %13s\n", time_text);
+}
+
+void handle_id3_line(const char *line, LineEffects *effects) {
+  Id3Fields fields;
+  char tag_title[TAG_TITLE_SIZE];
+  if (parse_id3_line(line, &fields)) {
+    trim_trailing_blanks(fields.title);
+    trim_trailing_blanks(fields.author);
+    snprintf(tag_title, sizeof tag_title, "%s - %s", fields.author, fields.title);
+    effects->report_length =
+        snprintf(effects->report, sizeof effects->report,
+                 "[playwatch]id3tagtitle: >%s<\n"
+                 "title:>%s<\nauthor>%s<\nalbum>%s<\nyear>%s<\ncomment>%s<\ngenre>%s<\n\n",
+                 tag_title, fields.title, fields.author, fields.album, fields.year, fields.comment,
+                 fields.genre);
+  } else {
+    strcpy(tag_title, "(no-id3-tag)");
+  }
+  effects->display_length =
+      snprintf(effects->display, sizeof effects->display, "display_setid3tagtitle %s\n", tag_title);
+}
+
+void watch_line(WatchState *state, const char *line, LineEffects *effects) {
+  effects->report_length = 0;
+  effects->checkpoint = false;
+  effects->display_length = 0;
+  effects->next_song = false;
+  if (line[0] == '@' && line[1] == 'I')
+    handle_id3_line(line, effects);
+  if (strcmp(line, "@P 0") == 0) {
+    effects->checkpoint = true;
+    effects->checkpoint_frame = 0;
+    effects->next_song = true;
+  } else {
+    handle_frame_line(state, line, effects);
+  }
+}
+
+int format_framepos(char *text, int frame) {
+  return snprintf(text, FRAMEPOS_TEXT_SIZE, "%16d\n", frame);
+}

@@ -1,0 +1,83 @@
+#pragma once
+
+// The player's output lines as playwatch reads them, and the texts it makes of them. The
+// functions here only compute: what a line changes in the watcher's state and which
+// effects it asks for. playwatch.cpp carries the effects out.
+
+// A player line holds at most 655 characters and its terminator; longer lines are cut.
+inline constexpr int PLAYER_LINE_SIZE = 656;
+
+// The numbers of a frame-status line that the watcher uses.
+struct FrameStatus {
+  int frame;     // frame number
+  int elapsed;   // whole seconds elapsed
+  int remaining; // whole seconds remaining
+};
+
+// Matches the line as sscanf matches the pattern
+//   "@F %16[1234567890] %16[1234567890] %8[1234567890].%0s %8[1234567890].%0s"
+// (each blank: any run of white space, none included; "%0s": a word of any length) and
+// is true only when all six conversions succeed. The three numbers are converted as atoi
+// does, a frame number beyond the int range clamped to it.
+bool parse_frame_line(const char *line, FrameStatus *status);
+
+// "+%02i:%02i -%02i:%02i" of elapsed and remaining seconds: minutes above 99 lose their
+// hundreds, so the text is always 13 characters. `text` holds TIME_TEXT_SIZE bytes.
+inline constexpr int TIME_TEXT_SIZE = 14;
+void format_time_text(char *text, int elapsed, int remaining);
+
+// The fixed-width fields of an "@I ID3:" line and its genre word, each zero-terminated.
+struct Id3Fields {
+  char title[31];
+  char author[31];
+  char album[31];
+  char year[5];
+  char comment[31];
+  char genre[11]; // the first 10 characters of a longer word
+};
+
+// Matches the line as sscanf matches "@I ID3:%30c%30c%30c%4c%30c%s" and is true only when
+// all six conversions succeed: 124 characters of fields after "ID3:", then a word.
+bool parse_id3_line(const char *line, Id3Fields *fields);
+
+// Cuts the blanks (character 32 only) at the end of the text; a text of blanks keeps one.
+void trim_trailing_blanks(char *text);
+
+// The title shown for a song: "author - title", or "(no-id3-tag)".
+inline constexpr int TAG_TITLE_SIZE = 128;
+
+// The watcher's state: it runs on across songs for the life of the process.
+struct WatchState {
+  int last_second = 0;        // elapsed second of the last time line
+  int checkpoint_counter = 0; // changes of the elapsed second since the last checkpoint
+};
+
+// What one player line asks for, in the order the watcher carries it out: the report
+// lines on standard output, the checkpoint, the display line, the next song; the echo
+// of the line always follows.
+struct LineEffects {
+  int report_length; // bytes of report, 0 for none
+  bool checkpoint;   // write checkpoint_frame to /tmp/FRAMEPOS, then "sync"
+  int checkpoint_frame;
+  int display_length; // bytes of display, 0 for none
+  bool next_song;     // run "nextsong.sh STOPCAUGHT>/tmp/fifo.player"
+  char report[512];   // "[playwatch]id3tagtitle: >...<\n" and the six field lines
+  char display[160];  // one display command line with its newline
+};
+
+// The frame-status handling: a change of the whole second asks for a time line, and every
+// tenth change for a checkpoint.
+void handle_frame_line(WatchState *state, const char *line, LineEffects *effects);
+
+// The information-line handling: the tag title for the display, and the report lines when
+// the line holds an ID3 tag.
+void handle_id3_line(const char *line, LineEffects *effects);
+
+// All a line asks for: an "@I" line goes to handle_id3_line, "@P 0" exactly asks for
+// checkpoint 0 and the next song, any other line goes to handle_frame_line.
+void watch_line(WatchState *state, const char *line, LineEffects *effects);
+
+// The checkpoint file's content, "%16d\n"; returns its length. `text` holds at least
+// FRAMEPOS_TEXT_SIZE bytes.
+inline constexpr int FRAMEPOS_TEXT_SIZE = 32;
+int format_framepos(char *text, int frame);

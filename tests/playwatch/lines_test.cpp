@@ -1,0 +1,252 @@
+// The line handling of playwatch, checked against the C library's sscanf with the
+// watcher's patterns, and the texts it makes.
+
+#include "convert.h"
+#include "lines.h"
+
+#include <cstdio>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+namespace {
+
+// The patterns as the player's output is matched by sscanf. "%0s" is glibc's "%s" of any
+// length, which the compiler's format check does not know.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat"
+#pragma GCC diagnostic ignored "-Wformat-extra-args"
+bool reference_frame(const char *line, FrameStatus *status) {
+  static char frame[4096], left[4096], elapsed[4096], fraction1[4096], remaining[4096],
+      fraction2[4096];
+  int n = sscanf(line, "@F %16[1234567890] %16[1234567890] %8[1234567890].%0s %8[1234567890].%0s",
+                 frame, left, elapsed, fraction1, remaining, fraction2);
+  if (n != 6)
+    return false;
+  *status = {parse_atoi(frame), parse_atoi(elapsed), parse_atoi(remaining)};
+  return true;
+}
+#pragma GCC diagnostic pop
+
+bool reference_id3(const char *line, Id3Fields *fields) {
+  char title[31] = {}, author[31] = {}, album[31] = {}, year[5] = {}, comment[31] = {};
+  static char genre[4096];
+  if (sscanf(line, "@I ID3:%30c%30c%30c%4c%30c%4095s", title, author, album, year, comment,
+             genre) != 6)
+    return false;
+  memset(fields, 0, sizeof *fields);
+  memcpy(fields->title, title, 30);
+  memcpy(fields->author, author, 30);
+  memcpy(fields->album, album, 30);
+  memcpy(fields->year, year, 4);
+  memcpy(fields->comment, comment, 30);
+  memcpy(fields->genre, genre, strnlen(genre, 10));
+  return true;
+}
+
+std::string pad(const std::string &text, size_t width) {
+  return (text + std::string(width, ' ')).substr(0, width);
+}
+
+// An ID3 line as the player writes it.
+std::string id3_line(const std::string &title, const std::string &author, const std::string &album,
+                     const std::string &year, const std::string &comment,
+                     const std::string &genre) {
+  return "@I ID3:" + pad(title, 30) + pad(author, 30) + pad(album, 30) + pad(year, 4) +
+         pad(comment, 30) + genre;
+}
+
+} // namespace
+
+TEST(FrameLine, MatchesAsSscanfDoes) {
+  struct Case {
+    std::string line;
+    bool matches;
+  };
+  std::vector<Case> cases = {
+      {"@F 0 116 0.00 3.03", true},
+      {"@F 1 115 0.31 3.05", true},
+      {"@F 123 4567 102.5 5.99", true},
+      {"@F\t7\t8\t9.1\t10.2", true},
+      {"@F7 8 9.1 10.2", true},               // a blank matches no white space too
+      {"@F 7 8 9.1x 10.2y", true},            // fractions are any words
+      {"@F 7 8 9.1 10.2 and more", true},     // the rest of the line is not looked at
+      {"@F 7 8 9. 1 10.2", true},             // "%0s" skips white space: "1" is the fraction
+      {"@F 7 8 9. 10.2", false},              // ... and then takes "10.2" as the fraction
+      {"@F 12345678901234567 2.5 3.5", true}, // 16 digits, then the 17th is the next field
+      {"@F 1 2 123456789.0 3.5", false},      // nine digits then no point
+      {"@F 1 2 12345678.0 3.5", true},
+      {"@F -1 2 3.00 4.00", false},
+      {"@F 1 2 -3.00 4.00", false},
+      {"@F 1 2 3.00 -4.00", false},
+      {"@F 1 2 3 4", false}, // seconds without a point
+      {"@F 1 2 3.00 4", false},
+      {"@F 1 2 3.00 4.", false}, // no fraction
+      {"@F 1 2 .5 4.0", false},
+      {"@F 1 2 3.00", false},
+      {"@F", false},
+      {"@f 1 2 3.0 4.0", false},
+      {" @F 1 2 3.0 4.0", false}, // leading blanks are gone before matching
+      {"@P 0", false},
+      {"@I ID3:x", false},
+      {"@F +1 2 3.0 4.0", false},
+      {"@F 1 2 3.0\r 4.0\r", true},
+      {"@F 99999999999999999999 1 2.0 3.0", false}, // the 20 digits give fields 1 and 2
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.line);
+    FrameStatus ours = {-1, -1, -1}, theirs = {-2, -2, -2};
+    bool matched = parse_frame_line(c.line.c_str(), &ours);
+    EXPECT_EQ(matched, c.matches);
+    EXPECT_EQ(reference_frame(c.line.c_str(), &theirs), matched);
+    if (matched) {
+      EXPECT_EQ(ours.frame, theirs.frame);
+      EXPECT_EQ(ours.elapsed, theirs.elapsed);
+      EXPECT_EQ(ours.remaining, theirs.remaining);
+    }
+  }
+  FrameStatus status;
+  ASSERT_TRUE(parse_frame_line("@F 1 115 0.31 3.05", &status));
+  EXPECT_EQ(status.elapsed, 0);
+  EXPECT_EQ(status.remaining, 3);
+  ASSERT_TRUE(parse_frame_line("@F 9999999999999999 1 2.0 3.0", &status));
+  EXPECT_EQ(status.frame, 2147483647); // clamped to the int range, as atoi does here
+  ASSERT_TRUE(parse_frame_line("@F 0002147483647 1 99999999.0 3.0", &status));
+  EXPECT_EQ(status.frame, 2147483647);
+  EXPECT_EQ(status.elapsed, 99999999);
+}
+
+TEST(FrameLine, TimeTextWrapsMinutesAboveNinetyNine) {
+  struct Case {
+    int elapsed, remaining;
+    const char *text;
+  } cases[] = {
+      {31, 115, "+00:31 -01:55"},
+      {0, 0, "+00:00 -00:00"},
+      {6125, 59, "+02:05 -00:59"},
+      {5999, 6000, "+99:59 -00:00"},
+      {60 * 250 + 7, 1, "+50:07 -00:01"},
+      {99999999, 3599, "+66:39 -59:59"}, // 1666666 minutes: the hundreds go
+  };
+  for (const auto &c : cases) {
+    char text[TIME_TEXT_SIZE];
+    format_time_text(text, c.elapsed, c.remaining);
+    EXPECT_STREQ(text, c.text);
+  }
+}
+
+TEST(Id3Line, FieldsOfRealPlayerLines) {
+  // As mpg123 1.31 writes them for lame's ID3 tags.
+  Id3Fields f;
+  ASSERT_TRUE(parse_id3_line("@I ID3:Morning Ferry                 Harbour Lights                "
+                             "Low Tide                      1998                              "
+                             "Unknown",
+                             &f));
+  EXPECT_STREQ(f.title, "Morning Ferry                 ");
+  EXPECT_STREQ(f.author, "Harbour Lights                ");
+  EXPECT_STREQ(f.album, "Low Tide                      ");
+  EXPECT_STREQ(f.year, "1998");
+  EXPECT_STREQ(f.comment, std::string(30, ' ').c_str());
+  EXPECT_STREQ(f.genre, "Unknown");
+
+  // Genre words longer than 10 characters keep 10; the rest of the line is not looked at.
+  ASSERT_TRUE(parse_id3_line(id3_line("T", "A", "", "", "", "Instrumental Rock").c_str(), &f));
+  EXPECT_STREQ(f.genre, "Instrument");
+  ASSERT_TRUE(parse_id3_line(id3_line("T", "A", "", "", "", std::string(600, 'g')).c_str(), &f));
+  EXPECT_STREQ(f.genre, "gggggggggg");
+}
+
+TEST(Id3Line, MatchesAsSscanfDoes) {
+  std::string fields124 = std::string(124, 'x');
+  std::vector<std::pair<std::string, bool>> cases = {
+      {id3_line("Title", "Author", "Album", "1999", "Comment", "Pop"), true},
+      {id3_line("", "", "", "", "", "Pop"), true},
+      {id3_line("", "", "", "", "", ""), false},        // no genre word
+      {id3_line("", "", "", "", "", " \t "), false},    // nor here
+      {id3_line("", "", "", "", "", "  Blues"), true},  // white space before it
+      {"@I ID3:" + std::string(123, 'x'), false},       // one character short
+      {"@I ID3:" + std::string(123, 'x') + " ", false}, // a blank is a field's
+      {"@I ID3:" + fields124, false},                   // fields, then no word
+      {"@I ID3:" + fields124 + "g", true},
+      {"@IID3:" + fields124 + "g", true},     // the blank matches none
+      {"@I \t ID3:" + fields124 + "g", true}, // ... or several
+      {"@I ID3 :" + fields124 + "g", false},
+      {"@I ID3." + fields124 + "g", false}, // mpg123's "@I ID3.genre:1"
+      {"@I {", false},
+      {"@I }", false},
+      {"@I ID3:", false},
+      {"@I", false},
+      {"@F ID3:" + fields124 + "g", false},
+      {"@I ID3:" + std::string(124, '\t') + "g", true}, // fields take white space
+  };
+  for (const auto &[line, matches] : cases) {
+    SCOPED_TRACE(line);
+    Id3Fields ours, theirs;
+    bool matched = parse_id3_line(line.c_str(), &ours);
+    EXPECT_EQ(matched, matches);
+    EXPECT_EQ(reference_id3(line.c_str(), &theirs), matched);
+    if (matched) {
+      EXPECT_EQ(memcmp(&ours, &theirs, sizeof ours), 0);
+    }
+  }
+}
+
+TEST(Id3Line, TrimTrailingBlanks) {
+  struct Case {
+    std::string text, trimmed;
+  } cases[] = {
+      {"Nineteens" + std::string(21, ' '), "Nineteens"},
+      {std::string(30, ' '), " "},
+      {" ", " "},
+      {"", ""},
+      {"a", "a"},
+      {"  a  ", "  a"},
+      {"tab\t", "tab\t"}, // only blanks go
+      {"tab\t  ", "tab\t"},
+      {"a b ", "a b"},
+  };
+  for (const Case &c : cases) {
+    std::string buffer = c.text;
+    trim_trailing_blanks(buffer.data());
+    EXPECT_STREQ(buffer.c_str(), c.trimmed.c_str()) << "'" << c.text << "'";
+  }
+}
+
+TEST(WatchLine, EffectsOfEachKindOfLine) {
+  WatchState state;
+  LineEffects fx;
+  watch_line(&state, id3_line("Title", "Author", "Album", "1999", "Comment", "Pop").c_str(), &fx);
+  EXPECT_EQ(std::string(fx.display, static_cast<size_t>(fx.display_length)),
+            "display_setid3tagtitle Author - Title\n");
+  EXPECT_EQ(std::string(fx.report, static_cast<size_t>(fx.report_length)),
+            "[playwatch]id3tagtitle: >Author - Title<\ntitle:>Title<\nauthor>Author<\nalbum>" +
+                pad("Album", 30) + "<\nyear>1999<\ncomment>" + pad("Comment", 30) +
+                "<\ngenre>Pop<\n\n");
+  EXPECT_FALSE(fx.checkpoint || fx.next_song);
+
+  watch_line(&state, id3_line("", "", "", "", "", "Pop").c_str(), &fx);
+  EXPECT_EQ(std::string(fx.display, static_cast<size_t>(fx.display_length)),
+            "display_setid3tagtitle   -  \n");
+
+  watch_line(&state, "@I ID3.genre:255", &fx);
+  EXPECT_EQ(fx.report_length, 0);
+  EXPECT_EQ(std::string(fx.display, static_cast<size_t>(fx.display_length)),
+            "display_setid3tagtitle (no-id3-tag)\n");
+
+  watch_line(&state, "@P 0", &fx);
+  EXPECT_TRUE(fx.checkpoint && fx.next_song);
+  EXPECT_EQ(fx.checkpoint_frame, 0);
+  EXPECT_EQ(fx.display_length + fx.report_length, 0);
+  for (const char *other : {"@P 0 ", "@P 1", "@P 00", "@P  0", "@P 2", "@p 0"}) {
+    watch_line(&state, other, &fx);
+    EXPECT_FALSE(fx.checkpoint || fx.next_song) << other;
+    EXPECT_EQ(fx.display_length + fx.report_length, 0) << other;
+  }
+
+  char text[FRAMEPOS_TEXT_SIZE];
+  EXPECT_EQ(format_framepos(text, 0), 17);
+  EXPECT_STREQ(text, "               0\n");
+  EXPECT_EQ(format_framepos(text, 2147483647), 17);
+  EXPECT_STREQ(text, "      2147483647\n");
+}
