@@ -32,6 +32,23 @@ bool open_fifo(LcdFeed &feed, const char *program) {
   return true;
 }
 
+// On the way out, what a writer has already put into the FIFO is still shown: a daemon
+// that writes its farewell and closes just before the reader is stopped. A pipe holds
+// 64 KiB; a writer that keeps writing does not hold the reader beyond that.
+LcdFeedStatus take_last_bytes(LcdFeed &feed, char *buffer, size_t size, size_t &length) {
+  constexpr size_t LAST_BYTES_LIMIT = 65536;
+  pollfd in = {feed.fd, POLLIN, 0};
+  if (feed.last_bytes < LAST_BYTES_LIMIT && poll(&in, 1, 0) == 1 && (in.revents & POLLIN) != 0) {
+    ssize_t got = read(feed.fd, buffer, size);
+    if (got > 0) {
+      length = static_cast<size_t>(got);
+      feed.last_bytes += length;
+      return LcdFeedStatus::Bytes;
+    }
+  }
+  return LcdFeedStatus::Stopped;
+}
+
 } // namespace
 
 void lcd_feed_catch_signals() {
@@ -91,7 +108,7 @@ LcdFeedStatus lcd_feed_read(LcdFeed &feed, const char *program, char *buffer, si
   length = 0;
   for (;;) {
     if (stop_requested)
-      return LcdFeedStatus::Stopped;
+      return take_last_bytes(feed, buffer, size, length);
     pollfd in = {feed.fd, POLLIN, 0};
     timespec timeout = {timeout_ms / 1000, (timeout_ms % 1000) * 1000000L};
     int ready = ppoll(&in, 1, timeout_ms < 0 ? nullptr : &timeout, &wait_mask);

@@ -18,10 +18,12 @@ struct LcdFeed {
   const char *path = nullptr;
   bool device = false;    // the FIFO: reopened when its writers have gone
   bool made_fifo = false; // made by us: removed by lcd_feed_close
+  size_t last_bytes = 0;  // read after a stop was asked for
 };
 
-// SIGINT, SIGTERM and SIGHUP end the reading (lcd_feed_read returns Stopped); SIGPIPE is
-// ignored. Call before opening.
+// SIGINT, SIGTERM and SIGHUP end the reading: lcd_feed_read still returns the bytes
+// already waiting in the FIFO (up to a pipe's worth), then Stopped. SIGPIPE is ignored.
+// Call before opening.
 void lcd_feed_catch_signals();
 
 // Makes or takes the device FIFO at `path` and opens it. False, with a message

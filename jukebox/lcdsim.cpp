@@ -110,11 +110,22 @@ bool write_out(FILE *out, const std::string &text, const char *what) {
   return false;
 }
 
+// An output that failed once is given up, so its error is reported once.
 bool draw(Simulator &sim, bool again) {
   sim.drawn = sim.screen;
   sim.draw_pending = false;
   sim.next_draw_ms = now_ms() + sim.interval_ms;
-  return write_out(stdout, lcd_terminal_text(sim.screen, again), "terminal");
+  sim.live = write_out(stdout, lcd_terminal_text(sim.screen, again), "terminal");
+  return sim.live;
+}
+
+bool write_frames(Simulator &sim, const std::string &text) {
+  if (write_out(sim.frames_out, text, "frames"))
+    return true;
+  if (sim.frames_out != stdout)
+    fclose(sim.frames_out);
+  sim.frames_out = nullptr;
+  return false;
 }
 
 bool open_outputs(Simulator &sim, const Options &options) {
@@ -138,7 +149,7 @@ bool open_outputs(Simulator &sim, const Options &options) {
 bool show_bytes(Simulator &sim, const char *bytes, size_t length) {
   std::string frames;
   lcd_frames_feed(sim.frames, sim.screen, bytes, length, frames);
-  if (sim.frames_out != nullptr && !frames.empty() && !write_out(sim.frames_out, frames, "frames"))
+  if (sim.frames_out != nullptr && !frames.empty() && !write_frames(sim, frames))
     return false;
   if (sim.live && memcmp(sim.drawn.cells, sim.screen.cells, sizeof sim.drawn.cells) != 0)
     sim.draw_pending = true;
@@ -151,7 +162,7 @@ bool take_end_frame(Simulator &sim) {
     return true;
   std::string text = lcd_frame_text(sim.frames.count, lcd_screen_row(sim.screen, 0),
                                     lcd_screen_row(sim.screen, 1));
-  return write_out(sim.frames_out, text, "frames");
+  return write_frames(sim, text);
 }
 
 // Reads and shows until the recorded stream ends or a signal stops it: the exit status.
@@ -187,11 +198,10 @@ int finish(Simulator &sim, int status) {
     status = 1;
   if (sim.frames_out != nullptr && sim.frames_out != stdout && fclose(sim.frames_out) != 0)
     status = 1;
-  if (sim.live) {
-    if (sim.draw_pending)
-      draw(sim, true);
-    write_out(stdout, "\033[?25h", "terminal");
-  }
+  if (sim.live && sim.draw_pending && !draw(sim, true))
+    status = 1;
+  if (sim.live && !write_out(stdout, "\033[?25h", "terminal"))
+    status = 1;
   return status;
 }
 
