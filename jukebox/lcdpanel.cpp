@@ -76,8 +76,10 @@ Options parse_options(int argc, char **argv) {
 bool claim_port(unsigned short port) {
   if (ioperm(port, 1, 1) == 0)
     return true;
-  fprintf(stderr, "%s: port 0x%x: %s%s\n", PROGRAM, port, strerror(errno),
-          errno == EPERM ? " (the port needs root)" : "");
+  const char *hint = errno == EPERM    ? " (the port needs root)"
+                     : errno == ENOSYS ? " (no I/O port access on this machine)"
+                                       : "";
+  fprintf(stderr, "%s: port 0x%x: %s%s\n", PROGRAM, port, strerror(errno), hint);
   return false;
 }
 
