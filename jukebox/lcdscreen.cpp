@@ -102,3 +102,8 @@ std::string lcd_screen_row(const LcdScreen &s, int row) {
     return std::string(LcdScreen::COLUMNS, ' ');
   return std::string(reinterpret_cast<const char *>(s.cells[row]), LcdScreen::COLUMNS);
 }
+
+void lcd_screen_break(LcdScreen &s) {
+  s.escaped = false;
+  s.sequence_length = 0;
+}

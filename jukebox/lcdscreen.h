@@ -56,3 +56,10 @@ void lcd_screen_feed(LcdScreen &screen, const char *bytes, size_t length);
 
 // One row as 24 bytes, as shown.
 std::string lcd_screen_row(const LcdScreen &screen, int row);
+
+// Drops an escape sequence under way, as the driver does when its writer closes the
+// device: the next writer's bytes start afresh.
+void lcd_screen_break(LcdScreen &screen);
+
+// The panel's full block, the glyph of the mixer bars.
+inline constexpr unsigned char SCREEN_BAR_GLYPH = 255;
