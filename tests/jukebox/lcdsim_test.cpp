@@ -4,7 +4,7 @@
 #include "lcdscreen.h"
 #include "lcdview.h"
 #include "sandbox_run.h"
-#include "welcome.h"
+#include "panel_rows.h"
 
 #include <gtest/gtest.h>
 #include <string>
