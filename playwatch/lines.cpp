@@ -178,12 +178,22 @@ void handle_id3_line(const char *line, LineEffects *effects) {
       snprintf(effects->display, sizeof effects->display, "display_setid3tagtitle %s\n", tag_title);
 }
 
+// The player reports a song's tags as a block: "@I {", the "@I ID3:" line, lines of
+// single fields ("@I ID3.genre:...", "@I ID3v2.title:..."), "@I }". Only the block's
+// opening stands for a song without a usable tag (the "@I ID3:" line that may follow
+// sets the title); the field lines and the close leave the title alone, or every tagged
+// song would end with no title.
+bool is_tag_detail_line(const char *line) {
+  return strncmp(line, "@I ID3.", 7) == 0 || strncmp(line, "@I ID3v2.", 9) == 0 ||
+         strcmp(line, "@I }") == 0;
+}
+
 void watch_line(WatchState *state, const char *line, LineEffects *effects) {
   effects->report_length = 0;
   effects->checkpoint = false;
   effects->display_length = 0;
   effects->next_song = false;
-  if (line[0] == '@' && line[1] == 'I')
+  if (line[0] == '@' && line[1] == 'I' && !is_tag_detail_line(line))
     handle_id3_line(line, effects);
   if (strcmp(line, "@P 0") == 0) {
     effects->checkpoint = true;

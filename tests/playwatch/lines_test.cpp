@@ -229,10 +229,20 @@ TEST(WatchLine, EffectsOfEachKindOfLine) {
   EXPECT_EQ(std::string(fx.display, static_cast<size_t>(fx.display_length)),
             "display_setid3tagtitle   -  \n");
 
-  watch_line(&state, "@I ID3.genre:255", &fx);
-  EXPECT_EQ(fx.report_length, 0);
-  EXPECT_EQ(std::string(fx.display, static_cast<size_t>(fx.display_length)),
-            "display_setid3tagtitle (no-id3-tag)\n");
+  // The lines of a tag block around the "@I ID3:" line leave the title alone; its
+  // opening, like any other information line, stands for no tag.
+  for (const char *detail :
+       {"@I ID3.genre:255", "@I ID3.track:1", "@I ID3v2.title:Title", "@I }"}) {
+    watch_line(&state, detail, &fx);
+    EXPECT_EQ(fx.report_length + fx.display_length, 0) << detail;
+  }
+  for (const char *other : {"@I {", "@I notag", "@I ID3", "@I ID3v2", "@I }x"}) {
+    watch_line(&state, other, &fx);
+    EXPECT_EQ(fx.report_length, 0);
+    EXPECT_EQ(std::string(fx.display, static_cast<size_t>(fx.display_length)),
+              "display_setid3tagtitle (no-id3-tag)\n")
+        << other;
+  }
 
   watch_line(&state, "@P 0", &fx);
   EXPECT_TRUE(fx.checkpoint && fx.next_song);
