@@ -106,11 +106,11 @@ play_current() {
   show_song PLAY
 }
 
-# Loads the current song paused at its beginning, ready for a jump to the resume point.
-# A song already loaded so is not loaded again: the player would report a stop, and the
-# watcher would take the resume point for the song's end.
+# Loads the current song paused at its beginning, ready for a jump to the resume point,
+# while the jukebox starts ("startup" stays until pause.sh lets the song play). A song
+# already loaded so is not loaded again: the player would report a stop, and the watcher
+# would take the resume point for the song's end.
 prepare_current() {
-  set_status pause
   if [ "$(cat /tmp/PREPARED 2>/dev/null)" != "$device $list $song" ]; then
     path=$(entryquery "$device" "$list" "$song" | head -n 1)
     player "LOADPAUSED $path"

@@ -14,19 +14,26 @@ namespace {
 
 constexpr int TIMEOUT_MS = 120000;
 
-// Shell text: the sample collection (songs of `seconds`; none for 0) under /mnt/samples,
-// the panel's
-// reader (which takes every run of the display into /tmp/lcd.bytes),
-// the function `start_jukebox OPTIONS` (the launcher in the background, $jukebox its
-// pid) and the function `stop_jukebox` (SIGTERM, its exit status into /tmp/velm.status),
-// and `keys STEPS...` (the keyboard's script form, one step an argument), and
-// `wait_for FILE TEXT` (until FILE holds TEXT, at most 15 s).
+// Shell text: a collection of songs of `seconds` (none for 0) under /mnt/music: devices
+// dev1 and dev2 of two lists each, dev3 of one list, every list three songs. A song's
+// title is its list's letter and its number ("B2"), its artist "Artist". Then the panel's
+// reader (which takes every run of the display into /tmp/lcd.bytes), the function
+// `start_jukebox DEVICES...` (the launcher in the background, $jukebox its pid) and the
+// function `stop_jukebox` (SIGTERM, its exit status into /tmp/velm.status), `keys
+// STEPS...` (the keyboard's script form, one step an argument), and `wait_for FILE TEXT`
+// (until FILE holds TEXT, at most 5 s; each logged to /tmp/steps).
 std::string jukebox_rig(int seconds = 30) {
-  std::string samples =
-      seconds == 0 ? ""
-                   : "sh " + shell_quote(std::string(source_dir()) + "/jukebox/make_samples.sh") +
-                         " /mnt/samples " + std::to_string(seconds);
-  return samples + R"SH(
+  std::string collection =
+      seconds == 0 ? "" : "tonegen " + std::to_string(seconds) + R"SH( 220 330 >/tmp/tune.wav
+for list in dev1/A dev1/B dev2/C dev2/D dev3/E; do
+  mkdir -p /mnt/music/$list
+  for n in 1 2 3; do
+    title=${list#*/}$n
+    lame --quiet -m m -b 32 --tt $title --ta Artist /tmp/tune.wav /mnt/music/$list/$title.mp3
+  done
+done
+)SH";
+  return collection + R"SH(
 mkfifo /dev/lcd
 while :; do cat /dev/lcd; done >/tmp/lcd.bytes &
 start_jukebox() {
@@ -43,13 +50,31 @@ keys() {
 }
 wait_for() {
   i=0
-  while [ $i -lt 300 ] && [ "$(cat "$1" 2>/dev/null)" != "$2" ]; do
+  while [ $i -lt 100 ] && [ "$(cat "$1" 2>/dev/null)" != "$2" ]; do
     sleep 0.05
     i=$((i + 1))
   done
   echo "$1 $(cat "$1" 2>/dev/null)" >>/tmp/steps
 }
 )SH";
+}
+
+// The player's output without its frame lines and the watcher's reports, for failure
+// messages.
+std::string player_events(const std::string &output) {
+  std::string events;
+  size_t start = 0;
+  while (start < output.size()) {
+    size_t end = output.find('\n', start);
+    if (end == std::string::npos)
+      end = output.size();
+    std::string line = output.substr(start, end - start);
+    if (line.rfind("@P", 0) == 0 || line.rfind("@R", 0) == 0 || line.rfind("@J", 0) == 0 ||
+        line.rfind("@I ID3:", 0) == 0 || line.rfind("@E", 0) == 0)
+      events += line.substr(0, 40) + "\n";
+    start = end + 1;
+  }
+  return events;
 }
 
 bool contains(const std::vector<std::string> &rows, const std::string &row) {
@@ -68,13 +93,13 @@ size_t find_row(const std::vector<std::string> &rows, const std::string &row, si
 TEST(Jukebox, PlaysSongAfterSongAndTheKeysMoveIt) {
   Sandbox sb;
   std::string script = jukebox_rig() + R"(
-start_jukebox /mnt/samples/device1 /mnt/samples/device2 /mnt/samples/device3
+start_jukebox /mnt/music/dev1 /mnt/music/dev2 /mnt/music/dev3
 wait_for /tmp/POSITION "1 1 1"
 keys n "wait 0.3"; wait_for /tmp/POSITION "1 1 2"
 keys n "wait 0.3"; wait_for /tmp/POSITION "1 1 3"
 keys N "wait 0.3"; wait_for /tmp/POSITION "1 2 1"
 keys P "wait 0.3"; wait_for /tmp/POSITION "1 1 1"
-keys p "wait 0.3"; wait_for /tmp/POSITION "3 1 2"
+keys p "wait 0.3"; wait_for /tmp/POSITION "3 1 3"
 keys d "wait 0.3"; wait_for /tmp/POSITION "1 1 1"
 keys 2 "wait 0.5" enter "wait 0.3"; wait_for /tmp/POSITION "1 1 2"
 keys 2 l "wait 0.3"; wait_for /tmp/POSITION "1 2 1"
@@ -83,7 +108,7 @@ keys space "wait 0.3"; wait_for /tmp/STATUS play
 keys r "wait 0.5"; wait_for /tmp/RANDOM a
 keys s "wait 0.3"; wait_for /tmp/STATUS stop
 keys space "wait 0.3"; wait_for /tmp/STATUS play
-sleep 0.5
+sleep 3  # past the welcome scroll: the title shows
 stop_jukebox
 )";
   RunResult r = sb.run(script, "", TIMEOUT_MS);
@@ -92,16 +117,22 @@ stop_jukebox
   EXPECT_EQ(sb.read("/tmp/velm.status"), "0\n") << err;
   EXPECT_EQ(sb.read("/tmp/steps"), "/tmp/POSITION 1 1 1\n/tmp/POSITION 1 1 2\n"
                                    "/tmp/POSITION 1 1 3\n/tmp/POSITION 1 2 1\n"
-                                   "/tmp/POSITION 1 1 1\n/tmp/POSITION 3 1 2\n"
+                                   "/tmp/POSITION 1 1 1\n/tmp/POSITION 3 1 3\n"
                                    "/tmp/POSITION 1 1 1\n/tmp/POSITION 1 1 2\n"
                                    "/tmp/POSITION 1 2 1\n/tmp/STATUS pause\n/tmp/STATUS play\n"
                                    "/tmp/RANDOM a\n/tmp/STATUS stop\n/tmp/STATUS play\n")
-      << err;
+      << err << player_events(sb.read("/tmp/player.out"));
 
   std::string bytes = sb.read("/tmp/lcd.bytes");
   std::vector<std::string> status = drawn_rows(bytes, 0);
   std::vector<std::string> titles = drawn_rows(bytes, 1);
-  EXPECT_TRUE(contains(titles, "Harbour Lights - Salt an")) << "the second song's title";
+  // The ID3 title of the last song played, 1 2 1, whichever file the folder gave that
+  // number.
+  std::string mpl = sb.read("/tmp/MPL");
+  size_t line = mpl.find("\n1 2 1 ");
+  ASSERT_NE(line, std::string::npos) << mpl;
+  std::string title = mpl.substr(mpl.find(".mp3", line) - 2, 2);
+  EXPECT_TRUE(contains(titles, "Artist - " + title + std::string(13, ' '))) << title;
   // Typing a number shows the number input mode; pause, stop and the new order show.
   EXPECT_TRUE(contains(status, "NUMINPUT" + std::string(16, ' ')));
   auto shows = [&](const std::string &part) {
@@ -124,14 +155,14 @@ TEST(Jukebox, MixerKeysShowBarsAndTheValuesComeBackAfterARestart) {
   // Saves every 200 ms instead of every 10 s.
   std::string script =
       jukebox_rig() + "export LD_PRELOAD=" + VELM_FASTTIMER + " VELM_FAKE_TIMER_MS=200\n" + R"(
-start_jukebox /mnt/samples/device1
+start_jukebox /mnt/music/dev1
 wait_for /tmp/POSITION "1 1 1"
 sleep 7.5  # the welcome scroll: no bars before its end
 keys m + + + ">" ">" B T T "wait 2.5"
 wait_for /tmp/VOLUME 12
 stop_jukebox
 cp /tmp/lcd.bytes /tmp/lcd.first
-start_jukebox /mnt/samples/device1
+start_jukebox /mnt/music/dev1
 wait_for /tmp/POSITION "1 1 1"
 keys m "wait 0.6"
 stop_jukebox
