@@ -317,11 +317,14 @@ void start_display(Jukebox &jukebox) {
   int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
   jukebox.display.pid = spawn(argv, -1, null);
   close(null);
-  if (jukebox.display_fifo < 0) {
-    jukebox.display_fifo = open_writer(FIFO_DISPLAY_PATH, 10, jukebox.display.pid);
-    if (jukebox.display_fifo < 0)
-      die(FIFO_DISPLAY_PATH, "the display daemon did not start");
-  }
+  // Opening for writing succeeds once the daemon reads: before, lines would be lost.
+  int reading = open_writer(FIFO_DISPLAY_PATH, 10, jukebox.display.pid);
+  if (reading < 0)
+    die(FIFO_DISPLAY_PATH, "the display daemon did not start");
+  if (jukebox.display_fifo < 0)
+    jukebox.display_fifo = reading;
+  else
+    close(reading);
   // Before the control daemon reports the mixer values, which the start would clear.
   send_lines(jukebox.display_fifo, {"display_startup", std::string("display_setrandommode ") +
                                                            random_text(saved_random_mode())});
@@ -377,11 +380,13 @@ void start_control(Jukebox &jukebox) {
   int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
   jukebox.control.pid = spawn(argv, -1, null);
   close(null);
-  if (jukebox.control_fifo < 0) {
-    jukebox.control_fifo = open_writer(FIFO_CONTROL_PATH, 10, jukebox.control.pid);
-    if (jukebox.control_fifo < 0)
-      die(FIFO_CONTROL_PATH, "the control daemon did not start");
-  }
+  int reading = open_writer(FIFO_CONTROL_PATH, 10, jukebox.control.pid);
+  if (reading < 0)
+    die(FIFO_CONTROL_PATH, "the control daemon did not start");
+  if (jukebox.control_fifo < 0)
+    jukebox.control_fifo = reading;
+  else
+    close(reading);
 }
 
 void start_playing(Jukebox &jukebox) {
