@@ -18,6 +18,34 @@ bool starts_with(const char *line, const char *word) {
   return strncmp(line, word, strlen(word)) == 0;
 }
 
+// The panel shows one byte a cell, in the Latin-1 character set. Titles of today come in
+// UTF-8, where an accented letter takes two bytes: each character of Latin-1 becomes its
+// one byte, any other character "?". Bytes that are not UTF-8 (titles already in
+// Latin-1) stay as they are.
+void utf8_to_latin1(char *text) {
+  auto *in = reinterpret_cast<unsigned char *>(text);
+  auto *out = in;
+  while (*in != 0) {
+    unsigned char c = *in;
+    int length = c >= 0xc2 && c <= 0xdf   ? 2
+                 : c >= 0xe0 && c <= 0xef ? 3
+                 : c >= 0xf0 && c <= 0xf4 ? 4
+                                          : 1;
+    bool sequence = length > 1;
+    for (int i = 1; i < length && sequence; ++i)
+      sequence = (in[i] & 0xc0) == 0x80;
+    if (!sequence) {
+      *out++ = *in++;
+      continue;
+    }
+    *out++ = length == 2 && c <= 0xc3
+                 ? static_cast<unsigned char>(((c & 0x03) << 6) | (in[1] & 0x3f))
+                 : '?';
+    in += length;
+  }
+  *out = 0;
+}
+
 // Copies the text from index `skip` of the line (after the word and one separating
 // character) into a title, at most 127 characters. A line too short to reach that far
 // gives the empty title.
@@ -28,6 +56,7 @@ void copy_title(char *title, const char *line, size_t skip) {
     n = TITLE_SIZE - 1;
   memcpy(title, line + (length > skip ? skip : length), n);
   title[n] = '\0';
+  utf8_to_latin1(title);
 }
 
 } // namespace

@@ -51,6 +51,10 @@ struct ArgumentBuffers {
 // operation of the word that matches; other lines are ignored.
 void display_dispatch(const char *line, ArgumentBuffers &buffers);
 
+// Turns UTF-8 text into the panel's one byte a character (Latin-1; "?" for characters
+// beyond it), in place; bytes that are not UTF-8 stay.
+void utf8_to_latin1(char *text);
+
 // Copies text into a buffer of `size` bytes, cut to fit.
 void copy_text(char *dest, size_t size, const char *src);
 
