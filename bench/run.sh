@@ -13,6 +13,8 @@
 #   bench/run.sh display [ARG]...     display_bench only (--seconds S, --flood-rate N and
 #                                     the sections quiet, flood)
 #   bench/run.sh playwatch [ARG]...   playwatch_bench only (--runs N)
+#   bench/run.sh jukebox [ARG]...     jukebox_bench only (--presses N, --songs N and the
+#                                     sections keys, startup)
 set -eu
 
 source_dir=$(cd "$(dirname "$0")/.." && pwd -P)
@@ -21,7 +23,7 @@ build_dir=${BENCH_BUILD_DIR:-$source_dir/build-bench}
 if [ ! -f "$build_dir/build.ninja" ]; then
   cmake -S "$source_dir" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release
 fi
-cmake --build "$build_dir" --target playlist_bench control_bench display_bench playwatch_bench sandbox
+cmake --build "$build_dir" --target playlist_bench control_bench display_bench playwatch_bench jukebox_bench sandbox
 
 build_dir=$(cd "$build_dir" && pwd -P)
 in_sandbox() {
@@ -35,6 +37,9 @@ case "${1:-}" in
   display)
     shift
     in_sandbox "$build_dir/bench/display_bench" "$@" ;;
+  jukebox)
+    shift
+    in_sandbox "$build_dir/bench/jukebox_bench" "$@" ;;
   playwatch)
     shift
     in_sandbox "$build_dir/bench/playwatch_bench" "$@" ;;
@@ -49,5 +54,6 @@ case "${1:-}" in
     in_sandbox "$build_dir/bench/control_bench" || status=$?
     in_sandbox "$build_dir/bench/display_bench" || status=$?
     in_sandbox "$build_dir/bench/playwatch_bench" || status=$?
+    in_sandbox "$build_dir/bench/jukebox_bench" || status=$?
     exit $status ;;
 esac
