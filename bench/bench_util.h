@@ -64,6 +64,14 @@ inline std::string with_commas(long n) {
   return text;
 }
 
+// The sections a bench was asked to run: all of them when none was named.
+struct Sections {
+  std::vector<std::string> names;
+  bool runs(const std::string &name) const {
+    return names.empty() || std::find(names.begin(), names.end(), name) != names.end();
+  }
+};
+
 // Measuring
 
 // The value below which `share` of the sorted values lie (nearest rank).

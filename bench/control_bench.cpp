@@ -217,11 +217,7 @@ struct Settings {
   int lines = 100000; // per throughput run
   int runs = 9;       // throughput runs of each relay, in turns, after one warm-up
   double idle_seconds = 60;
-  std::vector<std::string> sections;
-
-  bool runs_section(const std::string &name) const {
-    return sections.empty() || std::find(sections.begin(), sections.end(), name) != sections.end();
-  }
+  Sections sections;
 };
 
 // The time of each line from its write to its jump line, after some lines of warm-up.
@@ -398,7 +394,7 @@ Settings parse_settings(int argc, char **argv) {
       if (!(settings.idle_seconds > 0))
         fail("--idle-seconds needs a positive number");
     } else if (std::find(std::begin(SECTIONS), std::end(SECTIONS), arg) != std::end(SECTIONS)) {
-      settings.sections.push_back(arg);
+      settings.sections.names.push_back(arg);
     } else {
       fail("usage: control_bench [--latency-lines N] [--lines N] [--runs N] [--idle-seconds S] "
            "[latency|throughput|idle]...");
@@ -418,11 +414,11 @@ int main(int argc, char **argv) {
 
   std::string load_before = load_average();
   double start = now_seconds();
-  if (settings.runs_section("latency"))
+  if (settings.sections.runs("latency"))
     bench_latency(settings);
-  if (settings.runs_section("throughput"))
+  if (settings.sections.runs("throughput"))
     bench_throughput(settings);
-  if (settings.runs_section("idle"))
+  if (settings.sections.runs("idle"))
     bench_idle(settings);
 
   printf("\nvelm_control against a cat relay; throughput: median of %d runs after one warm-up\n"

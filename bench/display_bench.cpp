@@ -52,15 +52,7 @@ constexpr double WELCOME_SECONDS = 7; // 5.4 s of welcome scroll, and a margin
 struct Settings {
   double seconds = 60;
   int flood_rate = 10000;
-  std::vector<std::string> sections;
-  bool runs_section(const char *name) const {
-    if (sections.empty())
-      return true;
-    for (const std::string &s : sections)
-      if (s == name)
-        return true;
-    return false;
-  }
+  Sections sections;
 };
 
 void make_fifo(const char *path) {
@@ -290,7 +282,7 @@ int main(int argc, char **argv) {
       if (settings.flood_rate < 100)
         fail("--flood-rate needs at least 100");
     } else if (arg == "quiet" || arg == "flood") {
-      settings.sections.push_back(arg);
+      settings.sections.names.push_back(arg);
     } else {
       fail("usage: display_bench [--seconds S] [--flood-rate N] [quiet|flood]...");
     }
@@ -308,11 +300,11 @@ int main(int argc, char **argv) {
   printf("display_bench: velm_display -l, a scrolling title, %g s measured after the welcome "
          "(load %s)\n",
          settings.seconds, load_average().c_str());
-  if (settings.runs_section("quiet")) {
+  if (settings.sections.runs("quiet")) {
     fprintf(stderr, "quiet: %g s...\n", settings.seconds + WELCOME_SECONDS);
     report("quiet", measure(settings, false), false);
   }
-  if (settings.runs_section("flood")) {
+  if (settings.sections.runs("flood")) {
     fprintf(stderr, "flood: %g s at %d lines/s...\n", settings.seconds + WELCOME_SECONDS,
             settings.flood_rate);
     report("flood", measure(settings, true), true);

@@ -45,15 +45,7 @@ void shell(const std::string &command) {
 struct Settings {
   int presses = 200;
   int songs = 10000;
-  std::vector<std::string> sections;
-  bool runs_section(const char *name) const {
-    if (sections.empty())
-      return true;
-    for (const std::string &s : sections)
-      if (s == name)
-        return true;
-    return false;
-  }
+  Sections sections;
 };
 
 // The jukebox under test: the launcher and our reading end of the panel.
@@ -263,7 +255,7 @@ int main(int argc, char **argv) {
     } else if (arg == "--songs" && i + 1 < argc) {
       settings.songs = atoi(argv[++i]);
     } else if (arg == "keys" || arg == "startup") {
-      settings.sections.push_back(arg);
+      settings.sections.names.push_back(arg);
     } else {
       fail("usage: jukebox_bench [--presses N] [--songs N] [keys|startup]...");
     }
@@ -278,9 +270,9 @@ int main(int argc, char **argv) {
   printf("jukebox_bench: the launcher with the real player, the silent paced output and the "
          "LCD read back (load %s)\n",
          load_average().c_str());
-  if (settings.runs_section("keys"))
+  if (settings.sections.runs("keys"))
     bench_keys(settings);
-  if (settings.runs_section("startup"))
+  if (settings.sections.runs("startup"))
     bench_startup(settings);
   print_table();
   printf("%s", notes.c_str());

@@ -318,11 +318,7 @@ void add_slowdown(const std::string &figure, double ours, const std::string &ref
 struct Settings {
   int runs = 9;                      // timed runs of each program, after one warm-up
   int walk_runs = 2;                 // runs of the placement walk; its best run is the reference
-  std::vector<std::string> sections; // the sections to run; all when empty
-
-  bool runs_section(const std::string &name) const {
-    return sections.empty() || std::find(sections.begin(), sections.end(), name) != sections.end();
-  }
+  Sections sections;
 };
 
 struct Tools {
@@ -661,7 +657,7 @@ Settings parse_settings(int argc, char **argv) {
         fail(arg + " needs a positive number");
       (arg == "--runs" ? settings.runs : settings.walk_runs) = value;
     } else if (std::find(std::begin(SECTIONS), std::end(SECTIONS), arg) != std::end(SECTIONS)) {
-      settings.sections.push_back(arg);
+      settings.sections.names.push_back(arg);
     } else {
       fail("usage: playlist_bench [--runs N] [--walk-runs N] [order|scan|queries|catalog]...");
     }
@@ -692,13 +688,13 @@ int main(int argc, char **argv) {
 
   std::string load_before = load_average();
   double start = now_seconds();
-  if (settings.runs_section("order"))
+  if (settings.sections.runs("order"))
     bench_order(settings, tools);
-  if (settings.runs_section("scan"))
+  if (settings.sections.runs("scan"))
     bench_scan(settings, tools);
-  if (settings.runs_section("queries"))
+  if (settings.sections.runs("queries"))
     bench_queries(settings, tools);
-  if (settings.runs_section("catalog"))
+  if (settings.sections.runs("catalog"))
     bench_catalog(settings, tools);
 
   printf("\nprograms: median of %d runs (queries: %d) after one warm-up; placement walk: best "

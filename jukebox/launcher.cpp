@@ -174,6 +174,22 @@ bool has_sound_device() {
 
 void start_child(Jukebox &jukebox, Child &child);
 
+// Starts a daemon that reads the FIFO at `path` and returns once it reads: opening for
+// writing succeeds only then, and lines written before would be lost. The first time,
+// that writing end becomes the launcher's own (`held`), which keeps the daemon up.
+void start_daemon(Child &child, const std::vector<std::string> &argv, const char *path, int &held) {
+  int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  child.pid = spawn(argv, -1, null);
+  close(null);
+  int reading = open_writer(path, 10, child.pid);
+  if (reading < 0)
+    die(path, (std::string(child.name) + " did not start").c_str());
+  if (held < 0)
+    held = reading;
+  else
+    close(reading);
+}
+
 // A child has ended: start it again, unless it keeps dying.
 void restart(Jukebox &jukebox, Child &child) {
   double now = now_seconds();
@@ -314,17 +330,7 @@ void start_display(Jukebox &jukebox) {
     argv.push_back("-t");
   if (jukebox.options.debug)
     argv.push_back("-d");
-  int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
-  jukebox.display.pid = spawn(argv, -1, null);
-  close(null);
-  // Opening for writing succeeds once the daemon reads: before, lines would be lost.
-  int reading = open_writer(FIFO_DISPLAY_PATH, 10, jukebox.display.pid);
-  if (reading < 0)
-    die(FIFO_DISPLAY_PATH, "the display daemon did not start");
-  if (jukebox.display_fifo < 0)
-    jukebox.display_fifo = reading;
-  else
-    close(reading);
+  start_daemon(jukebox.display, argv, FIFO_DISPLAY_PATH, jukebox.display_fifo);
   // Before the control daemon reports the mixer values, which the start would clear.
   send_lines(jukebox.display_fifo, {"display_startup", std::string("display_setrandommode ") +
                                                            random_text(saved_random_mode())});
@@ -377,16 +383,7 @@ void start_control(Jukebox &jukebox) {
   std::vector<std::string> argv = {"velm_control"};
   if (jukebox.options.debug)
     argv.push_back("-d");
-  int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
-  jukebox.control.pid = spawn(argv, -1, null);
-  close(null);
-  int reading = open_writer(FIFO_CONTROL_PATH, 10, jukebox.control.pid);
-  if (reading < 0)
-    die(FIFO_CONTROL_PATH, "the control daemon did not start");
-  if (jukebox.control_fifo < 0)
-    jukebox.control_fifo = reading;
-  else
-    close(reading);
+  start_daemon(jukebox.control, argv, FIFO_CONTROL_PATH, jukebox.control_fifo);
 }
 
 void start_playing(Jukebox &jukebox) {

@@ -105,6 +105,7 @@ keys 2 "wait 0.5" enter "wait 0.3"; wait_for /tmp/POSITION "1 1 2"
 keys 2 l "wait 0.3"; wait_for /tmp/POSITION "1 2 1"
 keys space "wait 0.3"; wait_for /tmp/STATUS pause
 keys space "wait 0.3"; wait_for /tmp/STATUS play
+cp /tmp/OPL /tmp/OPL.sequential
 keys r "wait 0.5"; wait_for /tmp/RANDOM a
 keys s "wait 0.3"; wait_for /tmp/STATUS stop
 keys space "wait 0.3"; wait_for /tmp/STATUS play
@@ -142,8 +143,11 @@ stop_jukebox
   EXPECT_TRUE(shows(" PAUS ")) << "pause";
   EXPECT_TRUE(shows(" STOP ")) << "stop";
   EXPECT_TRUE(shows(" ALL")) << "the shuffled order";
-  // The order list was built again, shuffled.
+  // The order list was built again, shuffled: the same songs in another order.
   EXPECT_EQ(sb.read("/tmp/RANDOM"), "a\n");
+  std::string sequential = sb.read("/tmp/OPL.sequential"), shuffled = sb.read("/tmp/OPL");
+  EXPECT_NE(shuffled, sequential);
+  EXPECT_EQ(shuffled.size(), sequential.size());
   // The end: the farewell, and nothing left of the FIFOs.
   EXPECT_EQ(bytes.substr(bytes.size() - 19), "(powered by Linux!)");
   EXPECT_FALSE(sb.exists("/tmp/fifo.control"));
