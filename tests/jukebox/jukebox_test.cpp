@@ -207,7 +207,13 @@ done
 echo "$frame" >/tmp/saved.frame
 sleep 2  # the song plays on past its saved frame
 killall -9 mpg123
-sleep 3
+# The new player jumps to the saved frame; the song plays on from there a while.
+i=0
+while [ $i -lt 300 ] && ! grep -q "^@J" /tmp/player.out; do
+  sleep 0.1
+  i=$((i + 1))
+done
+sleep 2.5
 killall -9 velm_display
 sleep 1
 killall -9 velm_control
