@@ -27,7 +27,7 @@ cmake --build "$build_dir" --target playlist_bench control_bench display_bench p
 
 build_dir=$(cd "$build_dir" && pwd -P)
 in_sandbox() {
-  "$build_dir/tests/sandbox" --keep "$source_dir" --keep "$build_dir" -- "$@"
+  "$build_dir/tests/sandbox" --keep "$source_dir" --keep "$build_dir" --tmpfs /mnt -- "$@"
 }
 
 case "${1:-}" in
