@@ -21,6 +21,7 @@ bool stalled;   // the last write was dropped: do not wait for the reader again
 bool resyncing; // drop everything up to the next escape sequence
 
 constexpr int STALL_WAIT_MS = 100;
+constexpr int LCD_OPEN_WAIT_MS = 3000;
 
 bool write_all(const char *bytes, size_t length) {
   while (length > 0) {
@@ -45,15 +46,20 @@ bool write_all(const char *bytes, size_t length) {
 } // namespace
 
 bool lcd_device_open() {
-  // No O_CREAT: without the device there is nothing to write to.
-  do
-    lcd_out = open(LCD_DEVICE_PATH, O_WRONLY | O_TRUNC | O_CLOEXEC);
-  while (lcd_out < 0 && errno == EINTR);
+  // No O_CREAT: without the device there is nothing to write to. A device that is a
+  // FIFO (a simulated panel) without its reader is waited for a while, not for ever: a
+  // panel that never comes must not keep the display from its commands.
+  for (int waited_ms = 0;; waited_ms += 20) {
+    lcd_out = open(LCD_DEVICE_PATH, O_WRONLY | O_TRUNC | O_NONBLOCK | O_CLOEXEC);
+    if (lcd_out >= 0 || (errno != EINTR && (errno != ENXIO || waited_ms >= LCD_OPEN_WAIT_MS)))
+      break;
+    if (errno == ENXIO)
+      usleep(20000);
+  }
   if (lcd_out < 0) {
     fprintf(stderr, "velm_display: %s: %s\n", LCD_DEVICE_PATH, strerror(errno));
     return false;
   }
-  fcntl(lcd_out, F_SETFL, fcntl(lcd_out, F_GETFL) | O_NONBLOCK);
   return true;
 }
 

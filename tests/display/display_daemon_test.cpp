@@ -148,6 +148,14 @@ TEST(DisplayDaemon, WithoutItsDeviceItRunsAsWithoutLcd) {
   EXPECT_EQ(err.find("lcd_close"), std::string::npos);
   EXPECT_EQ(r.out.find("lcd"), std::string::npos) << "no device made: " << r.out;
 
+  // A panel FIFO whose reader never comes: waited for a while, then the same.
+  r = sb.run("mkfifo /dev/lcd\n" + display_run("-l -d", lines, 0.3, false), "", TIMEOUT_MS);
+  ASSERT_EQ(r.status, 0) << r.err;
+  err = sb.read("/tmp/err");
+  EXPECT_NE(err.find("\nvelm_display: /dev/lcd: No such device or address\n"), std::string::npos)
+      << err;
+  EXPECT_NE(err.find(trace("display_setmode 2")), std::string::npos);
+
   // And without "-l" a device that is there stays untouched.
   r = sb.run("echo untouched >/dev/lcd\n" + display_run("", lines, 0.3, false), "", TIMEOUT_MS);
   EXPECT_EQ(sb.read("/dev/lcd"), "untouched\n");
