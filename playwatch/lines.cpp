@@ -1,6 +1,8 @@
 #include "lines.h"
 
+#include <bit>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -79,7 +81,101 @@ char *put_minutes_seconds(char *p, int total) {
   return put_two_digits(p, total % 60);
 }
 
+// The number of digits at p (up to 8), the bytes p to p + 8 read as one word when they
+// lie before `end`.
+int digits_in_word(const char *p, const char *end) {
+  if (end - p < 8) {
+    int count = 0;
+    while (count < 8 && p + count < end && is_digit(p[count]))
+      ++count;
+    return count;
+  }
+  static_assert(std::endian::native == std::endian::little);
+  uint64_t word;
+  memcpy(&word, p, sizeof word);
+  // Each byte to its value less '0': a digit is then below 10; a bit 7 marks the others.
+  uint64_t value = word ^ 0x3030303030303030u;
+  uint64_t others =
+      (((value & 0x7f7f7f7f7f7f7f7fu) + 0x7676767676767676u) | value) & 0x8080808080808080u;
+  return others == 0 ? 8 : std::countr_zero(others) / 8;
+}
+
+// The number of digits at p, counted up to max_digits + 1 at least (beyond that the count
+// may stop short).
+long count_digits(const char *p, const char *end, long max_digits) {
+  long count = 0;
+  int in_word;
+  do {
+    in_word = digits_in_word(p + count, end);
+    count += in_word;
+  } while (in_word == 8 && count <= max_digits);
+  return count;
+}
+
+// The value of the 1 to 8 digits at p; the word at p must lie before the end of what may
+// be read.
+uint64_t digits_value(const char *p, long count) {
+  uint64_t word;
+  memcpy(&word, p, sizeof word);
+  // The digits' values, the first one moved to the top, zeros before it.
+  word = (word & 0x0f0f0f0f0f0f0f0fu) << (8 * (8 - count));
+  // Pairs of digits, then fours, then the eight at once.
+  word = word * 10 + (word >> 8);
+  word = (((word & 0x000000ff000000ffu) * (100 + (1000000ull << 32))) +
+          (((word >> 16) & 0x000000ff000000ffu) * (1 + (10000ull << 32)))) >>
+         32;
+  return word;
+}
+
+// The value of the 1 to 16 digits at p, read as digits_value does.
+uint64_t number_value(const char *p, long count, const char *end) {
+  if (end - p < 16) {
+    uint64_t n = 0;
+    for (long i = 0; i < count; ++i)
+      n = n * 10 + static_cast<unsigned>(p[i] - '0');
+    return n;
+  }
+  if (count <= 8)
+    return digits_value(p, count);
+  return digits_value(p, count - 8) * 100000000 + digits_value(p + count - 8, 8);
+}
+
 } // namespace
+
+const char *match_player_frame_line(const char *line, const char *end, FrameStatus *status) {
+  if (end - line < 3 || line[0] != '@' || line[1] != 'F' || line[2] != ' ')
+    return nullptr;
+  // Four numbers, each followed by its separator, then the second fraction's newline.
+  const char *frame = line + 3;
+  long frame_digits = count_digits(frame, end, 16);
+  if (frame_digits == 0 || frame_digits > 16 || frame[frame_digits] != ' ')
+    return nullptr;
+  const char *left = frame + frame_digits + 1;
+  long left_digits = count_digits(left, end, 16);
+  if (left_digits == 0 || left_digits > 16 || left[left_digits] != ' ')
+    return nullptr;
+  const char *elapsed = left + left_digits + 1;
+  long elapsed_digits = count_digits(elapsed, end, 8);
+  if (elapsed_digits == 0 || elapsed_digits > 8 || elapsed[elapsed_digits] != '.')
+    return nullptr;
+  const char *fraction = elapsed + elapsed_digits + 1;
+  long fraction_digits = count_digits(fraction, end, LONG_MAX - 8);
+  if (fraction_digits == 0 || fraction[fraction_digits] != ' ')
+    return nullptr;
+  const char *remaining = fraction + fraction_digits + 1;
+  long remaining_digits = count_digits(remaining, end, 8);
+  if (remaining_digits == 0 || remaining_digits > 8 || remaining[remaining_digits] != '.')
+    return nullptr;
+  fraction = remaining + remaining_digits + 1;
+  fraction_digits = count_digits(fraction, end, LONG_MAX - 8);
+  if (fraction_digits == 0 || fraction[fraction_digits] != '\n')
+    return nullptr;
+  uint64_t frame_value = number_value(frame, frame_digits, end);
+  status->frame = frame_value > INT_MAX ? INT_MAX : static_cast<int>(frame_value);
+  status->elapsed = static_cast<int>(number_value(elapsed, elapsed_digits, end));
+  status->remaining = static_cast<int>(number_value(remaining, remaining_digits, end));
+  return fraction + fraction_digits;
+}
 
 bool parse_frame_line(const char *line, FrameStatus *status) {
   if (line[0] != '@' || line[1] != 'F')
@@ -142,20 +238,29 @@ void trim_trailing_blanks(char *text) {
   text[i + 1] = '\0';
 }
 
-void handle_frame_line(WatchState *state, const char *line, LineEffects *effects) {
-  FrameStatus status;
-  if (!parse_frame_line(line, &status) || status.elapsed == state->last_second)
-    return;
+bool handle_frame_status(WatchState *state, const FrameStatus &status, LineEffects *effects) {
+  if (status.elapsed == state->last_second)
+    return false;
   state->last_second = status.elapsed;
   if (++state->checkpoint_counter > 9) {
     state->checkpoint_counter = 0;
     effects->checkpoint = true;
     effects->checkpoint_frame = status.frame;
   }
-  char time_text[TIME_TEXT_SIZE];
-  format_time_text(time_text, status.elapsed, status.remaining);
-  effects->display_length =
-      snprintf(effects->display, sizeof effects->display, "display_settime %13s\n", time_text);
+  // "display_settime %13s\n": the time text is always 13 characters.
+  static constexpr char PREFIX[] = "display_settime ";
+  constexpr int PREFIX_LENGTH = sizeof PREFIX - 1;
+  memcpy(effects->display, PREFIX, PREFIX_LENGTH);
+  format_time_text(effects->display + PREFIX_LENGTH, status.elapsed, status.remaining);
+  effects->display[PREFIX_LENGTH + TIME_TEXT_SIZE - 1] = '\n';
+  effects->display_length = PREFIX_LENGTH + TIME_TEXT_SIZE;
+  return true;
+}
+
+void handle_frame_line(WatchState *state, const char *line, LineEffects *effects) {
+  FrameStatus status;
+  if (parse_frame_line(line, &status))
+    handle_frame_status(state, status, effects);
 }
 
 void handle_id3_line(const char *line, LineEffects *effects) {

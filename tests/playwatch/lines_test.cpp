@@ -117,6 +117,71 @@ TEST(FrameLine, MatchesAsSscanfDoes) {
   EXPECT_EQ(status.elapsed, 99999999);
 }
 
+// The matcher of the player's own form of the line agrees with the general one wherever
+// it takes a line, and takes the lines the player writes, at any place in the bytes that
+// may be read (the bytes here end just after the line, so a read past them is caught by
+// the address sanitizer).
+TEST(FrameLine, PlayerFormAgreesWithTheGeneralMatch) {
+  struct Case {
+    std::string line;
+    bool taken;
+  };
+  std::vector<Case> cases = {
+      {"@F 0 116 0.00 3.03", true},
+      {"@F 89 38194 0.32 997.72", true},
+      {"@F 1234567 7654321 12345678.123456789012 87654321.9", true},
+      {"@F 9999999999999999 1 2.0 3.0", true}, // 16 digits, clamped as atoi does here
+      {"@F 2147483648 1 2.0 3.0", true},
+      {"@F 0002147483647 0000000000000001 00000001.0 00000000.0", true},
+      {"@F 12345678 123456789 1.00 2.00", true}, // 8 and 9 digits
+      {"@F 123456789012345 0 1.00 2.00", true},  // 15 digits
+      {"@F 12345678901234567 2.5 3.5", false},   // 17 digits: the general match splits
+      {"@F 1 2 123456789.0 3.5", false},         // nine digits then no point
+      {"@F 1 2 3.0 123456789.0", false},
+      {"@F 1 2 3.00 4.00 ", false}, // anything after the fraction
+      {"@F 1 2 3.00 4.00x", false},
+      {"@F 1 2 3.00x 4.00", false},
+      {"@F  1 2 3.00 4.00", false}, // other white space
+      {"@F\t1 2 3.00 4.00", false},
+      {"@F 1 2 3.00 4.00\r", false},
+      {"@F1 2 3.00 4.00", false},
+      {"@F 1 2 3. 4.00", false},
+      {"@F 1 2 3.00 4.", false},
+      {"@F 1 2 3 4.00", false},
+      {"@F -1 2 3.00 4.00", false},
+      {std::string("@F 1 2 3.00 4.00\0", 17) + " 5", false}, // a zero byte ends the text
+      {"@F 1 2 3.00", false},
+      {"@F", false},
+      {"@P 0", false},
+      {"", false},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.line);
+    // The line and its newline at the very end of what may be read.
+    std::string text = c.line + "\n";
+    std::vector<char> bytes(text.begin(), text.end());
+    FrameStatus fast = {-1, -1, -1}, general = {-2, -2, -2};
+    const char *newline = match_player_frame_line(bytes.data(), bytes.data() + bytes.size(), &fast);
+    EXPECT_EQ(newline != nullptr, c.taken);
+    if (newline == nullptr)
+      continue;
+    EXPECT_EQ(newline, bytes.data() + c.line.size());
+    ASSERT_TRUE(parse_frame_line(c.line.c_str(), &general));
+    EXPECT_EQ(fast.frame, general.frame);
+    EXPECT_EQ(fast.elapsed, general.elapsed);
+    EXPECT_EQ(fast.remaining, general.remaining);
+    // The same line with more bytes after it, and without its newline.
+    text = c.line + "\n@F 9 9 9.9 9.9\n" + std::string(40, '7');
+    FrameStatus again;
+    EXPECT_EQ(match_player_frame_line(text.data(), text.data() + text.size(), &again),
+              text.data() + c.line.size());
+    EXPECT_EQ(again.frame, general.frame);
+    std::vector<char> cut(c.line.begin(), c.line.end());
+    cut.push_back('\0');
+    EXPECT_EQ(match_player_frame_line(cut.data(), cut.data() + cut.size(), &again), nullptr);
+  }
+}
+
 TEST(FrameLine, TimeTextWrapsMinutesAboveNinetyNine) {
   struct Case {
     int elapsed, remaining;
