@@ -53,13 +53,12 @@ void check_line(WatchState *state, const char *line) {
     memcpy(text.get(), line, length);
     text[length] = '\n';
     memset(text.get() + length + 1, '9', after);
-    FrameStatus fast;
+    int elapsed;
     const char *end = text.get() + length + 1 + after;
-    const char *newline = match_player_frame_line(text.get(), end, &fast);
+    const char *newline = match_player_frame_line(text.get(), end, &elapsed);
     if (newline != nullptr) {
       FUZZ_CHECK(newline == text.get() + length);
-      FUZZ_CHECK(frame && fast.frame == status.frame && fast.elapsed == status.elapsed &&
-                 fast.remaining == status.remaining);
+      FUZZ_CHECK(frame && elapsed == status.elapsed);
     }
   }
   Id3Fields ours, theirs;

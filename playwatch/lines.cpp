@@ -112,8 +112,7 @@ long count_digits(const char *p, const char *end, long max_digits) {
   return count;
 }
 
-// The value of the 1 to 8 digits at p; the word at p must lie before the end of what may
-// be read.
+// The value of the 1 to 8 digits at p, read as one word with the bytes after them.
 uint64_t digits_value(const char *p, long count) {
   uint64_t word;
   memcpy(&word, p, sizeof word);
@@ -127,22 +126,9 @@ uint64_t digits_value(const char *p, long count) {
   return word;
 }
 
-// The value of the 1 to 16 digits at p, read as digits_value does.
-uint64_t number_value(const char *p, long count, const char *end) {
-  if (end - p < 16) {
-    uint64_t n = 0;
-    for (long i = 0; i < count; ++i)
-      n = n * 10 + static_cast<unsigned>(p[i] - '0');
-    return n;
-  }
-  if (count <= 8)
-    return digits_value(p, count);
-  return digits_value(p, count - 8) * 100000000 + digits_value(p + count - 8, 8);
-}
-
 } // namespace
 
-const char *match_player_frame_line(const char *line, const char *end, FrameStatus *status) {
+const char *match_player_frame_line(const char *line, const char *end, int *elapsed_seconds) {
   if (end - line < 3 || line[0] != '@' || line[1] != 'F' || line[2] != ' ')
     return nullptr;
   // Four numbers, each followed by its separator, then the second fraction's newline.
@@ -170,10 +156,13 @@ const char *match_player_frame_line(const char *line, const char *end, FrameStat
   fraction_digits = count_digits(fraction, end, LONG_MAX - 8);
   if (fraction_digits == 0 || fraction[fraction_digits] != '\n')
     return nullptr;
-  uint64_t frame_value = number_value(frame, frame_digits, end);
-  status->frame = frame_value > INT_MAX ? INT_MAX : static_cast<int>(frame_value);
-  status->elapsed = static_cast<int>(number_value(elapsed, elapsed_digits, end));
-  status->remaining = static_cast<int>(number_value(remaining, remaining_digits, end));
+  if (end - elapsed >= 8) {
+    *elapsed_seconds = static_cast<int>(digits_value(elapsed, elapsed_digits));
+  } else {
+    *elapsed_seconds = 0;
+    for (long i = 0; i < elapsed_digits; ++i)
+      *elapsed_seconds = *elapsed_seconds * 10 + (elapsed[i] - '0');
+  }
   return fraction + fraction_digits;
 }
 

@@ -25,11 +25,12 @@ bool parse_frame_line(const char *line, FrameStatus *status);
 // separated by single blanks, the two second values written as digits, a point and
 // digits, the line ended by its newline; the frame numbers have at most 16 digits and
 // the whole seconds at most 8. The bytes from `line` to `end` may be read, and a newline
-// or a zero byte lies among them. Returns the line's newline with the numbers in
-// `status`, exactly as parse_frame_line gives them for the text before the newline, or
-// nullptr for any other text (which may still be a frame-status line: parse_frame_line
-// decides).
-const char *match_player_frame_line(const char *line, const char *end, FrameStatus *status);
+// or a zero byte lies among them. Returns the line's newline, with the whole seconds
+// elapsed as parse_frame_line gives them for the text before the newline (which matches
+// there too), or nullptr for any other text (which may still be a frame-status line:
+// parse_frame_line decides). Its other numbers are needed only when the second is new;
+// parse_frame_line gives them.
+const char *match_player_frame_line(const char *line, const char *end, int *elapsed_seconds);
 
 // "+%02i:%02i -%02i:%02i" of elapsed and remaining seconds: minutes above 99 lose their
 // hundreds, so the text is always 13 characters. `text` holds TIME_TEXT_SIZE bytes.

@@ -176,20 +176,28 @@ void carry_out(const LineEffects &effects) {
 // echo is their bytes. Stops at the first line of any other kind.
 void take_frame_lines() {
   static LineEffects effects;
-  const char *p = input.data + input.start;
+  char *p = input.data + input.start;
   const char *data_end = input.data + sizeof input.data;
-  FrameStatus status;
+  int elapsed;
   const char *newline;
-  while (p[0] == '@' && (newline = match_player_frame_line(p, data_end, &status)) != nullptr &&
+  while (p[0] == '@' && (newline = match_player_frame_line(p, data_end, &elapsed)) != nullptr &&
          newline - p < PLAYER_LINE_SIZE) {
-    if (status.elapsed != watch.last_second) {
+    if (elapsed != watch.last_second) {
+      // A new second: the line's numbers as the general match reads them.
+      size_t length = static_cast<size_t>(newline - p);
+      FrameStatus status;
+      p[length] = '\0';
+      bool matched = parse_frame_line(p, &status);
+      p[length] = '\n';
       effects.checkpoint = false;
-      handle_frame_status(&watch, status, &effects);
-      if (effects.checkpoint)
-        write_framepos(effects.checkpoint_frame);
-      queue(&display, DISPLAY_BATCH, effects.display, static_cast<size_t>(effects.display_length));
+      if (matched && handle_frame_status(&watch, status, &effects)) {
+        if (effects.checkpoint)
+          write_framepos(effects.checkpoint_frame);
+        queue(&display, DISPLAY_BATCH, effects.display,
+              static_cast<size_t>(effects.display_length));
+      }
     }
-    p = newline + 1;
+    p += newline - p + 1;
   }
   size_t next = static_cast<size_t>(p - input.data);
   if (next == input.start)
