@@ -5,6 +5,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -126,9 +129,10 @@ uint64_t digits_value(const char *p, long count) {
   return word;
 }
 
-} // namespace
-
-const char *match_player_frame_line(const char *line, const char *end, int *elapsed_seconds) {
+// The player-form match field by field: for lines near the end of what may be read, for
+// lines longer than the span of match_player_frame_line's map of the line's bytes, and
+// where no such map is made.
+const char *match_frame_fields(const char *line, const char *end, int *elapsed_seconds) {
   if (end - line < 3 || line[0] != '@' || line[1] != 'F' || line[2] != ' ')
     return nullptr;
   // Four numbers, each followed by its separator, then the second fraction's newline.
@@ -164,6 +168,67 @@ const char *match_player_frame_line(const char *line, const char *end, int *elap
       *elapsed_seconds = *elapsed_seconds * 10 + (elapsed[i] - '0');
   }
   return fraction + fraction_digits;
+}
+
+#if defined(__SSE2__)
+// Bit i set where byte i of the 32 at p is not a digit, and bit 32 set.
+uint64_t non_digit_map(const char *p) {
+  __m128i below = _mm_set1_epi8('0' - 1);
+  __m128i above = _mm_set1_epi8('9' + 1);
+  __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+  __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 16));
+  __m128i first_digits = _mm_and_si128(_mm_cmpgt_epi8(first, below), _mm_cmplt_epi8(first, above));
+  __m128i second_digits =
+      _mm_and_si128(_mm_cmpgt_epi8(second, below), _mm_cmplt_epi8(second, above));
+  auto digits = static_cast<uint32_t>(_mm_movemask_epi8(first_digits)) |
+                static_cast<uint32_t>(_mm_movemask_epi8(second_digits)) << 16;
+  return ~uint64_t{digits} & 0x1ffffffffu;
+}
+#endif
+
+// The bytes that match_player_frame_line looks at in one map: a line of the player's is
+// shorter.
+constexpr long MAP_SPAN = 32;
+
+} // namespace
+
+const char *match_player_frame_line(const char *line, const char *end, int *elapsed_seconds) {
+#if defined(__SSE2__)
+  if (end - line < MAP_SPAN + 8)
+    return match_frame_fields(line, end, elapsed_seconds);
+  // The places of the bytes that are not digits: "@F " and the six separators after the
+  // numbers, the first six such bytes after "@F ". Each is found by clearing the one
+  // before it from the map, so they are all found at once rather than one after the
+  // other, and no two of them may be neighbours (no number is empty).
+  uint64_t others = non_digit_map(line);
+  if ((others & 7) != 7 || line[0] != '@' || line[1] != 'F' || line[2] != ' ')
+    return nullptr;
+  uint64_t after = others >> 3;
+  long frame_end = 3 + std::countr_zero(after);
+  after &= after - 1;
+  long left_end = 3 + std::countr_zero(after);
+  after &= after - 1;
+  long elapsed_end = 3 + std::countr_zero(after);
+  after &= after - 1;
+  long fraction_end = 3 + std::countr_zero(after);
+  after &= after - 1;
+  long remaining_end = 3 + std::countr_zero(after);
+  after &= after - 1;
+  long line_end = 3 + std::countr_zero(after);
+  if (line_end >= MAP_SPAN)
+    return match_frame_fields(line, end, elapsed_seconds);
+  uint64_t separators = others & ((uint64_t{2} << line_end) - 1);
+  long elapsed_digits = elapsed_end - left_end - 1;
+  if ((separators & separators >> 1 & ~uint64_t{3}) != 0 || frame_end - 3 > 16 ||
+      left_end - frame_end - 1 > 16 || elapsed_digits > 8 || remaining_end - fraction_end - 1 > 8 ||
+      line[frame_end] != ' ' || line[left_end] != ' ' || line[elapsed_end] != '.' ||
+      line[fraction_end] != ' ' || line[remaining_end] != '.' || line[line_end] != '\n')
+    return nullptr;
+  *elapsed_seconds = static_cast<int>(digits_value(line + left_end + 1, elapsed_digits));
+  return line + line_end;
+#else
+  return match_frame_fields(line, end, elapsed_seconds);
+#endif
 }
 
 bool parse_frame_line(const char *line, FrameStatus *status) {

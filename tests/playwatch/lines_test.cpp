@@ -137,7 +137,16 @@ TEST(FrameLine, PlayerFormAgreesWithTheGeneralMatch) {
       {"@F 12345678 123456789 1.00 2.00", true}, // 8 and 9 digits
       {"@F 123456789012345 0 1.00 2.00", true},  // 15 digits
       {"@F 12345678901234567 2.5 3.5", false},   // 17 digits: the general match splits
-      {"@F 1 2 123456789.0 3.5", false},         // nine digits then no point
+      {"@F 12345678901234567 1 2.5 3.5", false}, // ... and finds no match here
+      {"@F 1 99999999999999999 2.5 3.5", false},
+      {"@F  1 2.00 3.00", false},  // an empty number before the others
+      {"@F 1 2 3.00 4 00", false}, // a separator out of place
+      {"@F 1 2x3.00 4.00", false},
+      {"@F 1x2 3.00 4.00", false},
+      {"@F 1 2 3 00 4.00", false},
+      {"@F 1 2 3.00.4.00", false},
+      {"@F 1 2 3.00 4.00.", false},
+      {"@F 1 2 123456789.0 3.5", false}, // nine digits then no point
       {"@F 1 2 3.0 123456789.0", false},
       {"@F 1 2 3.00 4.00 ", false}, // anything after the fraction
       {"@F 1 2 3.00 4.00x", false},
@@ -156,30 +165,37 @@ TEST(FrameLine, PlayerFormAgreesWithTheGeneralMatch) {
       {"@P 0", false},
       {"", false},
   };
+  // Lines of every length around the span that is looked at in one piece.
+  for (int digits = 1; digits <= 16; ++digits) {
+    std::string number = std::string(static_cast<size_t>(digits - 1), '7') + "3";
+    cases.push_back({"@F " + number + " " + number + " 1.00 2.00", true});
+    cases.push_back({"@F " + number + " 5 1.00 2.00 ", false});
+  }
   for (const Case &c : cases) {
     SCOPED_TRACE(c.line);
-    // The line and its newline at the very end of what may be read.
-    std::string text = c.line + "\n";
-    std::vector<char> bytes(text.begin(), text.end());
     FrameStatus general = {-2, -2, -2};
-    int elapsed = -1;
-    const char *newline =
-        match_player_frame_line(bytes.data(), bytes.data() + bytes.size(), &elapsed);
-    EXPECT_EQ(newline != nullptr, c.taken);
-    if (newline == nullptr)
-      continue;
-    EXPECT_EQ(newline, bytes.data() + c.line.size());
-    ASSERT_TRUE(parse_frame_line(c.line.c_str(), &general));
-    EXPECT_EQ(elapsed, general.elapsed);
-    // The same line with more bytes after it, and without its newline.
-    text = c.line + "\n@F 9 9 9.9 9.9\n" + std::string(40, '7');
-    int again = -1;
-    EXPECT_EQ(match_player_frame_line(text.data(), text.data() + text.size(), &again),
-              text.data() + c.line.size());
-    EXPECT_EQ(again, general.elapsed);
-    std::vector<char> cut(c.line.begin(), c.line.end());
-    cut.push_back('\0');
-    EXPECT_EQ(match_player_frame_line(cut.data(), cut.data() + cut.size(), &again), nullptr);
+    bool matches = parse_frame_line(c.line.c_str(), &general);
+    // The line and its newline at the very end of what may be read, then followed by more
+    // lines, then followed by a zero byte instead of its newline.
+    std::string at_end = c.line + "\n";
+    std::string followed = c.line + "\n@F 9 9 9.9 9.9\n" + std::string(40, '7');
+    std::string unended = c.line + std::string(1, '\0') + "\n" + std::string(40, '7');
+    for (const std::string *text : {&at_end, &followed, &unended}) {
+      std::vector<char> bytes(text->begin(), text->end());
+      int elapsed = -1;
+      const char *newline =
+          match_player_frame_line(bytes.data(), bytes.data() + bytes.size(), &elapsed);
+      if (text == &unended) {
+        EXPECT_EQ(newline, nullptr);
+        continue;
+      }
+      EXPECT_EQ(newline != nullptr, c.taken) << (text == &at_end ? "at the end" : "followed");
+      if (newline == nullptr)
+        continue;
+      EXPECT_EQ(newline, bytes.data() + c.line.size());
+      EXPECT_TRUE(matches);
+      EXPECT_EQ(elapsed, general.elapsed);
+    }
   }
 }
 
