@@ -147,14 +147,29 @@ void open_display() {
   display.fd = display_fd;
 }
 
+// The folder of /tmp/FRAMEPOS, open for the whole run once it could be opened, and the
+// file's name in it.
+int framepos_dir = -1;
+const char *const framepos_name = strrchr(FRAMEPOS_PATH, '/') + 1;
+
+void open_framepos_dir() {
+  char dir[sizeof FRAMEPOS_PATH];
+  auto length = static_cast<size_t>(framepos_name - 1 - FRAMEPOS_PATH);
+  memcpy(dir, FRAMEPOS_PATH, length);
+  dir[length] = '\0';
+  framepos_dir = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+
 // The checkpoint replaces the file whole, so that a power cut leaves the old or the new
 // frame number, never an empty or partial file. The file and its folder are synced
 // before the rename counts, which makes the checkpoint durable by itself: no system-wide
 // "sync" follows (it cost milliseconds a checkpoint, flushing everything else too).
 void write_framepos(int frame) {
   char text[FRAMEPOS_TEXT_SIZE];
-  int length = format_framepos(text, frame);
-  if (!write_text_file(FRAMEPOS_PATH, text, static_cast<size_t>(length)))
+  auto length = static_cast<size_t>(format_framepos(text, frame));
+  bool written = framepos_dir >= 0 ? replace_file_at(framepos_dir, framepos_name, text, length)
+                                   : write_text_file(FRAMEPOS_PATH, text, length);
+  if (!written)
     fputs("[playwatch]error opening frameposfile\n", stderr);
 }
 
@@ -307,6 +322,7 @@ void finish() {
 int main() {
   survive_broken_pipes();
   open_display();
+  open_framepos_dir();
   do
     take_frame_lines();
   while (take_line());
