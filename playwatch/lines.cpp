@@ -190,9 +190,9 @@ uint64_t non_digit_map(const char *p) {
 // shorter.
 constexpr long MAP_SPAN = 32;
 
-} // namespace
-
-const char *match_player_frame_line(const char *line, const char *end, int *elapsed_seconds) {
+// match_player_frame_line, inlined where lines are taken one after the other.
+[[gnu::always_inline]] inline const char *match_player_form(const char *line, const char *end,
+                                                            int *elapsed_seconds) {
 #if defined(__SSE2__)
   if (end - line < MAP_SPAN + 8)
     return match_frame_fields(line, end, elapsed_seconds);
@@ -229,6 +229,21 @@ const char *match_player_frame_line(const char *line, const char *end, int *elap
 #else
   return match_frame_fields(line, end, elapsed_seconds);
 #endif
+}
+
+} // namespace
+
+const char *match_player_frame_line(const char *line, const char *end, int *elapsed_seconds) {
+  return match_player_form(line, end, elapsed_seconds);
+}
+
+const char *pass_same_second_lines(const char *line, const char *end, int second) {
+  int elapsed;
+  const char *newline;
+  while ((newline = match_player_form(line, end, &elapsed)) != nullptr && elapsed == second &&
+         newline - line < PLAYER_LINE_SIZE)
+    line = newline + 1;
+  return line;
 }
 
 bool parse_frame_line(const char *line, FrameStatus *status) {

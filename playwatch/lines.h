@@ -32,6 +32,11 @@ bool parse_frame_line(const char *line, FrameStatus *status);
 // parse_frame_line gives them.
 const char *match_player_frame_line(const char *line, const char *end, int *elapsed_seconds);
 
+// Passes over the lines from `line` on that match_player_frame_line takes, that are no
+// longer than PLAYER_LINE_SIZE - 1 characters and whose whole second elapsed is `second`:
+// the watcher does nothing for them but echo them. Returns the first other line.
+const char *pass_same_second_lines(const char *line, const char *end, int second);
+
 // "+%02i:%02i -%02i:%02i" of elapsed and remaining seconds: minutes above 99 lose their
 // hundreds, so the text is always 13 characters. `text` holds TIME_TEXT_SIZE bytes.
 inline constexpr int TIME_TEXT_SIZE = 14;

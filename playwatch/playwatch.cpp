@@ -193,26 +193,26 @@ void take_frame_lines() {
   static LineEffects effects;
   char *p = input.data + input.start;
   const char *data_end = input.data + sizeof input.data;
-  int elapsed;
-  const char *newline;
-  while (p[0] == '@' && (newline = match_player_frame_line(p, data_end, &elapsed)) != nullptr &&
-         newline - p < PLAYER_LINE_SIZE) {
-    if (elapsed != watch.last_second) {
-      // A new second: the line's numbers as the general match reads them.
-      size_t length = static_cast<size_t>(newline - p);
-      FrameStatus status;
-      p[length] = '\0';
-      bool matched = parse_frame_line(p, &status);
-      p[length] = '\n';
-      effects.checkpoint = false;
-      if (matched && handle_frame_status(&watch, status, &effects)) {
-        if (effects.checkpoint)
-          write_framepos(effects.checkpoint_frame);
-        queue(&display, DISPLAY_BATCH, effects.display,
-              static_cast<size_t>(effects.display_length));
-      }
+  for (;;) {
+    // The lines of the second already shown ask for nothing.
+    p += pass_same_second_lines(p, data_end, watch.last_second) - p;
+    int elapsed;
+    const char *newline = match_player_frame_line(p, data_end, &elapsed);
+    if (newline == nullptr || newline - p >= PLAYER_LINE_SIZE)
+      break;
+    // A new second: the line's numbers as the general match reads them.
+    auto length = static_cast<size_t>(newline - p);
+    FrameStatus status;
+    p[length] = '\0';
+    bool matched = parse_frame_line(p, &status);
+    p[length] = '\n';
+    effects.checkpoint = false;
+    if (matched && handle_frame_status(&watch, status, &effects)) {
+      if (effects.checkpoint)
+        write_framepos(effects.checkpoint_frame);
+      queue(&display, DISPLAY_BATCH, effects.display, static_cast<size_t>(effects.display_length));
     }
-    p += newline - p + 1;
+    p += length + 1;
   }
   size_t next = static_cast<size_t>(p - input.data);
   if (next == input.start)

@@ -199,6 +199,34 @@ TEST(FrameLine, PlayerFormAgreesWithTheGeneralMatch) {
   }
 }
 
+// The lines of the same second are passed over up to the first line that may ask for
+// something: another second, another form, a line longer than the watcher takes whole.
+TEST(FrameLine, PassesOverLinesOfTheSameSecond) {
+  std::string same = "@F 1 2 7.00 3.00\n@F 2 1 7.50 2.50\n";
+  std::string long_same = "@F 3 0 7.99 2." + std::string(700, '0') + "\n";
+  struct Case {
+    std::string next; // the line after the lines of second 7
+    bool passed;      // passed over as well
+  } cases[] = {
+      {"@F 3 0 8.00 2.00\n", false},
+      {"@F 3 0 7.90 2.10\n", true},
+      {"@F 3 0 7.90 2.10 \n", false},
+      {"@F  3 0 7.90 2.10\n", false},
+      {"@P 0\n", false},
+      {long_same, false},
+      {"@F 3 0 7.99 2." + std::string(600, '0') + "\n", true},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.next.substr(0, 40));
+    std::string text = same + c.next + "@I x\n";
+    const char *end = text.data() + text.size();
+    const char *stop = pass_same_second_lines(text.data(), end, 7);
+    EXPECT_EQ(stop - text.data(),
+              static_cast<long>(c.passed ? same.size() + c.next.size() : same.size()));
+    EXPECT_EQ(pass_same_second_lines(text.data(), end, 6), text.data());
+  }
+}
+
 TEST(FrameLine, TimeTextWrapsMinutesAboveNinetyNine) {
   struct Case {
     int elapsed, remaining;
