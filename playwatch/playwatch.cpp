@@ -40,11 +40,11 @@ Outbox display = {-1, 0, {}};
 constexpr size_t DISPLAY_BATCH = PIPE_BUF;
 
 // Player output read in large blocks. The byte after the block read is a zero, so a scan
-// for a line's end stops within the buffer; the scan reads words of 8 bytes, which the
-// bytes after that zero leave room for.
+// for a line's end stops within the block (the match of frame lines may look at bytes
+// after it, up to the end of the buffer).
 constexpr size_t INPUT_SIZE = 1 << 16;
 struct Input {
-  char data[INPUT_SIZE + 16];
+  char data[INPUT_SIZE + 1];
   size_t start; // the next byte to read
   size_t end;
   bool at_end;
