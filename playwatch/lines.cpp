@@ -85,15 +85,14 @@ char *put_minutes_seconds(char *p, int total) {
 }
 
 // The number of digits at p (up to 8), the bytes p to p + 8 read as one word when they
-// lie before `end`.
+// lie before `end` (and the machine puts a word's first byte lowest).
 int digits_in_word(const char *p, const char *end) {
-  if (end - p < 8) {
+  if (end - p < 8 || std::endian::native != std::endian::little) {
     int count = 0;
     while (count < 8 && p + count < end && is_digit(p[count]))
       ++count;
     return count;
   }
-  static_assert(std::endian::native == std::endian::little);
   uint64_t word;
   memcpy(&word, p, sizeof word);
   // Each byte to its value less '0': a digit is then below 10; a bit 7 marks the others.
@@ -115,8 +114,15 @@ long count_digits(const char *p, const char *end, long max_digits) {
   return count;
 }
 
-// The value of the 1 to 8 digits at p, read as one word with the bytes after them.
+// The value of the 1 to 8 digits at p, read as one word with the bytes after them where
+// the machine puts a word's first byte lowest.
 uint64_t digits_value(const char *p, long count) {
+  if constexpr (std::endian::native != std::endian::little) {
+    uint64_t n = 0;
+    for (long i = 0; i < count; ++i)
+      n = n * 10 + static_cast<unsigned>(p[i] - '0');
+    return n;
+  }
   uint64_t word;
   memcpy(&word, p, sizeof word);
   // The digits' values, the first one moved to the top, zeros before it.
