@@ -6,10 +6,13 @@
 // mode with a null output, one after the other; hundreds of thousands of "@F" lines. It
 // is made once and kept in the build folder.
 //
-// Two inputs are timed: the recording as it is (a time line per new second, a checkpoint
-// with its "sync" every ten seconds of music, a run of nextsong.sh per song end), and the
-// same lines with every elapsed second frozen at 0 and the song ends turned into another
-// state line, which leaves the per-line work alone: reading, matching and echoing.
+// Two inputs are timed against cat: the recording as it is (a time line per new second, a
+// checkpoint every ten seconds of music, a run of nextsong.sh per song end), and the same
+// lines with every elapsed second frozen at 0 and the song ends turned into another state
+// line, which leaves the per-line work alone: reading, matching and echoing. Two more
+// inputs split the recorded run's time: the recording with its song ends turned into
+// another state line, and no input at all (the cost of starting and ending); the
+// checkpoint is also timed alone, the same function on the same /tmp.
 //
 // playwatch writes its fixed files under /tmp, so the bench runs only inside the
 // project's sandbox launcher (bench/run.sh starts it so).
@@ -17,6 +20,7 @@
 //   playwatch_bench [--runs N]
 
 #include "bench_util.h"
+#include "daemon.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -143,6 +147,16 @@ std::string frozen(const std::string &recording) {
     if (line == "@P 0")
       line = "@P 1"; // no song end either
     out += line + "\n";
+  }
+  return out;
+}
+
+// The same lines with the song ends turned into another state line.
+std::string without_song_ends(const std::string &recording) {
+  std::string out = recording;
+  for (size_t at = 0; (at = out.find("@P 0\n", at)) != std::string::npos; at += 5) {
+    if (at == 0 || out[at - 1] == '\n')
+      out[at + 3] = '1';
   }
   return out;
 }
@@ -290,6 +304,27 @@ int main(int argc, char **argv) {
   long still_time_lines = count_lines(display, "display_settime ");
   long checkpoints = time_lines / 10 + ends;
 
+  Figure no_ends = measure(without_song_ends(recording), runs, &display);
+  long no_end_time_lines = count_lines(display, "display_settime ");
+  Figure empty = measure("", runs, &display);
+  // The checkpoint alone: as many as the recorded run wrote, through the same function.
+  int dir = open("/tmp", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir < 0)
+    fail("cannot open /tmp");
+  std::vector<double> checkpoint_times;
+  for (int run = 0; run < runs; ++run) {
+    double start = now_seconds();
+    for (long i = 0; i < checkpoints; ++i) {
+      char text[32];
+      snprintf(text, sizeof text, "%16ld\n", i);
+      if (!replace_file_at(dir, "bench_checkpoint", text, 17))
+        fail("cannot write /tmp/bench_checkpoint");
+    }
+    checkpoint_times.push_back((now_seconds() - start) / static_cast<double>(checkpoints));
+  }
+  close(dir);
+  double checkpoint = median(checkpoint_times);
+
   auto row = [&](const std::string &name, const Figure &f, bool target) {
     double ratio = f.cat / f.ours;
     add_row({name, format_rate(static_cast<double>(lines) / f.ours),
@@ -299,14 +334,35 @@ int main(int argc, char **argv) {
   };
   row("recorded player output", real, true);
   row("same lines, seconds frozen, no song end", still_figure, false);
-  add_note(
-      "\nrecording: %s lines, %s \"@F\" lines, %ld songs, %.1f MiB; its run sent %ld time lines "
-      "and wrote\n%ld checkpoints (each: temporary file, fsync, rename, folder fsync, then "
-      "\"sync\" through the shell);\nthe frozen run sent %ld time lines and wrote no "
-      "checkpoint. Time of the recorded run beyond the frozen one,\nper checkpoint: %.2f ms\n",
-      with_commas(lines).c_str(), with_commas(frames).c_str(), ends,
-      static_cast<double>(recording.size()) / (1 << 20), time_lines, checkpoints, still_time_lines,
-      (real.ours - still_figure.ours) * 1e3 / static_cast<double>(checkpoints));
+  add_note("\nrecording: %s lines, %s \"@F\" lines, %ld songs, %.1f MiB; its run sent %ld time "
+           "lines and wrote %ld\ncheckpoints (each: temporary file, fsync, rename, folder "
+           "fsync); the frozen run sent %ld time lines and wrote\nno checkpoint.\n",
+           with_commas(lines).c_str(), with_commas(frames).c_str(), ends,
+           static_cast<double>(recording.size()) / (1 << 20), time_lines, checkpoints,
+           still_time_lines);
+  double ms = 1e3;
+  double time_and_checkpoints = no_ends.ours - still_figure.ours;
+  add_note("\nwhere the recorded run's %.1f ms go (medians; differences of runs, so +-noise):\n",
+           real.ours * ms);
+  add_note("  start and end, no input (start, display FIFO, \"killall\" through the shell)  "
+           "%5.1f ms  (cat %.1f ms)\n",
+           empty.ours * ms, empty.cat * ms);
+  add_note("  per-line work: frozen run less the run without input                      "
+           "%5.1f ms  (cat %.1f ms)\n",
+           (still_figure.ours - empty.ours) * ms, (still_figure.cat - empty.cat) * ms);
+  add_note("  %ld time lines and %ld checkpoints: run without song ends less frozen run   "
+           "%5.1f ms\n",
+           no_end_time_lines, checkpoints - ends, time_and_checkpoints * ms);
+  add_note("    of which checkpoints, %ld x %.1f us (timed alone)                          "
+           "%5.1f ms\n",
+           checkpoints - ends, checkpoint * 1e6,
+           static_cast<double>(checkpoints - ends) * checkpoint * ms);
+  add_note("    leaving for the time lines (and the noise of the differences)               "
+           "%5.1f ms\n",
+           (time_and_checkpoints - static_cast<double>(checkpoints - ends) * checkpoint) * ms);
+  add_note("  %ld song ends (checkpoint 0, nextsong.sh through the shell): recorded run less "
+           "run without song ends  %5.1f ms\n",
+           ends, (real.ours - no_ends.ours) * ms);
 
   printf("\nplaywatch against cat to /dev/null, fed through a pipe; median of %d runs after one "
          "warm-up\nload average %s before, %s after; %ld cores\n",

@@ -181,6 +181,35 @@ bool write_text_file(const char *path, const char *text, size_t size) {
   return true;
 }
 
+bool replace_file_at(int dir_fd, const char *name, const char *text, size_t size) {
+  // "<name>.new" beside the file, assembled without allocation.
+  char temp[NAME_MAX + 1];
+  size_t length = strlen(name);
+  if (length + 5 > sizeof temp) {
+    errno = ENAMETOOLONG;
+    return false;
+  }
+  memcpy(temp, name, length);
+  memcpy(temp + length, ".new", 5);
+
+  int fd = openat(dir_fd, temp, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0)
+    return false;
+  bool ok = write(fd, text, size) == static_cast<ssize_t>(size) && fsync(fd) == 0;
+  int saved = errno;
+  close(fd);
+  if (!ok || renameat(dir_fd, temp, dir_fd, name) != 0) {
+    if (ok)
+      saved = errno;
+    unlinkat(dir_fd, temp, 0);
+    errno = saved;
+    return false;
+  }
+  // Make the rename itself durable: sync the folder.
+  fsync(dir_fd);
+  return true;
+}
+
 bool ipc_take_line(LineAssembler &a, const char *&p, const char *end) {
   while (p < end) {
     char c = *p++;

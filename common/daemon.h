@@ -81,3 +81,8 @@ bool ipc_take_last_line(LineAssembler &a);
 // it, synced, renamed over it, folder synced. Signal-safe as above. Returns false (errno
 // set) when the file cannot be written.
 bool write_text_file(const char *path, const char *text, size_t size);
+
+// The same for the file `name` in the folder open as `dir_fd`, for a writer that replaces
+// a file often and keeps its folder open: "<name>.new" written and synced, renamed over
+// the file, the folder synced. Signal-safe as above.
+bool replace_file_at(int dir_fd, const char *name, const char *text, size_t size);

@@ -1,10 +1,11 @@
 // Fuzzer of playwatch's line handling. The input is split at newlines into player lines
 // (each cut to the watcher's 655 characters, as its reader cuts them); every line goes
 // through watch_line with one state for the whole input, and through the frame and ID3
-// matchers, which must agree with the C library's sscanf on the watcher's patterns. The
-// effects must be well-formed: a display line ends in its newline and nothing else, a
-// time line carries exactly 13 characters of time text, the checkpoint comes at every
-// tenth change of the second or with "@P 0" only.
+// matchers, which must agree with the C library's sscanf on the watcher's patterns; the
+// matcher of the player's own form of frame-status lines must agree with the general one
+// wherever it takes a line. The effects must be well-formed: a display line ends in its
+// newline and nothing else, a time line carries exactly 13 characters of time text, the
+// checkpoint comes at every tenth change of the second or with "@P 0" only.
 
 #include "lines.h"
 #include "memstream.h"
@@ -13,6 +14,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 
 namespace {
@@ -42,6 +44,23 @@ void check_line(WatchState *state, const char *line) {
   FrameStatus status;
   bool frame = parse_frame_line(line, &status);
   FUZZ_CHECK(frame == reference_frame_matches(line));
+  // The matcher of the player's own form, on the line and its newline, at the end of what
+  // it may read and followed by digits: where it takes the line, the general match does
+  // and gives the same.
+  size_t length = strlen(line);
+  for (size_t after : {size_t{0}, size_t{24}}) {
+    std::unique_ptr<char[]> text(new char[length + 1 + after]);
+    memcpy(text.get(), line, length);
+    text[length] = '\n';
+    memset(text.get() + length + 1, '9', after);
+    int elapsed;
+    const char *end = text.get() + length + 1 + after;
+    const char *newline = match_player_frame_line(text.get(), end, &elapsed);
+    if (newline != nullptr) {
+      FUZZ_CHECK(newline == text.get() + length);
+      FUZZ_CHECK(frame && elapsed == status.elapsed);
+    }
+  }
   Id3Fields ours, theirs;
   bool id3 = parse_id3_line(line, &ours);
   FUZZ_CHECK(id3 == reference_id3_matches(line, &theirs));
@@ -74,7 +93,11 @@ void check_line(WatchState *state, const char *line) {
   bool changed = frame && !stop && status.elapsed != before.last_second;
   bool time_line = fx.display_length > 0 && strncmp(fx.display, "display_settime ", 16) == 0;
   FUZZ_CHECK(time_line == changed);
-  FUZZ_CHECK((line[0] == '@' && line[1] == 'I') == (fx.display_length > 0 && !time_line));
+  // The field lines and the close of a tag block leave the title alone.
+  bool tag_detail = strncmp(line, "@I ID3.", 7) == 0 || strncmp(line, "@I ID3v2.", 9) == 0 ||
+                    strcmp(line, "@I }") == 0;
+  FUZZ_CHECK((line[0] == '@' && line[1] == 'I' && !tag_detail) ==
+             (fx.display_length > 0 && !time_line));
   if (changed) {
     FUZZ_CHECK(state->last_second == status.elapsed);
     FUZZ_CHECK(fx.checkpoint == (before.checkpoint_counter == 9));

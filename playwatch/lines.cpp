@@ -1,8 +1,13 @@
 #include "lines.h"
 
+#include <bit>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -79,7 +84,173 @@ char *put_minutes_seconds(char *p, int total) {
   return put_two_digits(p, total % 60);
 }
 
+// The number of digits at p (up to 8), the bytes p to p + 8 read as one word when they
+// lie before `end` (and the machine puts a word's first byte lowest).
+int digits_in_word(const char *p, const char *end) {
+  if (end - p < 8 || std::endian::native != std::endian::little) {
+    int count = 0;
+    while (count < 8 && p + count < end && is_digit(p[count]))
+      ++count;
+    return count;
+  }
+  uint64_t word;
+  memcpy(&word, p, sizeof word);
+  // Each byte to its value less '0': a digit is then below 10; a bit 7 marks the others.
+  uint64_t value = word ^ 0x3030303030303030u;
+  uint64_t others =
+      (((value & 0x7f7f7f7f7f7f7f7fu) + 0x7676767676767676u) | value) & 0x8080808080808080u;
+  return others == 0 ? 8 : std::countr_zero(others) / 8;
+}
+
+// The number of digits at p, counted up to max_digits + 1 at least (beyond that the count
+// may stop short).
+long count_digits(const char *p, const char *end, long max_digits) {
+  long count = 0;
+  int in_word;
+  do {
+    in_word = digits_in_word(p + count, end);
+    count += in_word;
+  } while (in_word == 8 && count <= max_digits);
+  return count;
+}
+
+// The value of the 1 to 8 digits at p, read as one word with the bytes after them where
+// the machine puts a word's first byte lowest.
+uint64_t digits_value(const char *p, long count) {
+  if constexpr (std::endian::native != std::endian::little) {
+    uint64_t n = 0;
+    for (long i = 0; i < count; ++i)
+      n = n * 10 + static_cast<unsigned>(p[i] - '0');
+    return n;
+  }
+  uint64_t word;
+  memcpy(&word, p, sizeof word);
+  // The digits' values, the first one moved to the top, zeros before it.
+  word = (word & 0x0f0f0f0f0f0f0f0fu) << (8 * (8 - count));
+  // Pairs of digits, then fours, then the eight at once.
+  word = word * 10 + (word >> 8);
+  word = (((word & 0x000000ff000000ffu) * (100 + (1000000ull << 32))) +
+          (((word >> 16) & 0x000000ff000000ffu) * (1 + (10000ull << 32)))) >>
+         32;
+  return word;
+}
+
+// The player-form match field by field: for lines near the end of what may be read, for
+// lines longer than the span of match_player_frame_line's map of the line's bytes, and
+// where no such map is made.
+const char *match_frame_fields(const char *line, const char *end, int *elapsed_seconds) {
+  if (end - line < 3 || line[0] != '@' || line[1] != 'F' || line[2] != ' ')
+    return nullptr;
+  // Four numbers, each followed by its separator, then the second fraction's newline.
+  const char *frame = line + 3;
+  long frame_digits = count_digits(frame, end, 16);
+  if (frame_digits == 0 || frame_digits > 16 || frame[frame_digits] != ' ')
+    return nullptr;
+  const char *left = frame + frame_digits + 1;
+  long left_digits = count_digits(left, end, 16);
+  if (left_digits == 0 || left_digits > 16 || left[left_digits] != ' ')
+    return nullptr;
+  const char *elapsed = left + left_digits + 1;
+  long elapsed_digits = count_digits(elapsed, end, 8);
+  if (elapsed_digits == 0 || elapsed_digits > 8 || elapsed[elapsed_digits] != '.')
+    return nullptr;
+  const char *fraction = elapsed + elapsed_digits + 1;
+  long fraction_digits = count_digits(fraction, end, LONG_MAX - 8);
+  if (fraction_digits == 0 || fraction[fraction_digits] != ' ')
+    return nullptr;
+  const char *remaining = fraction + fraction_digits + 1;
+  long remaining_digits = count_digits(remaining, end, 8);
+  if (remaining_digits == 0 || remaining_digits > 8 || remaining[remaining_digits] != '.')
+    return nullptr;
+  fraction = remaining + remaining_digits + 1;
+  fraction_digits = count_digits(fraction, end, LONG_MAX - 8);
+  if (fraction_digits == 0 || fraction[fraction_digits] != '\n')
+    return nullptr;
+  if (end - elapsed >= 8) {
+    *elapsed_seconds = static_cast<int>(digits_value(elapsed, elapsed_digits));
+  } else {
+    *elapsed_seconds = 0;
+    for (long i = 0; i < elapsed_digits; ++i)
+      *elapsed_seconds = *elapsed_seconds * 10 + (elapsed[i] - '0');
+  }
+  return fraction + fraction_digits;
+}
+
+#if defined(__SSE2__)
+// Bit i set where byte i of the 32 at p is not a digit, and bit 32 set.
+uint64_t non_digit_map(const char *p) {
+  __m128i below = _mm_set1_epi8('0' - 1);
+  __m128i above = _mm_set1_epi8('9' + 1);
+  __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+  __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 16));
+  __m128i first_digits = _mm_and_si128(_mm_cmpgt_epi8(first, below), _mm_cmplt_epi8(first, above));
+  __m128i second_digits =
+      _mm_and_si128(_mm_cmpgt_epi8(second, below), _mm_cmplt_epi8(second, above));
+  auto digits = static_cast<uint32_t>(_mm_movemask_epi8(first_digits)) |
+                static_cast<uint32_t>(_mm_movemask_epi8(second_digits)) << 16;
+  return ~uint64_t{digits} & 0x1ffffffffu;
+}
+#endif
+
+// The bytes that match_player_frame_line looks at in one map: a line of the player's is
+// shorter.
+constexpr long MAP_SPAN = 32;
+
+// match_player_frame_line, inlined where lines are taken one after the other.
+[[gnu::always_inline]] inline const char *match_player_form(const char *line, const char *end,
+                                                            int *elapsed_seconds) {
+#if defined(__SSE2__)
+  if (end - line < MAP_SPAN + 8)
+    return match_frame_fields(line, end, elapsed_seconds);
+  // The places of the bytes that are not digits: "@F " and the six separators after the
+  // numbers, the first six such bytes after "@F ". Each is found by clearing the one
+  // before it from the map, so they are all found at once rather than one after the
+  // other, and no two of them may be neighbours (no number is empty).
+  uint64_t others = non_digit_map(line);
+  if ((others & 7) != 7 || line[0] != '@' || line[1] != 'F' || line[2] != ' ')
+    return nullptr;
+  uint64_t after = others >> 3;
+  long frame_end = 3 + std::countr_zero(after);
+  after &= after - 1;
+  long left_end = 3 + std::countr_zero(after);
+  after &= after - 1;
+  long elapsed_end = 3 + std::countr_zero(after);
+  after &= after - 1;
+  long fraction_end = 3 + std::countr_zero(after);
+  after &= after - 1;
+  long remaining_end = 3 + std::countr_zero(after);
+  after &= after - 1;
+  long line_end = 3 + std::countr_zero(after);
+  if (line_end >= MAP_SPAN)
+    return match_frame_fields(line, end, elapsed_seconds);
+  uint64_t separators = others & ((uint64_t{2} << line_end) - 1);
+  long elapsed_digits = elapsed_end - left_end - 1;
+  if ((separators & separators >> 1 & ~uint64_t{3}) != 0 || frame_end - 3 > 16 ||
+      left_end - frame_end - 1 > 16 || elapsed_digits > 8 || remaining_end - fraction_end - 1 > 8 ||
+      line[frame_end] != ' ' || line[left_end] != ' ' || line[elapsed_end] != '.' ||
+      line[fraction_end] != ' ' || line[remaining_end] != '.' || line[line_end] != '\n')
+    return nullptr;
+  *elapsed_seconds = static_cast<int>(digits_value(line + left_end + 1, elapsed_digits));
+  return line + line_end;
+#else
+  return match_frame_fields(line, end, elapsed_seconds);
+#endif
+}
+
 } // namespace
+
+const char *match_player_frame_line(const char *line, const char *end, int *elapsed_seconds) {
+  return match_player_form(line, end, elapsed_seconds);
+}
+
+const char *pass_same_second_lines(const char *line, const char *end, int second) {
+  int elapsed;
+  const char *newline;
+  while ((newline = match_player_form(line, end, &elapsed)) != nullptr && elapsed == second &&
+         newline - line < PLAYER_LINE_SIZE)
+    line = newline + 1;
+  return line;
+}
 
 bool parse_frame_line(const char *line, FrameStatus *status) {
   if (line[0] != '@' || line[1] != 'F')
@@ -142,20 +313,29 @@ void trim_trailing_blanks(char *text) {
   text[i + 1] = '\0';
 }
 
-void handle_frame_line(WatchState *state, const char *line, LineEffects *effects) {
-  FrameStatus status;
-  if (!parse_frame_line(line, &status) || status.elapsed == state->last_second)
-    return;
+bool handle_frame_status(WatchState *state, const FrameStatus &status, LineEffects *effects) {
+  if (status.elapsed == state->last_second)
+    return false;
   state->last_second = status.elapsed;
   if (++state->checkpoint_counter > 9) {
     state->checkpoint_counter = 0;
     effects->checkpoint = true;
     effects->checkpoint_frame = status.frame;
   }
-  char time_text[TIME_TEXT_SIZE];
-  format_time_text(time_text, status.elapsed, status.remaining);
-  effects->display_length =
-      snprintf(effects->display, sizeof effects->display, "display_settime %13s\n", time_text);
+  // "display_settime %13s\n": the time text is always 13 characters.
+  static constexpr char PREFIX[] = "display_settime ";
+  constexpr int PREFIX_LENGTH = sizeof PREFIX - 1;
+  memcpy(effects->display, PREFIX, PREFIX_LENGTH);
+  format_time_text(effects->display + PREFIX_LENGTH, status.elapsed, status.remaining);
+  effects->display[PREFIX_LENGTH + TIME_TEXT_SIZE - 1] = '\n';
+  effects->display_length = PREFIX_LENGTH + TIME_TEXT_SIZE;
+  return true;
+}
+
+void handle_frame_line(WatchState *state, const char *line, LineEffects *effects) {
+  FrameStatus status;
+  if (parse_frame_line(line, &status))
+    handle_frame_status(state, status, effects);
 }
 
 void handle_id3_line(const char *line, LineEffects *effects) {

@@ -21,6 +21,22 @@ struct FrameStatus {
 // does, a frame number beyond the int range clamped to it.
 bool parse_frame_line(const char *line, FrameStatus *status);
 
+// The frame-status line in the one form the player writes: "@F", then four numbers
+// separated by single blanks, the two second values written as digits, a point and
+// digits, the line ended by its newline; the frame numbers have at most 16 digits and
+// the whole seconds at most 8. The bytes from `line` to `end` may be read, and a newline
+// or a zero byte lies among them. Returns the line's newline, with the whole seconds
+// elapsed as parse_frame_line gives them for the text before the newline (which matches
+// there too), or nullptr for any other text (which may still be a frame-status line:
+// parse_frame_line decides). Its other numbers are needed only when the second is new;
+// parse_frame_line gives them.
+const char *match_player_frame_line(const char *line, const char *end, int *elapsed_seconds);
+
+// Passes over the lines from `line` on that match_player_frame_line takes, that are no
+// longer than PLAYER_LINE_SIZE - 1 characters and whose whole second elapsed is `second`:
+// the watcher does nothing for them but echo them. Returns the first other line.
+const char *pass_same_second_lines(const char *line, const char *end, int second);
+
 // "+%02i:%02i -%02i:%02i" of elapsed and remaining seconds: minutes above 99 lose their
 // hundreds, so the text is always 13 characters. `text` holds TIME_TEXT_SIZE bytes.
 inline constexpr int TIME_TEXT_SIZE = 14;
@@ -68,6 +84,10 @@ struct LineEffects {
 // The frame-status handling: a change of the whole second asks for a time line, and every
 // tenth change for a checkpoint.
 void handle_frame_line(WatchState *state, const char *line, LineEffects *effects);
+
+// The same for a line already matched: true when its second is new, which sets the
+// checkpoint (or none) and the time line in `effects` and changes nothing else there.
+bool handle_frame_status(WatchState *state, const FrameStatus &status, LineEffects *effects);
 
 // The information-line handling: the tag title for the display, and the report lines when
 // the line holds an ID3 tag.

@@ -30,7 +30,7 @@ struct Outbox {
 };
 
 // Module-level state of the watcher.
-char line[PLAYER_LINE_SIZE]; // the current player line
+char line[PLAYER_LINE_SIZE]; // a player line that does not lie whole in the input buffer
 WatchState watch;            // last elapsed second, checkpoint counter
 int display_fd = -1;         // /tmp/fifo.display, open for the whole run
 Outbox echo = {STDOUT_FILENO, 0, {}};
@@ -39,33 +39,41 @@ Outbox echo = {STDOUT_FILENO, 0, {}};
 Outbox display = {-1, 0, {}};
 constexpr size_t DISPLAY_BATCH = PIPE_BUF;
 
-// Player output read in large blocks.
+// Player output read in large blocks. The byte after the block read is a zero, so a scan
+// for a line's end stops within the block (the match of frame lines may look at bytes
+// after it, up to the end of the buffer).
+constexpr size_t INPUT_SIZE = 1 << 16;
 struct Input {
-  char data[1 << 16];
-  size_t start;
+  char data[INPUT_SIZE + 1];
+  size_t start; // the next byte to read
   size_t end;
   bool at_end;
 };
 Input input = {{}, 0, 0, false};
 
-// Writes out what the box holds. A reader that has gone away (or any other failure)
-// costs these bytes and nothing more: the watcher must go on reading the player.
-void send(Outbox *box) {
+// The lines of the block whose echo is their own bytes (the line and its newline) make a
+// run of the block, data[pass_from] to data[pass_to], sent as it is.
+size_t pass_from = 0;
+size_t pass_to = 0;
+
+// Writes `length` bytes out. A reader that has gone away (or any other failure) costs
+// these bytes and nothing more: the watcher must go on reading the player.
+void write_out(int fd, const char *text, size_t length) {
   size_t done = 0;
-  while (done < box->length) {
-    ssize_t wrote = write(box->fd, box->text + done, box->length - done);
+  while (done < length) {
+    ssize_t wrote = write(fd, text + done, length - done);
     if (wrote < 0 && errno == EINTR)
       continue;
     if (wrote <= 0)
       break;
     done += static_cast<size_t>(wrote);
   }
-  box->length = 0;
 }
 
-void send_all() {
-  send(&display);
-  send(&echo);
+// Writes out what the box holds.
+void send(Outbox *box) {
+  write_out(box->fd, box->text, box->length);
+  box->length = 0;
 }
 
 // Adds text of at most `limit` bytes, sending first what would not leave room for it.
@@ -74,6 +82,34 @@ void queue(Outbox *box, size_t limit, const char *text, size_t length) {
     send(box);
   memcpy(box->text + box->length, text, length);
   box->length += length;
+}
+
+// Puts the run of echoed input bytes behind what the echo holds, so that what follows
+// comes after it.
+void end_pass() {
+  size_t length = pass_to - pass_from;
+  if (length > 0) {
+    if (echo.length + length > sizeof echo.text || length > sizeof echo.text / 2)
+      send(&echo);
+    if (length > sizeof echo.text / 2) {
+      write_out(echo.fd, input.data + pass_from, length);
+    } else {
+      memcpy(echo.text + echo.length, input.data + pass_from, length);
+      echo.length += length;
+    }
+  }
+  pass_from = pass_to = input.start;
+}
+
+// Sends all that waits, before the watcher waits for anything.
+void send_all() {
+  send(&display);
+  if (echo.length == 0) { // the run of input bytes goes out without a copy
+    write_out(echo.fd, input.data + pass_from, pass_to - pass_from);
+    pass_from = pass_to;
+  }
+  end_pass();
+  send(&echo);
 }
 
 // Runs a command through the shell and waits for it; its result is not looked at. What
@@ -92,18 +128,107 @@ bool refill() {
   send_all();
   ssize_t got;
   do
-    got = read(STDIN_FILENO, input.data, sizeof input.data);
+    got = read(STDIN_FILENO, input.data, INPUT_SIZE);
   while (got < 0 && errno == EINTR);
   input.start = 0;
   input.end = got > 0 ? static_cast<size_t>(got) : 0;
+  input.data[input.end] = '\0';
   input.at_end = got <= 0;
+  pass_from = pass_to = 0;
   return !input.at_end;
 }
 
-// Reads the next line as the pattern "\n%[^\n]" does: white space and empty lines are
-// passed over, then the text up to the newline is taken. A line longer than the buffer
-// keeps its first 655 characters; the rest of it is passed over. False at the end of input.
-bool read_line() {
+void open_display() {
+  display_fd = open(FIFO_DISPLAY_PATH, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (display_fd < 0) {
+    fputs("[playwatch]error opening displayfifo\n", stderr);
+    exit(1);
+  }
+  display.fd = display_fd;
+}
+
+// The folder of /tmp/FRAMEPOS, open for the whole run once it could be opened, and the
+// file's name in it.
+int framepos_dir = -1;
+const char *const framepos_name = strrchr(FRAMEPOS_PATH, '/') + 1;
+
+void open_framepos_dir() {
+  char dir[sizeof FRAMEPOS_PATH];
+  auto length = static_cast<size_t>(framepos_name - 1 - FRAMEPOS_PATH);
+  memcpy(dir, FRAMEPOS_PATH, length);
+  dir[length] = '\0';
+  framepos_dir = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+
+// The checkpoint replaces the file whole, so that a power cut leaves the old or the new
+// frame number, never an empty or partial file. The file and its folder are synced
+// before the rename counts, which makes the checkpoint durable by itself: no system-wide
+// "sync" follows (it cost milliseconds a checkpoint, flushing everything else too).
+void write_framepos(int frame) {
+  char text[FRAMEPOS_TEXT_SIZE];
+  auto length = static_cast<size_t>(format_framepos(text, frame));
+  bool written = framepos_dir >= 0 ? replace_file_at(framepos_dir, framepos_name, text, length)
+                                   : write_text_file(FRAMEPOS_PATH, text, length);
+  if (!written)
+    fputs("[playwatch]error opening frameposfile\n", stderr);
+}
+
+// Carries out what a line asks for, before its echo.
+void carry_out(const LineEffects &effects) {
+  if (effects.report_length > 0) {
+    end_pass();
+    queue(&echo, sizeof echo.text, effects.report, static_cast<size_t>(effects.report_length));
+  }
+  if (effects.checkpoint)
+    write_framepos(effects.checkpoint_frame);
+  if (effects.display_length > 0)
+    queue(&display, DISPLAY_BATCH, effects.display, static_cast<size_t>(effects.display_length));
+  if (effects.next_song)
+    run("nextsong.sh STOPCAUGHT>/tmp/fifo.player");
+}
+
+// Handles the frame-status lines in the player's own form that follow in the block; their
+// echo is their bytes. Stops at the first line of any other kind.
+void take_frame_lines() {
+  static LineEffects effects;
+  char *p = input.data + input.start;
+  const char *data_end = input.data + sizeof input.data;
+  for (;;) {
+    // The lines of the second already shown ask for nothing.
+    p += pass_same_second_lines(p, data_end, watch.last_second) - p;
+    int elapsed;
+    const char *newline = match_player_frame_line(p, data_end, &elapsed);
+    if (newline == nullptr || newline - p >= PLAYER_LINE_SIZE)
+      break;
+    // A new second: the line's numbers as the general match reads them.
+    auto length = static_cast<size_t>(newline - p);
+    FrameStatus status;
+    p[length] = '\0';
+    bool matched = parse_frame_line(p, &status);
+    p[length] = '\n';
+    effects.checkpoint = false;
+    if (matched && handle_frame_status(&watch, status, &effects)) {
+      if (effects.checkpoint)
+        write_framepos(effects.checkpoint_frame);
+      queue(&display, DISPLAY_BATCH, effects.display, static_cast<size_t>(effects.display_length));
+    }
+    p += length + 1;
+  }
+  size_t next = static_cast<size_t>(p - input.data);
+  if (next == input.start)
+    return;
+  if (pass_to != input.start) {
+    end_pass();
+    pass_from = input.start;
+  }
+  input.start = pass_to = next;
+}
+
+// Takes the next line as the pattern "\n%[^\n]" reads it: white space and empty lines
+// are passed over, then the text up to the newline is taken. A line longer than the
+// buffer keeps its first 655 characters; the rest of it is passed over. Handles it and
+// echoes it. False at the end of input.
+bool take_line() {
   for (;;) {
     while (input.start < input.end) {
       char c = input.data[input.start];
@@ -116,11 +241,43 @@ bool read_line() {
     if (!refill())
       return false;
   }
+  static LineEffects effects;
+  char *from = input.data + input.start;
+  size_t available = input.end - input.start;
+  auto *newline = static_cast<char *>(memchr(from, '\n', available));
+  if (newline != nullptr) {
+    // The line lies whole in the block: it is handled where it is.
+    size_t length = static_cast<size_t>(newline - from);
+    size_t kept = length < PLAYER_LINE_SIZE - 1 ? length : PLAYER_LINE_SIZE - 1;
+    char saved = from[kept];
+    from[kept] = '\0';
+    size_t text_length = strlen(from);
+    watch_line(&watch, from, &effects);
+    carry_out(effects);
+    from[kept] = saved;
+    size_t line_start = input.start;
+    input.start += length + 1;
+    if (text_length == length) {
+      // The echo is the line's own bytes.
+      if (pass_to != line_start) {
+        end_pass();
+        pass_from = line_start;
+      }
+      pass_to = input.start;
+    } else {
+      end_pass();
+      queue(&echo, sizeof echo.text, from, text_length);
+      queue(&echo, sizeof echo.text, "\n", 1);
+      pass_from = pass_to = input.start;
+    }
+    return true;
+  }
+  // The line goes on in the next block (or ends without a newline): it is gathered.
   size_t length = 0;
   for (;;) {
-    const char *from = input.data + input.start;
-    size_t available = input.end - input.start;
-    const char *newline = static_cast<const char *>(memchr(from, '\n', available));
+    from = input.data + input.start;
+    available = input.end - input.start;
+    newline = static_cast<char *>(memchr(from, '\n', available));
     size_t taken = newline != nullptr ? static_cast<size_t>(newline - from) : available;
     size_t room = PLAYER_LINE_SIZE - 1 - length;
     memcpy(line + length, from, taken < room ? taken : room);
@@ -130,48 +287,16 @@ bool read_line() {
       break;
   }
   line[length] = '\0';
-  return true;
-}
-
-void open_display() {
-  display_fd = open(FIFO_DISPLAY_PATH, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (display_fd < 0) {
-    fputs("[playwatch]error opening displayfifo\n", stderr);
-    exit(1);
-  }
-  display.fd = display_fd;
-}
-
-// The checkpoint replaces the file whole, so that a power cut leaves the old or the new
-// frame number, never an empty or partial file. The file and its folder are synced
-// before the rename counts, which makes the checkpoint durable by itself: no system-wide
-// "sync" follows (it cost milliseconds a checkpoint, flushing everything else too).
-void write_framepos(int frame) {
-  char text[FRAMEPOS_TEXT_SIZE];
-  int length = format_framepos(text, frame);
-  if (!write_text_file(FRAMEPOS_PATH, text, static_cast<size_t>(length)))
-    fputs("[playwatch]error opening frameposfile\n", stderr);
-}
-
-// Carries out what one line asks for, then echoes it.
-void handle_line() {
-  static LineEffects effects;
+  if (newline != nullptr)
+    ++input.start;
+  end_pass();
   watch_line(&watch, line, &effects);
-  if (effects.report_length > 0)
-    queue(&echo, sizeof echo.text, effects.report, static_cast<size_t>(effects.report_length));
-  if (effects.checkpoint)
-    write_framepos(effects.checkpoint_frame);
-  if (effects.display_length > 0)
-    queue(&display, DISPLAY_BATCH, effects.display, static_cast<size_t>(effects.display_length));
-  if (effects.next_song)
-    run("nextsong.sh STOPCAUGHT>/tmp/fifo.player");
-  size_t length = strlen(line);
-  if (echo.length + length + 1 > sizeof echo.text)
-    send(&echo);
-  memcpy(echo.text + echo.length, line, length);
-  echo.text[echo.length + length] = '\n';
-  echo.length += length + 1;
-  line[0] = '\0';
+  carry_out(effects);
+  end_pass();
+  size_t text_length = strlen(line);
+  queue(&echo, sizeof echo.text, line, text_length);
+  queue(&echo, sizeof echo.text, "\n", 1);
+  return true;
 }
 
 // Neither a display daemon nor a reader of standard output that goes away may end the
@@ -197,8 +322,10 @@ void finish() {
 int main() {
   survive_broken_pipes();
   open_display();
-  while (read_line())
-    handle_line();
+  open_framepos_dir();
+  do
+    take_frame_lines();
+  while (take_line());
   finish();
   return 0;
 }

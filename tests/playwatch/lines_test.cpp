@@ -117,6 +117,116 @@ TEST(FrameLine, MatchesAsSscanfDoes) {
   EXPECT_EQ(status.elapsed, 99999999);
 }
 
+// The matcher of the player's own form of the line agrees with the general one wherever
+// it takes a line, and takes the lines the player writes, at any place in the bytes that
+// may be read (the bytes here end just after the line, so a read past them is caught by
+// the address sanitizer).
+TEST(FrameLine, PlayerFormAgreesWithTheGeneralMatch) {
+  struct Case {
+    std::string line;
+    bool taken;
+  };
+  std::vector<Case> cases = {
+      {"@F 0 116 0.00 3.03", true},
+      {"@F 89 38194 0.32 997.72", true},
+      {"@F 1234567 7654321 12345678.123456789012 87654321.9", true},
+      {"@F 9999999999999999 1 2.0 3.0", true}, // 16 digits
+      {"@F 2147483648 1 2.0 3.0", true},
+      {"@F 1 2 99999999.0 3.0", true},
+      {"@F 0002147483647 0000000000000001 00000001.0 00000000.0", true},
+      {"@F 12345678 123456789 1.00 2.00", true}, // 8 and 9 digits
+      {"@F 123456789012345 0 1.00 2.00", true},  // 15 digits
+      {"@F 12345678901234567 2.5 3.5", false},   // 17 digits: the general match splits
+      {"@F 12345678901234567 1 2.5 3.5", false}, // ... and finds no match here
+      {"@F 1 99999999999999999 2.5 3.5", false},
+      {"@F  1 2.00 3.00", false},  // an empty number before the others
+      {"@F 1 2 3.00 4 00", false}, // a separator out of place
+      {"@F 1 2x3.00 4.00", false},
+      {"@F 1x2 3.00 4.00", false},
+      {"@F 1 2 3 00 4.00", false},
+      {"@F 1 2 3.00.4.00", false},
+      {"@F 1 2 3.00 4.00.", false},
+      {"@F 1 2 123456789.0 3.5", false}, // nine digits then no point
+      {"@F 1 2 3.0 123456789.0", false},
+      {"@F 1 2 3.00 4.00 ", false}, // anything after the fraction
+      {"@F 1 2 3.00 4.00x", false},
+      {"@F 1 2 3.00x 4.00", false},
+      {"@F  1 2 3.00 4.00", false}, // other white space
+      {"@F\t1 2 3.00 4.00", false},
+      {"@F 1 2 3.00 4.00\r", false},
+      {"@F1 2 3.00 4.00", false},
+      {"@F 1 2 3. 4.00", false},
+      {"@F 1 2 3.00 4.", false},
+      {"@F 1 2 3 4.00", false},
+      {"@F -1 2 3.00 4.00", false},
+      {std::string("@F 1 2 3.00 4.00\0", 17) + " 5", false}, // a zero byte ends the text
+      {"@F 1 2 3.00", false},
+      {"@F", false},
+      {"@P 0", false},
+      {"", false},
+  };
+  // Lines of every length around the span that is looked at in one piece.
+  for (int digits = 1; digits <= 16; ++digits) {
+    std::string number = std::string(static_cast<size_t>(digits - 1), '7') + "3";
+    cases.push_back({"@F " + number + " " + number + " 1.00 2.00", true});
+    cases.push_back({"@F " + number + " 5 1.00 2.00 ", false});
+  }
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.line);
+    FrameStatus general = {-2, -2, -2};
+    bool matches = parse_frame_line(c.line.c_str(), &general);
+    // The line and its newline at the very end of what may be read, then followed by more
+    // lines, then followed by a zero byte instead of its newline.
+    std::string at_end = c.line + "\n";
+    std::string followed = c.line + "\n@F 9 9 9.9 9.9\n" + std::string(40, '7');
+    std::string unended = c.line + std::string(1, '\0') + "\n" + std::string(40, '7');
+    for (const std::string *text : {&at_end, &followed, &unended}) {
+      std::vector<char> bytes(text->begin(), text->end());
+      int elapsed = -1;
+      const char *newline =
+          match_player_frame_line(bytes.data(), bytes.data() + bytes.size(), &elapsed);
+      if (text == &unended) {
+        EXPECT_EQ(newline, nullptr);
+        continue;
+      }
+      EXPECT_EQ(newline != nullptr, c.taken) << (text == &at_end ? "at the end" : "followed");
+      if (newline == nullptr)
+        continue;
+      EXPECT_EQ(newline, bytes.data() + c.line.size());
+      EXPECT_TRUE(matches);
+      EXPECT_EQ(elapsed, general.elapsed);
+    }
+  }
+}
+
+// The lines of the same second are passed over up to the first line that may ask for
+// something: another second, another form, a line longer than the watcher takes whole.
+TEST(FrameLine, PassesOverLinesOfTheSameSecond) {
+  std::string same = "@F 1 2 7.00 3.00\n@F 2 1 7.50 2.50\n";
+  std::string long_same = "@F 3 0 7.99 2." + std::string(700, '0') + "\n";
+  struct Case {
+    std::string next; // the line after the lines of second 7
+    bool passed;      // passed over as well
+  } cases[] = {
+      {"@F 3 0 8.00 2.00\n", false},
+      {"@F 3 0 7.90 2.10\n", true},
+      {"@F 3 0 7.90 2.10 \n", false},
+      {"@F  3 0 7.90 2.10\n", false},
+      {"@P 0\n", false},
+      {long_same, false},
+      {"@F 3 0 7.99 2." + std::string(600, '0') + "\n", true},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.next.substr(0, 40));
+    std::string text = same + c.next + "@I x\n";
+    const char *end = text.data() + text.size();
+    const char *stop = pass_same_second_lines(text.data(), end, 7);
+    EXPECT_EQ(stop - text.data(),
+              static_cast<long>(c.passed ? same.size() + c.next.size() : same.size()));
+    EXPECT_EQ(pass_same_second_lines(text.data(), end, 6), text.data());
+  }
+}
+
 TEST(FrameLine, TimeTextWrapsMinutesAboveNinetyNine) {
   struct Case {
     int elapsed, remaining;

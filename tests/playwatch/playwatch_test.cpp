@@ -3,7 +3,11 @@
 
 #include "watch_rig.h"
 
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
 #include <gtest/gtest.h>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -27,6 +31,56 @@ std::string joined(const std::vector<std::string> &lines) {
     text += line + "\n";
   return text;
 }
+
+// The echo, the time lines and the last checkpoint that the watcher must make of a player
+// output without information lines or song ends, worked out line by line with the C
+// library: "\n%[^\n]" takes the lines, "%s\n" echoes them, sscanf matches them.
+struct Outcome {
+  std::string echo;
+  std::string display;
+  std::string framepos;
+};
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat"
+#pragma GCC diagnostic ignored "-Wformat-extra-args"
+Outcome reference_outcome(const std::string &input) {
+  Outcome out;
+  int last_second = 0, counter = 0;
+  size_t at = 0;
+  for (;;) {
+    while (at < input.size() && (input[at] == ' ' || (input[at] >= '\t' && input[at] <= '\r')))
+      ++at;
+    if (at >= input.size())
+      break;
+    size_t end = std::min(input.find('\n', at), input.size());
+    std::string line = input.substr(at, std::min<size_t>(end - at, 655));
+    line.resize(strlen(line.c_str()));
+    at = end;
+    out.echo += line + "\n";
+    char frame[700], left[700], elapsed[700], fraction[700], remaining[700], fraction2[700];
+    if (sscanf(line.c_str(),
+               "@F %16[1234567890] %16[1234567890] %8[1234567890].%0s %8[1234567890].%0s", frame,
+               left, elapsed, fraction, remaining, fraction2) != 6 ||
+        atoi(elapsed) == last_second)
+      continue;
+    last_second = atoi(elapsed);
+    if (++counter > 9) {
+      counter = 0;
+      long long value = atoll(frame);
+      char text[32];
+      snprintf(text, sizeof text, "%16d\n", value > 2147483647 ? 2147483647 : int(value));
+      out.framepos = text;
+    }
+    int seconds = atoi(remaining);
+    char text[64];
+    snprintf(text, sizeof text, "display_settime +%02d:%02d -%02d:%02d\n", last_second / 60 % 100,
+             last_second % 60, seconds / 60 % 100, seconds % 60);
+    out.display += text;
+  }
+  return out;
+}
+#pragma GCC diagnostic pop
 
 std::string framepos(const std::string &digits) {
   return std::string(16 - digits.size(), ' ') + digits + "\n";
@@ -159,6 +213,74 @@ TEST(Playwatch, LinesAreTakenCutAndEchoed) {
                                            std::string(655, 'z') + "\n@P 0\n");
   EXPECT_EQ(sb.read("/tmp/display.out"), "display_settime +00:01 -00:02\n");
   EXPECT_EQ(sb.read("/tmp/events.log"), "nextsong.sh STOPCAUGHT\n" + framepos("0"));
+}
+
+// A long player output read in many blocks, the block ends falling anywhere in its lines:
+// the player's own frame lines, lines that the general match takes (other spacing, text
+// after the fraction, too many digits), white space and empty lines, lines longer than
+// 655 characters, zero bytes, and a last line without its newline.
+TEST(Playwatch, LongOutputInBlocks) {
+  std::mt19937 random(7);
+  auto pick = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
+  std::string input;
+  int second = 0;
+  for (int i = 0; i < 40000; ++i) {
+    if (pick(4) == 0)
+      second += 1 + pick(2);
+    std::string line = "@F " + std::to_string(pick(2) == 0 ? pick(100000) : random()) + " " +
+                       std::to_string(pick(50000)) + " " + std::to_string(second) + "." +
+                       std::to_string(pick(100)) + " " + std::to_string(pick(5000)) + "." +
+                       std::to_string(pick(100));
+    // Stretches of lines of every kind between long stretches of the player's own lines.
+    bool rough = i / 400 % 8 == 0;
+    switch (rough ? pick(10) : 10) {
+    case 0:
+      line = "  \t" + line; // white space before it
+      break;
+    case 1:
+      line.insert(line.find(' '), "\t "); // spacing of another form
+      break;
+    case 2:
+      line += " " + std::string(static_cast<size_t>(600 + pick(1500)), 'x'); // long
+      break;
+    case 3:
+      line.insert(static_cast<size_t>(pick(static_cast<int>(line.size()))), 1, '\0');
+      break;
+    case 4:
+      line = "@F 12345678901234567 " + line.substr(3); // 17 digits
+      break;
+    case 5:
+      line += "\n\n \n"; // empty lines after it
+      break;
+    case 6:
+      line = "@R MPG123 (ThOr) v10";
+      break;
+    case 7:
+      line += "\r";
+      break;
+    default:
+      break;
+    }
+    input += line + "\n";
+  }
+  input += "@F 1 2 999999.5 1.00"; // no newline at the end
+  Outcome expected = reference_outcome(input);
+  ASSERT_GT(expected.display.size(), 5000u);
+  ASSERT_FALSE(expected.framepos.empty());
+
+  // Once read as the blocks come from cat, once in blocks of 4093 bytes.
+  for (const char *feed : {"cat /tmp/player.txt", "dd if=/tmp/player.txt bs=4093 2>/dev/null"}) {
+    SCOPED_TRACE(feed);
+    Sandbox sb;
+    sb.put("/tmp/player.txt", input);
+    RunResult r = sb.run(watch_rig_run_from(feed), "", RUN_TIMEOUT_MS);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(sb.read("/tmp/watch.status"), "0\n");
+    EXPECT_TRUE(sb.read("/tmp/watch.out") == expected.echo); // not printed: megabytes
+    EXPECT_EQ(sb.read("/tmp/display.out"), expected.display);
+    EXPECT_EQ(sb.read("/tmp/FRAMEPOS"), expected.framepos);
+    EXPECT_EQ(sb.read("/tmp/watch.err"), "");
+  }
 }
 
 // Without a display FIFO there is nothing to do: one message, status 1, nothing read,
