@@ -3,8 +3,8 @@
 
 #include "lcdscreen.h"
 #include "lcdview.h"
-#include "sandbox_run.h"
 #include "panel_rows.h"
+#include "sandbox_run.h"
 
 #include <gtest/gtest.h>
 #include <string>
@@ -222,7 +222,10 @@ TEST(LcdSim, LiveViewSignalsAndBrokenPipes) {
   // Frames into a pipe whose reader has gone: a clear error and status 1, not SIGPIPE.
   r = sb.run("((lcdsim -f - 2>/tmp/sim.err; echo $? >/tmp/sim.status) | head -n 1 >/tmp/head) &\n"
              "i=0; while [ ! -p /dev/lcd ] && [ $i -lt 500 ]; do sleep 0.02; i=$((i + 1)); done\n"
-             "printf '\\033p00,0one\\033p00,1two' >/dev/lcd; sleep 0.3\n"
+             "printf '\\033p00,0one\\033p00,1two' >/dev/lcd\n"
+             // The frames' reader takes its line and goes, however busy the machine.
+             "i=0; while pgrep -x head >/dev/null && [ $i -lt 1000 ]; do sleep 0.02; "
+             "i=$((i + 1)); done\n"
              "printf '\\033p00,0three\\033R' >/dev/lcd 2>/dev/null; sleep 0.3\n"
              "wait\n[ -e /dev/lcd ] || echo gone\n",
              "", TIMEOUT_MS);
