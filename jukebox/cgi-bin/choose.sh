@@ -35,7 +35,8 @@ refuse() {
   answer "400 Bad Request" "Not a song of the catalogue: $1."
 }
 
-# The title the catalogue shows for the entry with code $1, as written on the page.
+# The title the catalogue shows for the entry with code $1, as written on the page: HTML
+# text already, put into the answer as it is.
 page_title() {
   awk -v link="HREF=\"/cgi-bin/choose.sh?song=$1\">" '
     (at = index($0, link)) {
@@ -46,10 +47,6 @@ page_title() {
       print substr(text, 1, end - 4)
       exit
     }' "$page"
-}
-
-html_escape() {
-  sed 's/&/\&amp;/g; s/</\&lt;/g; s/>/\&gt;/g; s/"/\&quot;/g'
 }
 
 [ "${REQUEST_METHOD:-}" = GET ] || answer "405 Method Not Allowed" "Only GET chooses a song."
@@ -124,12 +121,8 @@ while [ "$(cat "$position" 2>/dev/null)" != "$device $list $song" ]; do
   sleep 0.1
 done
 
-title_html=$(printf '%s\n' "$title" | html_escape)
-what="$title_html"
-if [ "$code" != "$song_code" ]; then
-  list_title=$(page_title "$code" | html_escape)
-  what="$title_html, the first song of $list_title"
-fi
+what=$title
+[ "$code" = "$song_code" ] || what="$title, the first song of $(page_title "$code")"
 printf 'Status: 200 OK\r\nContent-Type: text/html; charset=utf-8\r\nCache-Control: no-store\r\n\r\n'
 printf '<!DOCTYPE html>\n<html><head><meta charset="utf-8"><title>Now playing</title></head>\n'
 printf '<body><p id="playing">Now playing: %s</p>\n' "$what"
