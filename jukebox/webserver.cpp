@@ -27,8 +27,9 @@ const char PAGE_PATH[] = "/tmp/velm-www/index.html";
 const char CHOOSER_PATH[] = "/tmp/velm-www/cgi-bin/choose.sh";
 const char CONFIG_PATH[] = "/tmp/velm-httpd.conf";
 const char REQUEST_FIFO[] = "/tmp/fifo.web";
-// The server and its chooser run as this user when the launcher runs as root.
-const char SERVER_USER[] = "www-data";
+// The server and its chooser run as the first of these users that exists when the
+// launcher runs as root.
+const char *const SERVER_USERS[] = {"www-data", "nobody"};
 
 constexpr int MAX_RESTARTS = 3;
 constexpr double RESTART_WINDOW = 10;
@@ -118,9 +119,15 @@ bool copy_chooser() {
   return !source.empty() && read_whole(source, script) && write_whole(CHOOSER_PATH, script, 0755);
 }
 
-// The user the server runs as: SERVER_USER when the launcher is root (and it exists).
+// The user the server runs as; none (the launcher's own) when the launcher is not root.
 const passwd *server_user() {
-  return geteuid() == 0 ? getpwnam(SERVER_USER) : nullptr;
+  if (geteuid() != 0)
+    return nullptr;
+  for (const char *name : SERVER_USERS) {
+    if (const passwd *user = getpwnam(name))
+      return user;
+  }
+  return nullptr;
 }
 
 // The request FIFO, writable by the server's group only; the launcher holds both ends, so

@@ -390,8 +390,10 @@ TEST(WebCatalog, ServedOnTheConfiguredAddressOnlyWithThePageOfTheLastScan) {
   ASSERT_GT(port, 0);
   // First on 127.0.0.2 with one device; then with the default address and two devices.
   sb.start(std::string(rig) + "start_jukebox -n -w 127.0.0.2:" + std::to_string(port) +
-           " /mnt/music/dev1\nawait first\nstop_jukebox\n" + "start_jukebox -n -w " +
-           std::to_string(port) + " /mnt/music/dev1 /mnt/music/dev2\nawait second\nstop_jukebox\n");
+           " /mnt/music/dev1\nawait kill\n" +
+           "kill $(ps -o pid=,comm= --ppid $jukebox | awk '$2 == \"busybox\" { print $1 }')\n" +
+           "await first\nstop_jukebox\n" + "start_jukebox -n -w " + std::to_string(port) +
+           " /mnt/music/dev1 /mnt/music/dev2\nawait second\nstop_jukebox\n");
   ASSERT_TRUE(wait_until([&] { return reachable("127.0.0.2", port); }, 60000))
       << sb.read("/tmp/velm.log");
   EXPECT_FALSE(reachable("127.0.0.1", port));
@@ -401,6 +403,16 @@ TEST(WebCatalog, ServedOnTheConfiguredAddressOnlyWithThePageOfTheLastScan) {
   EXPECT_EQ(first.status, 200);
   EXPECT_NE(first.body.find("HREF=\"#" + code(1, 0, 0) + "\""), std::string::npos) << first.body;
   EXPECT_EQ(first.body.find("HREF=\"#" + code(2, 0, 0) + "\""), std::string::npos) << first.body;
+  // A server that ends is started again.
+  signal_script(sb, "kill");
+  EXPECT_TRUE(wait_until(
+      [&] {
+        return sb.read("/tmp/velm.err").find("velm: the web server ended; starting it again\n") !=
+               std::string::npos;
+      },
+      20000))
+      << sb.read("/tmp/velm.err");
+  EXPECT_TRUE(wait_until([&] { return http("127.0.0.2", port, "/").status == 200; }, 20000));
   signal_script(sb, "first");
 
   ASSERT_TRUE(wait_until([&] { return reachable("127.0.0.1", port); }, 60000))
