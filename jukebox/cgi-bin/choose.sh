@@ -60,7 +60,9 @@ case $code in
 *[!0-9]*) refuse "a code is made of digits only" ;;
 esac
 # Three numbers of at most nine digits each.
-[ ${#code} -ge 12 ] && [ ${#code} -le 27 ] || refuse "a code has 12 to 27 digits"
+if [ ${#code} -lt 12 ] || [ ${#code} -gt 27 ]; then
+  refuse "a code has 12 to 27 digits"
+fi
 
 # The ways the code splits into device, list and song as the page writes numbers (four
 # digits with leading zeros, or more digits without), kept when the master list holds
@@ -101,8 +103,9 @@ case $found in
 *"
 "*) answer "409 Conflict" "The code $code names more than one entry." ;;
 esac
-set -- $found
-device=$1 list=$2 song=$3
+read -r device list song <<EOF
+$found
+EOF
 song_code=$(printf '%04d%04d%04d' "$device" "$list" "$song")
 
 title=$(page_title "$song_code")
@@ -111,6 +114,7 @@ title=$(page_title "$song_code")
 # The launcher holds the request FIFO open while the jukebox runs; the wait for a reader
 # is bounded all the same.
 [ -p "$requests" ] || answer "503 Service Unavailable" "The jukebox is not running."
+# shellcheck disable=SC2016 # the inner shell expands its own arguments
 timeout 2 sh -c 'printf "%s\n" "$1" >"$2"' sh "$device $list $song" "$requests" ||
   answer "503 Service Unavailable" "The jukebox did not take the request."
 
