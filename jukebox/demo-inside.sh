@@ -11,7 +11,8 @@ script=${2:-}
 if [ -n "$script" ]; then
   lcdsim -f - &
 else
-  printf '\n%s\n\n' "The jukebox plays the sample collection. Keys:"
+  printf '\n%s\n' "The jukebox plays the sample collection."
+  printf '%s\n\n' "Its catalogue: http://${VELM_WEB:-127.0.0.1:8080}/ in a browser. Keys:"
   velm_keys -H
   echo
   lcdsim &
@@ -19,7 +20,9 @@ fi
 simulator=$!
 while [ ! -p /dev/lcd ]; do sleep 0.02; done
 
-velm -l -t "$samples/device1" "$samples/device2" 2>/tmp/velm.err &
+# The web catalogue on the host's loopback address (the private machine shares the
+# host's network): VELM_WEB=ADDRESS:PORT serves it elsewhere.
+velm -l -t -w "${VELM_WEB:-127.0.0.1:8080}" "$samples/device1" "$samples/device2" 2>/tmp/velm.err &
 jukebox=$!
 if [ -n "$script" ]; then
   velm_keys <"$script"

@@ -1,6 +1,7 @@
 #include "launcher.h"
 
 #include "paths.h"
+#include "webserver.h"
 
 #include <cerrno>
 #include <csignal>
@@ -33,7 +34,8 @@ double now_seconds() {
   return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
 }
 
-void message(const char *format, ...) __attribute__((format(printf, 1, 2)));
+} // namespace
+
 void message(const char *format, ...) {
   va_list args;
   va_start(args, format);
@@ -42,6 +44,8 @@ void message(const char *format, ...) {
   fputs("\n", stderr);
   va_end(args);
 }
+
+namespace {
 
 [[noreturn]] void die(const char *what, const char *detail) {
   message("%s: %s", what, detail);
@@ -68,9 +72,9 @@ int open_log() {
   return open(LOG_PATH, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
 }
 
-// Starts a program found on PATH with the given standard input and output (-1: the
-// launcher's own); its standard error goes to the log.
-pid_t spawn(const std::vector<std::string> &argv, int in = -1, int out = -1) {
+} // namespace
+
+pid_t spawn(const std::vector<std::string> &argv, int in, int out) {
   int err = open_log();
   pid_t pid = fork();
   if (pid < 0)
@@ -94,6 +98,8 @@ pid_t spawn(const std::vector<std::string> &argv, int in = -1, int out = -1) {
   close(err);
   return pid;
 }
+
+namespace {
 
 // Runs a program and waits for it, its output to the log; true when it ended with
 // status 0.
@@ -240,8 +246,8 @@ void start_child(Jukebox &jukebox, Child &child) {
 }
 
 Child *child_of(Jukebox &jukebox, pid_t pid) {
-  for (Child *child :
-       {&jukebox.display, &jukebox.control, &jukebox.player, &jukebox.watcher, &jukebox.audio}) {
+  for (Child *child : {&jukebox.display, &jukebox.control, &jukebox.player, &jukebox.watcher,
+                       &jukebox.audio, &jukebox.web}) {
     if (child->pid == pid)
       return child;
   }
@@ -262,6 +268,10 @@ void reap_children(Jukebox &jukebox) {
       // The watcher's SIGUSR2 or the other's end brings the player back.
       if (jukebox.player.pid < 0 && jukebox.watcher.pid < 0)
         resume_player(jukebox);
+      continue;
+    }
+    if (child == &jukebox.web) {
+      restart_web(jukebox);
       continue;
     }
     restart(jukebox, *child);
@@ -392,6 +402,16 @@ void start_playing(Jukebox &jukebox) {
 
 void run_until_stopped(Jukebox &jukebox, int signals) {
   while (!jukebox.stopping) {
+    pollfd fds[2] = {{signals, POLLIN, 0}, {jukebox.web_fifo, POLLIN, 0}};
+    if (poll(fds, jukebox.web_fifo >= 0 ? 2 : 1, -1) < 0) {
+      if (errno == EINTR)
+        continue;
+      die("poll", strerror(errno));
+    }
+    if (jukebox.web_fifo >= 0 && (fds[1].revents & POLLIN) != 0)
+      take_web_requests(jukebox);
+    if ((fds[0].revents & POLLIN) == 0)
+      continue;
     signalfd_siginfo info;
     ssize_t got = read(signals, &info, sizeof info);
     if (got != static_cast<ssize_t>(sizeof info)) {
@@ -415,6 +435,7 @@ void run_until_stopped(Jukebox &jukebox, int signals) {
 
 void shut_down(Jukebox &jukebox) {
   jukebox.stopping = true;
+  stop_web(jukebox);
   // The control daemon ends at the end of its input.
   close(jukebox.control_fifo);
   await(jukebox.control, 5);

@@ -14,6 +14,8 @@ struct Options {
   char random_mode = 0;     // s, a, d, l; 0: as last time
   std::string audio_module; // empty: the sound device, or the paced silent output
   std::string player_log;   // empty: the player's output lines are dropped
+  std::string web_address;  // where the web catalogue is served; empty: no web server
+  int web_port = 0;
 };
 
 // A child the launcher keeps running.
@@ -31,10 +33,20 @@ struct Jukebox {
   Child player{"mpg123"};
   Child watcher{"playwatch"};
   Child audio{"audiopace"};
+  Child web{"httpd"};
   int display_fifo = -1; // our writing ends, held so the daemons stay up
   int control_fifo = -1;
+  int web_fifo = -1;            // the web chooser's requests, read by the launcher
+  std::string web_pending = {}; // the start of a request line not yet whole
   bool stopping = false;
 };
+
+// A line on standard error, after "velm: ".
+void message(const char *format, ...) __attribute__((format(printf, 1, 2)));
+
+// Starts a program found on PATH with the given standard input and output (-1: the
+// launcher's own); its standard error goes to the log.
+pid_t spawn(const std::vector<std::string> &argv, int in = -1, int out = -1);
 
 // Blocks the signals the launcher takes in its loop and returns a descriptor that
 // reports them.

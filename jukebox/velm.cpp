@@ -7,6 +7,7 @@
 // everything down in order, the LCD showing its farewell.
 
 #include "launcher.h"
+#include "webserver.h"
 
 #include <csignal>
 #include <cstdio>
@@ -19,7 +20,7 @@ namespace {
 [[noreturn]] void print_usage(int status) {
   FILE *out = status == 0 ? stdout : stderr;
   fprintf(out, "\nVELM version 0.91 - the jukebox's launcher, by the velm builders\n"
-               "Usage: velm [-l] [-n] [-t] [-d] [-r MODE] [-o MODULE] [-p FILE] [-h] DEVICE...\n"
+               "Usage: velm [-lntdh] [-r MODE] [-o MODULE] [-p FILE] [-w [IP:]PORT] DEVICE...\n"
                "\tDEVICE\ta device's root folder; devices are numbered 1, 2, ... in this order\n"
                "\tl\tdrive the LCD on /dev/lcd (the default when /dev/lcd is there)\n"
                "\tn\tno LCD\n"
@@ -31,6 +32,8 @@ namespace {
                "\to MODULE\tthe player's audio output module (default: the machine's sound\n"
                "\t\tdevice, or a silent output paced in real time when it has none)\n"
                "\tp FILE\tkeep the player's output lines in FILE\n"
+               "\tw [IP:]PORT\tserve the web catalogue there (IP by default 127.0.0.1,\n"
+               "\t\treachable from this machine only; 0.0.0.0 from every network)\n"
                "\th\tshow this help\n\n");
   exit(status);
 }
@@ -39,7 +42,7 @@ Options parse_options(int argc, char **argv) {
   Options options;
   options.lcd = access("/dev/lcd", F_OK) == 0;
   int option;
-  while ((option = getopt(argc, argv, "lntdr:o:p:h")) != -1) {
+  while ((option = getopt(argc, argv, "lntdr:o:p:w:h")) != -1) {
     switch (option) {
     case 'l':
       options.lcd = true;
@@ -63,6 +66,10 @@ Options parse_options(int argc, char **argv) {
       break;
     case 'p':
       options.player_log = optarg;
+      break;
+    case 'w':
+      if (!parse_web_address(optarg, options.web_address, options.web_port))
+        print_usage(2);
       break;
     case 'h':
       print_usage(0);
@@ -90,6 +97,7 @@ int main(int argc, char **argv) {
   start_player(jukebox);
   start_control(jukebox);
   start_playing(jukebox);
+  start_web(jukebox);
   run_until_stopped(jukebox, signals);
   shut_down(jukebox);
   return 0;

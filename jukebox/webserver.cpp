@@ -1,0 +1,302 @@
+#include "webserver.h"
+
+#include "launcher.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <pwd.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+// The server's folder holds only the page and the chooser: busybox httpd lists no
+// folders, and a path outside the folder is refused.
+const char WEB_ROOT[] = "/tmp/velm-www";
+const char CGI_DIR[] = "/tmp/velm-www/cgi-bin";
+const char PAGE_PATH[] = "/tmp/velm-www/index.html";
+const char CHOOSER_PATH[] = "/tmp/velm-www/cgi-bin/choose.sh";
+const char CONFIG_PATH[] = "/tmp/velm-httpd.conf";
+const char REQUEST_FIFO[] = "/tmp/fifo.web";
+// The server and its chooser run as the first of these users that exists when the
+// launcher runs as root.
+const char *const SERVER_USERS[] = {"www-data", "nobody"};
+
+constexpr int MAX_RESTARTS = 3;
+constexpr double RESTART_WINDOW = 10;
+constexpr size_t MAX_REQUEST_LINE = 64;
+
+double now_seconds() {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+bool all_digits(const std::string &text, size_t min, size_t max) {
+  if (text.size() < min || text.size() > max)
+    return false;
+  for (char c : text) {
+    if (c < '0' || c > '9')
+      return false;
+  }
+  return true;
+}
+
+bool write_whole(const char *path, const std::string &content, mode_t mode) {
+  std::string temporary = std::string(path) + ".new";
+  int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+  if (fd < 0)
+    return false;
+  bool ok = write(fd, content.data(), content.size()) == static_cast<ssize_t>(content.size());
+  ok = fchmod(fd, mode) == 0 && ok;
+  ok = close(fd) == 0 && ok;
+  return ok && rename(temporary.c_str(), path) == 0;
+}
+
+bool read_whole(const std::string &path, std::string &content) {
+  FILE *fp = fopen(path.c_str(), "rb");
+  if (fp == nullptr)
+    return false;
+  char buffer[4096];
+  size_t n;
+  content.clear();
+  while ((n = fread(buffer, 1, sizeof buffer, fp)) > 0)
+    content.append(buffer, n);
+  bool ok = ferror(fp) == 0;
+  fclose(fp);
+  return ok;
+}
+
+// The first file `name` in a folder of PATH, as the launcher finds its other programs.
+std::string find_on_path(const char *name) {
+  const char *path = getenv("PATH");
+  std::string dirs = path != nullptr ? path : "/usr/bin:/bin";
+  size_t start = 0;
+  for (;;) {
+    size_t end = dirs.find(':', start);
+    std::string dir = dirs.substr(start, end == std::string::npos ? end : end - start);
+    std::string candidate = (dir.empty() ? "." : dir) + "/" + name;
+    if (access(candidate.c_str(), R_OK) == 0)
+      return candidate;
+    if (end == std::string::npos)
+      return "";
+    start = end + 1;
+  }
+}
+
+bool wait_for(pid_t pid) {
+  int status;
+  while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR)
+      return false;
+  }
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// The catalogue page of the master list, replaced whole.
+bool write_page() {
+  std::string temporary = std::string(PAGE_PATH) + ".new";
+  int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0)
+    return false;
+  bool ok = wait_for(spawn({"htmlcatalog"}, -1, fd));
+  ok = close(fd) == 0 && ok;
+  return ok && rename(temporary.c_str(), PAGE_PATH) == 0;
+}
+
+bool copy_chooser() {
+  std::string source = find_on_path("choose.sh");
+  std::string script;
+  return !source.empty() && read_whole(source, script) && write_whole(CHOOSER_PATH, script, 0755);
+}
+
+// The user the server runs as; none (the launcher's own) when the launcher is not root.
+const passwd *server_user() {
+  if (geteuid() != 0)
+    return nullptr;
+  for (const char *name : SERVER_USERS) {
+    if (const passwd *user = getpwnam(name))
+      return user;
+  }
+  return nullptr;
+}
+
+// The request FIFO, writable by the server's group only; the launcher holds both ends, so
+// the chooser's writes never wait and the reader never sees its end.
+int make_request_fifo() {
+  unlink(REQUEST_FIFO);
+  if (mkfifo(REQUEST_FIFO, 0600) != 0)
+    return -1;
+  if (const passwd *user = server_user()) {
+    if (chown(REQUEST_FIFO, 0, user->pw_gid) != 0 || chmod(REQUEST_FIFO, 0620) != 0)
+      message("%s: %s", REQUEST_FIFO, strerror(errno));
+  }
+  return open(REQUEST_FIFO, O_RDWR | O_NONBLOCK | O_CLOEXEC);
+}
+
+bool listening(const std::string &address, int port) {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0)
+    return false;
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(static_cast<uint16_t>(port));
+  inet_pton(AF_INET, address.c_str(), &to.sin_addr);
+  bool ok = connect(fd, reinterpret_cast<sockaddr *>(&to), sizeof to) == 0;
+  close(fd);
+  return ok;
+}
+
+// Starts busybox httpd in the foreground, with a bare environment (its CGI scripts
+// inherit it), and waits until it takes connections.
+void launch_server(Jukebox &jukebox) {
+  const Options &options = jukebox.options;
+  std::string where = options.web_address + ":" + std::to_string(options.web_port);
+  std::vector<std::string> argv = {"env",          "-i",       "PATH=/usr/bin:/bin",
+                                   "LANG=C.UTF-8", "busybox",  "httpd",
+                                   "-f",           "-v",       "-p",
+                                   where,          "-h",       WEB_ROOT,
+                                   "-c",           CONFIG_PATH};
+  if (const passwd *user = server_user())
+    argv.insert(argv.end(), {"-u", user->pw_name});
+  int null = open("/dev/null", O_RDWR | O_CLOEXEC);
+  jukebox.web.pid = spawn(argv, null, null);
+  close(null);
+  std::string address = options.web_address == "0.0.0.0" ? "127.0.0.1" : options.web_address;
+  for (int i = 0; i < 300; ++i) {
+    if (listening(address, options.web_port))
+      return;
+    if (waitpid(jukebox.web.pid, nullptr, WNOHANG) == jukebox.web.pid) {
+      jukebox.web.pid = -1;
+      message("the web server could not serve on %s", where.c_str());
+      return;
+    }
+    usleep(10000);
+  }
+  message("the web server does not answer on %s", where.c_str());
+}
+
+// "device list song": three numbers of at most nine digits, one blank between them.
+bool parse_request(const std::string &line, std::vector<std::string> &numbers) {
+  numbers.clear();
+  size_t start = 0;
+  for (int i = 0; i < 3; ++i) {
+    size_t end = line.find(' ', start);
+    if ((i < 2) != (end != std::string::npos))
+      return false;
+    numbers.push_back(line.substr(start, end == std::string::npos ? end : end - start));
+    if (!all_digits(numbers.back(), 1, 9))
+      return false;
+    start = end + 1;
+  }
+  return true;
+}
+
+} // namespace
+
+bool parse_web_address(const std::string &text, std::string &address, int &port) {
+  size_t colon = text.rfind(':');
+  std::string host = colon == std::string::npos ? "127.0.0.1" : text.substr(0, colon);
+  std::string number = colon == std::string::npos ? text : text.substr(colon + 1);
+  in_addr parsed;
+  if (!all_digits(number, 1, 5) || inet_pton(AF_INET, host.c_str(), &parsed) != 1)
+    return false;
+  int value = atoi(number.c_str());
+  if (value < 1 || value > 65535)
+    return false;
+  address = host;
+  port = value;
+  return true;
+}
+
+void start_web(Jukebox &jukebox) {
+  if (jukebox.options.web_port == 0)
+    return;
+  mkdir(WEB_ROOT, 0755);
+  mkdir(CGI_DIR, 0755);
+  if (!write_page())
+    message("could not write the catalogue page %s", PAGE_PATH);
+  if (!copy_chooser())
+    message("could not put choose.sh into %s", CGI_DIR);
+  // UTF-8 titles: the page itself names no character set.
+  if (!write_whole(CONFIG_PATH,
+                   "# The web catalogue's server, written by velm at every start.\n"
+                   ".html:text/html; charset=utf-8\n",
+                   0644))
+    message("could not write %s", CONFIG_PATH);
+  jukebox.web_fifo = make_request_fifo();
+  if (jukebox.web_fifo < 0)
+    message("%s: %s", REQUEST_FIFO, strerror(errno));
+  launch_server(jukebox);
+}
+
+void restart_web(Jukebox &jukebox) {
+  Child &web = jukebox.web;
+  double now = now_seconds();
+  if (web.restarts == 0 || now - web.first_restart > RESTART_WINDOW) {
+    web.restarts = 0;
+    web.first_restart = now;
+  }
+  if (++web.restarts > MAX_RESTARTS) {
+    // The jukebox plays on without its web catalogue.
+    message("the web server keeps ending; giving it up");
+    return;
+  }
+  message("the web server ended; starting it again");
+  launch_server(jukebox);
+}
+
+void take_web_requests(Jukebox &jukebox) {
+  char buffer[512];
+  ssize_t n;
+  while ((n = read(jukebox.web_fifo, buffer, sizeof buffer)) > 0)
+    jukebox.web_pending.append(buffer, static_cast<size_t>(n));
+  size_t end;
+  while ((end = jukebox.web_pending.find('\n')) != std::string::npos) {
+    std::string line = jukebox.web_pending.substr(0, end);
+    jukebox.web_pending.erase(0, end + 1);
+    std::vector<std::string> numbers;
+    if (!parse_request(line, numbers)) {
+      message("the web catalogue sent a request that is not an address");
+      continue;
+    }
+    message("the web catalogue chooses %s", line.c_str());
+    int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    // Reaped with the other children; its end needs nothing.
+    spawn({"playaddress.sh", numbers[0], numbers[1], numbers[2]}, -1, null);
+    close(null);
+  }
+  if (jukebox.web_pending.size() > MAX_REQUEST_LINE) {
+    message("the web catalogue sent an overlong request");
+    jukebox.web_pending.clear();
+  }
+}
+
+void stop_web(Jukebox &jukebox) {
+  if (jukebox.web.pid > 0) {
+    kill(jukebox.web.pid, SIGTERM);
+    waitpid(jukebox.web.pid, nullptr, 0);
+    jukebox.web.pid = -1;
+  }
+  if (jukebox.web_fifo >= 0) {
+    close(jukebox.web_fifo);
+    jukebox.web_fifo = -1;
+    unlink(REQUEST_FIFO);
+  }
+  if (jukebox.options.web_port == 0)
+    return;
+  unlink(CHOOSER_PATH);
+  unlink(PAGE_PATH);
+  rmdir(CGI_DIR);
+  rmdir(WEB_ROOT);
+  unlink(CONFIG_PATH);
+}
