@@ -28,13 +28,13 @@ const char RANDOM_PATH[] = "/tmp/RANDOM";
 constexpr int MAX_RESTARTS = 5;
 constexpr double RESTART_WINDOW = 10;
 
+} // namespace
+
 double now_seconds() {
   timespec now;
   clock_gettime(CLOCK_MONOTONIC, &now);
   return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
 }
-
-} // namespace
 
 void message(const char *format, ...) {
   va_list args;

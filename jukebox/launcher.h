@@ -44,6 +44,9 @@ struct Jukebox {
 // A line on standard error, after "velm: ".
 void message(const char *format, ...) __attribute__((format(printf, 1, 2)));
 
+// Seconds on the monotonic clock.
+double now_seconds();
+
 // Starts a program found on PATH with the given standard input and output (-1: the
 // launcher's own); its standard error goes to the log.
 pid_t spawn(const std::vector<std::string> &argv, int in = -1, int out = -1);

@@ -35,12 +35,6 @@ constexpr int MAX_RESTARTS = 3;
 constexpr double RESTART_WINDOW = 10;
 constexpr size_t MAX_REQUEST_LINE = 64;
 
-double now_seconds() {
-  timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-}
-
 bool all_digits(const std::string &text, size_t min, size_t max) {
   if (text.size() < min || text.size() > max)
     return false;

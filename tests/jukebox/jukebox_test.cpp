@@ -2,6 +2,7 @@
 // the real player with the paced silent output, the keyboard's script form, and the
 // panel's bytes read from /dev/lcd.
 
+#include "jukebox_rig.h"
 #include "panel_rows.h"
 #include "sandbox_run.h"
 
@@ -14,37 +15,14 @@ namespace {
 
 constexpr int TIMEOUT_MS = 120000;
 
-// Shell text: a collection of songs of `seconds` (none for 0) under /mnt/music: devices
-// dev1 and dev2 of two lists each, dev3 of one list, every list three songs. A song's
-// title is its list's letter and its number ("B2"), its artist "Artist". Then the panel's
-// reader (which takes every run of the display into /tmp/lcd.bytes), the function
-// `start_jukebox DEVICES...` (the launcher in the background, $jukebox its pid) and the
-// function `stop_jukebox` (SIGTERM, its exit status into /tmp/velm.status), `keys
+// Shell text: devices dev1 and dev2 of two lists each, dev3 of one list, every list three
+// songs of `seconds` (none for 0; see jukebox_rig.h), the jukebox's functions, `keys
 // STEPS...` (the keyboard's script form, one step an argument), and `wait_for FILE TEXT`
 // (until FILE holds TEXT, at most 5 s; each logged to /tmp/steps).
 std::string jukebox_rig(int seconds = 30) {
   std::string collection =
-      seconds == 0 ? "" : "tonegen " + std::to_string(seconds) + R"SH( 220 330 >/tmp/tune.wav
-for list in dev1/A dev1/B dev2/C dev2/D dev3/E; do
-  mkdir -p /mnt/music/$list
-  for n in 1 2 3; do
-    title=${list#*/}$n
-    lame --quiet -m m -b 32 --tt $title --ta Artist /tmp/tune.wav /mnt/music/$list/$title.mp3
-  done
-done
-)SH";
-  return collection + R"SH(
-mkfifo /dev/lcd
-while :; do cat /dev/lcd; done >/tmp/lcd.bytes &
-start_jukebox() {
-  velm -l -t -p /tmp/player.out "$@" 2>>/tmp/velm.err &
-  jukebox=$!
-}
-stop_jukebox() {
-  kill -TERM $jukebox
-  wait $jukebox
-  echo $? >/tmp/velm.status
-}
+      seconds == 0 ? "" : jukebox_collection(seconds, "dev1/A dev1/B dev2/C dev2/D dev3/E");
+  return collection + jukebox_functions() + R"SH(
 keys() {
   printf '%s\n' "$@" | velm_keys
 }

@@ -4,6 +4,7 @@
 // chooser refuses and where the server can be reached.
 
 #include "devtools.h"
+#include "jukebox_rig.h"
 #include "panel_rows.h"
 #include "sandbox_run.h"
 
@@ -136,26 +137,8 @@ std::string title_of(const std::string &mpl, int device, int list, int song) {
 // C), three songs each titled by list and number ("C2", artist "Artist"); /dev/lcd read
 // into /tmp/lcd.bytes; `start_jukebox ARGS...` and `stop_jukebox`; `await NAME`: waits
 // (at most 100 s) for the test to make the file NAME in the scratch folder.
-const char rig[] = R"SH(
-tonegen 30 220 330 >/tmp/tune.wav
-for list in dev1/A dev1/B dev2/C; do
-  mkdir -p /mnt/music/$list
-  for n in 1 2 3; do
-    title=${list#*/}$n
-    lame --quiet -m m -b 32 --tt $title --ta Artist /tmp/tune.wav /mnt/music/$list/$title.mp3
-  done
-done
-mkfifo /dev/lcd
-while :; do cat /dev/lcd; done >/tmp/lcd.bytes &
-start_jukebox() {
-  velm -l -t -p /tmp/player.out "$@" 2>>/tmp/velm.err &
-  jukebox=$!
-}
-stop_jukebox() {
-  kill -TERM $jukebox
-  wait $jukebox
-  echo $? >>/tmp/velm.status
-}
+const std::string rig = jukebox_collection(30, "dev1/A dev1/B dev2/C") + jukebox_functions() +
+                        R"SH(
 await() {
   i=0
   while [ $i -lt 1000 ] && [ ! -e "$VELM_SCRATCH/$1" ]; do
