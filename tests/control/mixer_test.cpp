@@ -134,10 +134,20 @@ std::vector<std::string> after(const std::vector<std::string> &all, size_t skip)
 constexpr size_t START_DISPLAY = 5, START_TRACES = 5, START_REQUESTS = 9;
 
 // The names in the sandbox's /tmp, sorted.
+// The names in the sandbox's /tmp, leaving out a folder that leads to the checkout or
+// build tree when that lies under /tmp (it stays visible at its own path).
 std::vector<std::string> tmp_names(const Sandbox &sb) {
+  std::vector<std::string> kept;
+  for (std::string path : {std::string(source_dir()), std::string(bin_dir())}) {
+    if (path.rfind("/tmp/", 0) == 0)
+      kept.push_back(path.substr(5, path.find('/', 5) - 5));
+  }
   std::vector<std::string> names;
-  for (const auto &entry : std::filesystem::directory_iterator(sb.path("/tmp")))
-    names.push_back(entry.path().filename().string());
+  for (const auto &entry : std::filesystem::directory_iterator(sb.path("/tmp"))) {
+    std::string name = entry.path().filename().string();
+    if (std::find(kept.begin(), kept.end(), name) == kept.end())
+      names.push_back(name);
+  }
   std::sort(names.begin(), names.end());
   return names;
 }
