@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 bool debug_enabled = false;
@@ -108,6 +110,28 @@ bool ipc_line_waiting(FILE *in) {
 #endif
 }
 
+int fifo_open_writer(const char *path, int wait_ms, bool wait_for_path, pid_t reader) {
+  for (int waited = 0;; waited += 10) {
+    int fd = open(path, O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0) {
+      struct stat st;
+      if (fstat(fd, &st) != 0 || !S_ISFIFO(st.st_mode)) {
+        close(fd);
+        errno = EINVAL;
+        return -1;
+      }
+      fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+      return fd;
+    }
+    bool waiting = errno == ENXIO || (errno == ENOENT && wait_for_path);
+    if (!waiting || waited >= wait_ms)
+      return -1;
+    if (reader > 0 && waitpid(reader, nullptr, WNOHANG) == reader)
+      return -1;
+    usleep(10000);
+  }
+}
+
 void read_string(char *buffer, const char *path) {
   buffer[0] = '\0';
   int fd = open(path, O_RDONLY | O_CLOEXEC);
@@ -139,33 +163,14 @@ bool write_int_file(const char *path, int value) {
 }
 
 bool write_text_file(const char *path, const char *text, size_t size) {
-  // "<path>.new" beside the file, assembled without allocation.
-  char temp[PATH_MAX];
-  size_t length = strlen(path);
-  if (length + 5 > sizeof temp) {
-    errno = ENAMETOOLONG;
-    return false;
-  }
-  memcpy(temp, path, length);
-  memcpy(temp + length, ".new", 5);
-
-  int fd = open(temp, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0)
-    return false;
-  bool ok = write(fd, text, size) == static_cast<ssize_t>(size) && fsync(fd) == 0;
-  int saved = errno;
-  close(fd);
-  if (!ok || rename(temp, path) != 0) {
-    if (ok)
-      saved = errno;
-    unlink(temp);
-    errno = saved;
-    return false;
-  }
-  // Make the rename itself durable: sync the folder.
+  // The folder and the name in it, assembled without allocation.
   char dir[PATH_MAX];
   const char *slash = strrchr(path, '/');
   size_t dir_length = slash == nullptr ? 0 : static_cast<size_t>(slash - path);
+  if (dir_length >= sizeof dir) {
+    errno = ENAMETOOLONG;
+    return false;
+  }
   if (dir_length == 0) {
     dir[0] = slash == nullptr ? '.' : '/';
     dir_length = 1;
@@ -173,12 +178,18 @@ bool write_text_file(const char *path, const char *text, size_t size) {
     memcpy(dir, path, dir_length);
   }
   dir[dir_length] = '\0';
-  int dfd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dfd >= 0) {
-    fsync(dfd);
-    close(dfd);
-  }
-  return true;
+  // A folder that may be written but not read still takes the file; only its sync is
+  // then left out.
+  int dir_fd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir_fd < 0 && errno == EACCES)
+    dir_fd = open(dir, O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (dir_fd < 0)
+    return false;
+  bool ok = replace_file_at(dir_fd, slash == nullptr ? path : slash + 1, text, size);
+  int saved = errno;
+  close(dir_fd);
+  errno = saved;
+  return ok;
 }
 
 bool replace_file_at(int dir_fd, const char *name, const char *text, size_t size) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdio>
+#include <sys/types.h>
 
 // The skeleton both daemons share: the debug trace, the command line channel and the
 // integer state files.
@@ -46,6 +47,12 @@ void ipc_read_line(FILE *in, char *line);
 // True when the stream's buffer already holds a whole further command line, so the
 // next ipc_read_line will not wait. (False where the C library does not show its buffer.)
 bool ipc_line_waiting(FILE *in);
+
+// Opens a FIFO for writing once a reader has it open, trying every 10 ms for at most
+// `wait_ms`, also while the path is missing when `wait_for_path`; the descriptor that
+// comes back blocks as usual. -1 (errno set) when no reader came in time, when the path
+// is not a FIFO (EINVAL), or when the process `reader` (a child, if above 0) has ended.
+int fifo_open_writer(const char *path, int wait_ms, bool wait_for_path = false, pid_t reader = -1);
 
 // Reads at most 255 bytes of the file into buffer (256 bytes) as text; a file that
 // cannot be opened gives the empty text.

@@ -1,5 +1,6 @@
 #include "launcher.h"
 
+#include "daemon.h"
 #include "paths.h"
 #include "webserver.h"
 
@@ -115,24 +116,6 @@ bool run(const std::vector<std::string> &argv) {
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-// Opens a FIFO for writing once its reader is there; -1 when none came in `seconds` or
-// the reader's process ended first.
-int open_writer(const char *path, double seconds, pid_t reader) {
-  double until = now_seconds() + seconds;
-  for (;;) {
-    int fd = open(path, O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd >= 0) {
-      fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-      return fd;
-    }
-    if (errno != ENXIO || now_seconds() > until)
-      return -1;
-    if (reader > 0 && waitpid(reader, nullptr, WNOHANG) == reader)
-      return -1;
-    usleep(5000);
-  }
-}
-
 // Writes lines (each followed by a newline) in one write.
 void send_lines(int fd, std::initializer_list<std::string> lines) {
   std::string text;
@@ -187,7 +170,7 @@ void start_daemon(Child &child, const std::vector<std::string> &argv, const char
   int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
   child.pid = spawn(argv, -1, null);
   close(null);
-  int reading = open_writer(path, 10, child.pid);
+  int reading = fifo_open_writer(path, 10000, false, child.pid);
   if (reading < 0)
     die(path, (std::string(child.name) + " did not start").c_str());
   if (held < 0)
@@ -440,7 +423,7 @@ void shut_down(Jukebox &jukebox) {
   close(jukebox.control_fifo);
   await(jukebox.control, 5);
   // The player quits; its watcher ends with its output.
-  int player = open_writer(FIFO_PLAYER_PATH, 1, jukebox.player.pid);
+  int player = fifo_open_writer(FIFO_PLAYER_PATH, 1000, false, jukebox.player.pid);
   if (player >= 0) {
     send_lines(player, {"QUIT"});
     close(player);

@@ -5,6 +5,7 @@
 //
 //   velm_keys [-h] [-H]     (-H prints the key help and ends)
 
+#include "daemon.h"
 #include "paths.h"
 
 #include <cerrno>
@@ -47,20 +48,15 @@ termios saved_terminal;
 bool terminal_raw = false;
 volatile sig_atomic_t quit_signal = 0;
 
-// Opens a FIFO for writing once its reader is there (at most 10 s).
+// Opens a FIFO for writing once the launcher has made it and its reader is there (at
+// most 10 s); without it the keys have nowhere to go.
 int open_writer(const char *path) {
-  for (int waited = 0; waited < 1000; ++waited) {
-    int fd = open(path, O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd >= 0) {
-      fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-      return fd;
-    }
-    if (errno != ENXIO && errno != ENOENT)
-      break;
-    usleep(10000);
+  int fd = fifo_open_writer(path, 10000, true);
+  if (fd < 0) {
+    fprintf(stderr, "velm_keys: %s: %s\n", path, strerror(errno));
+    exit(1);
   }
-  fprintf(stderr, "velm_keys: %s: %s\n", path, strerror(errno));
-  exit(1);
+  return fd;
 }
 
 void send(int fd, const std::string &line) {

@@ -6,6 +6,8 @@
 //
 //   velm_send [-w MILLISECONDS] FIFO LINE...
 
+#include "daemon.h"
+
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -23,25 +25,6 @@ namespace {
 [[noreturn]] void usage() {
   fprintf(stderr, "usage: velm_send [-w MILLISECONDS] FIFO LINE...\n");
   exit(2);
-}
-
-// Opens the FIFO for writing once a reader has it open, waiting at most `wait_ms`.
-int open_writer(const char *path, long wait_ms) {
-  struct stat st;
-  if (stat(path, &st) != 0 || !S_ISFIFO(st.st_mode)) {
-    errno = stat(path, &st) != 0 ? errno : EINVAL;
-    return -1;
-  }
-  for (long waited = 0;; waited += 10) {
-    int fd = open(path, O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd >= 0) {
-      fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-      return fd;
-    }
-    if (errno != ENXIO || waited >= wait_ms)
-      return -1;
-    usleep(10000);
-  }
 }
 
 } // namespace
@@ -68,7 +51,7 @@ int main(int argc, char **argv) {
     }
     text += line + "\n";
   }
-  int fd = open_writer(path, wait_ms);
+  int fd = fifo_open_writer(path, static_cast<int>(wait_ms));
   if (fd < 0) {
     fprintf(stderr, "velm_send: %s: %s\n", path, errno == ENXIO ? "no reader" : strerror(errno));
     return 1;

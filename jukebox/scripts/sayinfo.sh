@@ -2,7 +2,6 @@
 # Says the current song's title (where espeak-ng is installed); shows it in any case.
 . velm-lib.sh
 current
-path=$(entryquery "$device" "$list" "$song" | head -n 1)
 title=$(titleform "$path")
 display "display_settitle $title"
 if command -v espeak-ng >/dev/null 2>&1; then

@@ -29,30 +29,34 @@ random_mode() {
   echo "$mode"
 }
 
-# The current song's address in $device $list $song (the first song of the order list
-# when none is chosen yet or the chosen one has gone). Without any song the script has
-# nothing to do and ends.
+# The current song's address in $device $list $song and its file in $path (the first
+# song of the order list when none is chosen yet or the chosen one has gone). Without
+# any song the script has nothing to do and ends.
 current() {
   if read -r device list song 2>/dev/null </tmp/POSITION &&
-    entryquery "$device" "$list" "$song" >/dev/null 2>&1; then
+    path=$(entryquery "$device" "$list" "$song" 2>/dev/null | head -n 1) && [ -n "$path" ]; then
     return 0
   fi
   choose_order 1 2>/dev/null || exit 0
 }
 
-# Chooses the song with order number $1 (past either end: the first song).
+# Chooses the song with order number $1 (past either end: the first song), as
+# current() gives it.
 choose_order() {
   order=$(orderquery "$1") || return 1
   read -r device </tmp/DEVICE
   read -r list </tmp/LIST
   read -r song </tmp/SONG
+  path=$(entryquery "$device" "$list" "$song" | head -n 1)
   echo "$device $list $song" >/tmp/POSITION.new && mv /tmp/POSITION.new /tmp/POSITION
 }
 
-# Chooses the song at an address; false when the master list has no such song.
+# Chooses the song at an address, as current() gives it; false when the master list has
+# no such song.
 choose_address() {
-  entryquery "$1" "$2" "$3" >/dev/null 2>&1 || return 1
-  device=$1 list=$2 song=$3
+  found=$(entryquery "$1" "$2" "$3" 2>/dev/null | head -n 1)
+  [ -n "$found" ] || return 1
+  device=$1 list=$2 song=$3 path=$found
   echo "$device $list $song" >/tmp/POSITION.new && mv /tmp/POSITION.new /tmp/POSITION
 }
 
@@ -72,7 +76,6 @@ display() {
 
 # Shows the current song's title and the status word $1 with its address.
 show_song() {
-  path=$(entryquery "$device" "$list" "$song" | head -n 1)
   display "display_settitle $(titleform "$path")" \
     "display_setstatus $1 $device $list $song" "display_settime +00:00 -00:00"
 }
@@ -99,7 +102,6 @@ player() {
 
 # Starts the current song from its beginning; $1 as for player().
 play_current() {
-  path=$(entryquery "$device" "$list" "$song" | head -n 1)
   forget_frame
   set_status play
   player "LOAD $path" "${1:-}"
@@ -112,7 +114,6 @@ play_current() {
 # would take the resume point for the song's end.
 prepare_current() {
   if [ "$(cat /tmp/PREPARED 2>/dev/null)" != "$device $list $song" ]; then
-    path=$(entryquery "$device" "$list" "$song" | head -n 1)
     player "LOADPAUSED $path"
     echo "$device $list $song" >/tmp/PREPARED
   fi
