@@ -134,9 +134,16 @@ int fifo_open_writer(const char *path, int wait_ms, bool wait_for_path, pid_t re
 
 void read_string(char *buffer, const char *path) {
   buffer[0] = '\0';
-  int fd = open(path, O_RDONLY | O_CLOEXEC);
+  // Only a plain file is read: a FIFO or device put in a state file's place under /tmp
+  // must not hold the reader up (the open does not wait, and nothing is read from it).
+  int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0)
     return;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    return;
+  }
   size_t length = 0;
   while (length < IPC_LINE_SIZE - 1) {
     ssize_t got = read(fd, buffer + length, IPC_LINE_SIZE - 1 - length);
@@ -203,7 +210,12 @@ bool replace_file_at(int dir_fd, const char *name, const char *text, size_t size
   memcpy(temp, name, length);
   memcpy(temp + length, ".new", 5);
 
-  int fd = openat(dir_fd, temp, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  // The temporary file is always made afresh: whatever lies under its name (left by a
+  // writer that was killed, or a link put there by someone else in a shared /tmp) is
+  // removed first, and the file is created only if the name is then free, never through
+  // a link.
+  unlinkat(dir_fd, temp, 0);
+  int fd = openat(dir_fd, temp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (fd < 0)
     return false;
   bool ok = write(fd, text, size) == static_cast<ssize_t>(size) && fsync(fd) == 0;

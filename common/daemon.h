@@ -55,7 +55,7 @@ bool ipc_line_waiting(FILE *in);
 int fifo_open_writer(const char *path, int wait_ms, bool wait_for_path = false, pid_t reader = -1);
 
 // Reads at most 255 bytes of the file into buffer (256 bytes) as text; a file that
-// cannot be opened gives the empty text.
+// cannot be opened, or is not a plain file, gives the empty text.
 void read_string(char *buffer, const char *path);
 
 // The integer at the start of a state file, converted as atoi does; a missing file

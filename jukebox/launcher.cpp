@@ -70,7 +70,7 @@ void reset_signals() {
 }
 
 int open_log() {
-  return open(LOG_PATH, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  return open(LOG_PATH, O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0644);
 }
 
 } // namespace
@@ -125,10 +125,13 @@ void send_lines(int fd, std::initializer_list<std::string> lines) {
     message("could not send %s", text.c_str());
 }
 
+// A FIFO left by an earlier run is used again; anything else under the name (a file, a
+// link, a FIFO someone else made or may write into) is replaced by one only the
+// launcher's user may use.
 void make_fifo(const char *path) {
   struct stat st;
   if (lstat(path, &st) == 0) {
-    if (S_ISFIFO(st.st_mode))
+    if (S_ISFIFO(st.st_mode) && st.st_uid == geteuid() && (st.st_mode & 077) == 0)
       return;
     unlink(path);
   }
@@ -291,6 +294,23 @@ int take_signals() {
   return fd;
 }
 
+void claim_state_files() {
+  static const char *const names[] = {
+      MPL_PATH,      OPL_PATH,        DEVICE_PATH,     LIST_PATH,       SONG_PATH,   STATUS_PATH,
+      FRAMEPOS_PATH, VOLUME_PATH,     BALANCE_PATH,    BASS_PATH,       TREBLE_PATH, RANDOM_PATH,
+      LOG_PATH,      "/tmp/POSITION", "/tmp/PREPARED", "/tmp/velm.lock"};
+  for (const char *name : names) {
+    struct stat st;
+    if (lstat(name, &st) != 0 || (S_ISREG(st.st_mode) && st.st_uid == geteuid()))
+      continue;
+    if (unlink(name) != 0 && rmdir(name) != 0)
+      message("%s is not a file of the jukebox's own and cannot be removed: %s", name,
+              strerror(errno));
+    else
+      message("removed %s: it was not a file of the jukebox's own", name);
+  }
+}
+
 void build_lists(const Options &options) {
   unlink(MPL_PATH);
   for (size_t i = 0; i < options.devices.size(); ++i) {
@@ -303,11 +323,9 @@ void build_lists(const Options &options) {
     orderbuild.push_back(std::string("-") + mode);
   if (!run(orderbuild))
     die("orderbuild", "could not build the order list");
-  FILE *fp = fopen(RANDOM_PATH, "w");
-  if (fp != nullptr) {
-    fprintf(fp, "%c\n", mode);
-    fclose(fp);
-  }
+  const char text[] = {mode, '\n'};
+  if (!write_text_file(RANDOM_PATH, text, sizeof text))
+    message("could not write %s: %s", RANDOM_PATH, strerror(errno));
 }
 
 void make_fifos() {

@@ -55,6 +55,11 @@ pid_t spawn(const std::vector<std::string> &argv, int in = -1, int out = -1);
 // reports them.
 int take_signals();
 
+// Removes from /tmp whatever lies under the names of the jukebox's state and list files
+// and is not a plain file of the launcher's own user (a link, a FIFO, a file someone
+// else made), so that no program of the jukebox reads from or writes through it.
+void claim_state_files();
+
 // Starts /tmp/MPL afresh from the devices and builds /tmp/OPL in the order of play.
 void build_lists(const Options &options);
 

@@ -89,6 +89,7 @@ Options parse_options(int argc, char **argv) {
 int main(int argc, char **argv) {
   Options options = parse_options(argc, argv);
   int signals = take_signals();
+  claim_state_files();
   build_lists(options);
   make_fifos();
   Jukebox jukebox{options};

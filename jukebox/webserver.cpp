@@ -96,6 +96,15 @@ bool wait_for(pid_t pid) {
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
+// The server's files are served and run from folders under the shared /tmp: they are
+// used only when they are real folders (not links) of the launcher's user that nobody
+// else may write into, so no one else can put a page or a script there.
+bool own_folder(const char *path) {
+  struct stat st;
+  return lstat(path, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid() &&
+         (st.st_mode & 022) == 0;
+}
+
 // The catalogue page of the master list, replaced whole.
 bool write_page() {
   std::string temporary = std::string(PAGE_PATH) + ".new";
@@ -217,6 +226,14 @@ void start_web(Jukebox &jukebox) {
     return;
   mkdir(WEB_ROOT, 0755);
   mkdir(CGI_DIR, 0755);
+  for (const char *dir : {WEB_ROOT, CGI_DIR}) {
+    if (!own_folder(dir)) {
+      message("%s is not a folder of the launcher's own that only it may change; the web "
+              "catalogue stays off",
+              dir);
+      return;
+    }
+  }
   if (!write_page())
     message("could not write the catalogue page %s", PAGE_PATH);
   if (!copy_chooser())

@@ -20,8 +20,24 @@ status() {
   echo "$word"
 }
 
+# Replaces the state file $1 whole with the line $2: written to a temporary file of
+# this script's own, made afresh (never through a link someone put in the shared /tmp),
+# then renamed over the file, so a reader or a power cut finds the old line or the new.
+put_state() {
+  rm -f "$1.$$"
+  set -C
+  if printf '%s\n' "$2" >"$1.$$"; then
+    set +C
+    mv -fT "$1.$$" "$1"
+  else
+    set +C
+    rm -f "$1.$$"
+    return 1
+  fi
+}
+
 set_status() {
-  echo "$1" >/tmp/STATUS.new && mv /tmp/STATUS.new /tmp/STATUS
+  put_state /tmp/STATUS "$1"
 }
 
 random_mode() {
@@ -48,7 +64,7 @@ choose_order() {
   read -r list </tmp/LIST
   read -r song </tmp/SONG
   path=$(entryquery "$device" "$list" "$song" | head -n 1)
-  echo "$device $list $song" >/tmp/POSITION.new && mv /tmp/POSITION.new /tmp/POSITION
+  put_state /tmp/POSITION "$device $list $song"
 }
 
 # Chooses the song at an address, as current() gives it; false when the master list has
@@ -57,7 +73,7 @@ choose_address() {
   found=$(entryquery "$1" "$2" "$3" 2>/dev/null | head -n 1)
   [ -n "$found" ] || return 1
   device=$1 list=$2 song=$3 path=$found
-  echo "$device $list $song" >/tmp/POSITION.new && mv /tmp/POSITION.new /tmp/POSITION
+  put_state /tmp/POSITION "$device $list $song"
 }
 
 # The order number of the current song.
@@ -86,7 +102,7 @@ show_status() {
 
 # The song's new resume point is its start.
 forget_frame() {
-  printf '%16d\n' 0 >/tmp/FRAMEPOS.new && mv /tmp/FRAMEPOS.new /tmp/FRAMEPOS
+  put_state /tmp/FRAMEPOS "$(printf '%16d' 0)"
 }
 
 # A line for the player: into its FIFO, or to standard output with "stdout" as $2 (the
@@ -115,7 +131,7 @@ play_current() {
 prepare_current() {
   if [ "$(cat /tmp/PREPARED 2>/dev/null)" != "$device $list $song" ]; then
     player "LOADPAUSED $path"
-    echo "$device $list $song" >/tmp/PREPARED
+    put_state /tmp/PREPARED "$device $list $song"
   fi
   show_song PAUS
 }

@@ -1,0 +1,72 @@
+// /tmp is shared with every user of the box: the jukebox must neither read from nor
+// write through what someone else has put under its names there.
+
+#include "jukebox_rig.h"
+#include "sandbox_run.h"
+
+#include <gtest/gtest.h>
+#include <string>
+
+namespace {
+
+constexpr int TIMEOUT_MS = 120000;
+
+bool contains(const std::string &text, const std::string &part) {
+  return text.find(part) != std::string::npos;
+}
+
+} // namespace
+
+TEST(SharedTmp, ForeignFilesUnderTheJukeboxsNamesAreNeitherReadNorWrittenThrough) {
+  Sandbox sb;
+  // Saves every 200 ms instead of every 10 s.
+  std::string script = jukebox_collection(30, "dev1/A") + jukebox_functions() +
+                       "export LD_PRELOAD=" + VELM_FASTTIMER + " VELM_FAKE_TIMER_MS=200\n" + R"SH(
+# Someone else's command FIFO, open to all; links from state files and from the
+# temporary file names the savers use to files they must not change; a FIFO where the
+# scripts read the player's state; a web folder anyone may write into.
+mkfifo -m 0666 /tmp/fifo.control && chown 65534:65534 /tmp/fifo.control
+for f in volume frame log random; do echo keep >/tmp/victim.$f; done
+ln -s /tmp/victim.volume /tmp/VOLUME
+ln -s /tmp/victim.frame /tmp/FRAMEPOS.new
+ln -s /tmp/victim.log /tmp/velm.log
+ln -s /tmp/victim.random /tmp/RANDOM
+mkfifo -m 0666 /tmp/STATUS && chown 65534:65534 /tmp/STATUS
+mkdir -m 0777 /tmp/velm-www && chown 65534:65534 /tmp/velm-www
+start_jukebox -w 127.0.0.1:18080 /mnt/music/dev1
+i=0
+while [ $i -lt 100 ] && [ "$(cat /tmp/POSITION 2>/dev/null)" != "1 1 1" ]; do
+  sleep 0.05; i=$((i + 1))
+done
+stat -c '%F %u %a' /tmp/fifo.control >/tmp/fifo.stat
+printf '%s\n' m + + | velm_keys
+i=0
+while [ $i -lt 100 ] && ! [ -f /tmp/VOLUME -a ! -L /tmp/VOLUME ]; do
+  sleep 0.05; i=$((i + 1))
+done
+# Playback reaches a checkpoint (every ten seconds of music).
+i=0
+while [ $i -lt 200 ]; do
+  frame=$(tr -d ' \n' 2>/dev/null </tmp/FRAMEPOS)
+  [ -n "$frame" ] && [ "$frame" != 0 ] && break
+  sleep 0.1; i=$((i + 1))
+done
+stop_jukebox
+cat /tmp/POSITION /tmp/STATUS >/tmp/state 2>&1
+)SH";
+  RunResult r = sb.run(script, "", TIMEOUT_MS);
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::string err = sb.read("/tmp/velm.err");
+  EXPECT_EQ(sb.read("/tmp/velm.status"), "0\n") << err;
+  for (const char *victim : {"volume", "frame", "log", "random"})
+    EXPECT_EQ(sb.read(std::string("/tmp/victim.") + victim), "keep\n") << victim;
+  // The launcher made its own FIFO, and played as usual.
+  EXPECT_EQ(sb.read("/tmp/fifo.stat"), "fifo 0 600\n");
+  EXPECT_EQ(sb.read("/tmp/state"), "1 1 1\nplay\n") << err;
+  EXPECT_NE(sb.read("/tmp/VOLUME"), "");
+  EXPECT_NE(sb.read("/tmp/FRAMEPOS"), "");
+  EXPECT_EQ(sb.read("/tmp/RANDOM"), "s\n");
+  for (const char *name : {"/tmp/VOLUME", "/tmp/velm.log", "/tmp/RANDOM", "/tmp/STATUS"})
+    EXPECT_TRUE(contains(err, std::string("removed ") + name)) << name << "\n" << err;
+  EXPECT_TRUE(contains(err, "/tmp/velm-www is not a folder of the launcher's own")) << err;
+}
