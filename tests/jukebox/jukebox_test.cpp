@@ -81,6 +81,9 @@ keys p "wait 0.3"; wait_for /tmp/POSITION "3 1 3"
 keys d "wait 0.3"; wait_for /tmp/POSITION "1 1 1"
 keys 2 "wait 0.5" enter "wait 0.3"; wait_for /tmp/POSITION "1 1 2"
 keys 2 l "wait 0.3"; wait_for /tmp/POSITION "1 2 1"
+# Song 0 and list 0 are no songs: nothing changes.
+keys 0 "wait 0.5" enter "wait 0.6"; wait_for /tmp/POSITION "1 2 1"
+keys 0 l "wait 0.6"; wait_for /tmp/POSITION "1 2 1"
 keys space "wait 0.3"; wait_for /tmp/STATUS pause
 keys space "wait 0.3"; wait_for /tmp/STATUS play
 cp /tmp/OPL /tmp/OPL.sequential
@@ -98,6 +101,7 @@ stop_jukebox
                                    "/tmp/POSITION 1 1 3\n/tmp/POSITION 1 2 1\n"
                                    "/tmp/POSITION 1 1 1\n/tmp/POSITION 3 1 3\n"
                                    "/tmp/POSITION 1 1 1\n/tmp/POSITION 1 1 2\n"
+                                   "/tmp/POSITION 1 2 1\n/tmp/POSITION 1 2 1\n"
                                    "/tmp/POSITION 1 2 1\n/tmp/STATUS pause\n/tmp/STATUS play\n"
                                    "/tmp/RANDOM a\n/tmp/STATUS stop\n/tmp/STATUS play\n")
       << err << player_events(sb.read("/tmp/player.out"));
