@@ -33,12 +33,13 @@ ln -s /tmp/victim.log /tmp/velm.log
 ln -s /tmp/victim.random /tmp/RANDOM
 mkfifo -m 0666 /tmp/STATUS && chown 65534:65534 /tmp/STATUS
 mkdir -m 0777 /tmp/velm-www && chown 65534:65534 /tmp/velm-www
+umask 022
 start_jukebox -w 127.0.0.1:18080 /mnt/music/dev1
 i=0
 while [ $i -lt 100 ] && [ "$(cat /tmp/POSITION 2>/dev/null)" != "1 1 1" ]; do
   sleep 0.05; i=$((i + 1))
 done
-stat -c '%F %u %a' /tmp/fifo.control >/tmp/fifo.stat
+stat -c '%n %F %u %a' /tmp/fifo.control /tmp/fifo.display /tmp/fifo.player >/tmp/fifo.stat
 printf '%s\n' m + + | velm_keys
 i=0
 while [ $i -lt 100 ] && ! [ -f /tmp/VOLUME -a ! -L /tmp/VOLUME ]; do
@@ -61,7 +62,11 @@ cat /tmp/POSITION /tmp/STATUS >/tmp/state 2>&1
   for (const char *victim : {"volume", "frame", "log", "random"})
     EXPECT_EQ(sb.read(std::string("/tmp/victim.") + victim), "keep\n") << victim;
   // The launcher made its own FIFO, and played as usual.
-  EXPECT_EQ(sb.read("/tmp/fifo.stat"), "fifo 0 600\n");
+  // Only root may write into the command FIFOs (the player makes its own, 0666 less the
+  // umask).
+  EXPECT_EQ(sb.read("/tmp/fifo.stat"), "/tmp/fifo.control fifo 0 600\n"
+                                       "/tmp/fifo.display fifo 0 600\n"
+                                       "/tmp/fifo.player fifo 0 644\n");
   EXPECT_EQ(sb.read("/tmp/state"), "1 1 1\nplay\n") << err;
   EXPECT_NE(sb.read("/tmp/VOLUME"), "");
   EXPECT_NE(sb.read("/tmp/FRAMEPOS"), "");
