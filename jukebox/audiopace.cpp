@@ -64,15 +64,10 @@ int main(int argc, char **argv) {
   long rate = 44100, channels = 2;
   int option;
   while ((option = getopt(argc, argv, "r:c:")) != -1) {
-    if (option == 'r') {
-      if (!parse_long(optarg, 1000, 384000, &rate))
-        usage();
-    } else if (option == 'c') {
-      if (!parse_long(optarg, 1, 8, &channels))
-        usage();
-    } else {
+    bool good = (option == 'r' && parse_long(optarg, 1000, 384000, &rate)) ||
+                (option == 'c' && parse_long(optarg, 1, 8, &channels));
+    if (!good)
       usage();
-    }
   }
   if (optind + 1 != argc || rate < 1000 || rate > 384000 || channels < 1 || channels > 8)
     usage();
