@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test twice: once in a normal build and
-# once with the address and undefined-behaviour sanitizers; then gives each fuzzer a
-# short run. Needs root (the tests run the programs in private namespaces).
+# once with the address and undefined-behaviour sanitizers; then runs the static analysis
+# (tools/lint.sh) and gives each fuzzer a short run. Needs root (the tests run the
+# programs in private namespaces). Any lint finding fails the run.
 set -euo pipefail
 cd "$(dirname "$0")"
 jobs=$(nproc)
@@ -27,8 +28,16 @@ for variant in normal sanitize; do
   passed=$((passed + total - bad)) failed=$((failed + bad))
 done
 
+echo "== static analysis"
+lint_status=0
+tools/lint.sh || lint_status=$?
+
 if [ -x fuzz/run.sh ]; then
   echo "== fuzzers, a short run each"
   fuzz/run.sh 10
 fi
 echo "tests: $passed passed, $failed failed"
+if [ $lint_status -ne 0 ]; then
+  echo "!! static analysis found faults (tools/lint.sh)" >&2
+  exit 1
+fi

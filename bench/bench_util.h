@@ -203,7 +203,7 @@ inline void print_table() {
   };
   printf("\n");
   line({headers[0], headers[1], headers[2], headers[3], headers[4], headers[5]});
-  size_t total = 2 * 5;
+  size_t total = 2UL * 5;
   for (size_t w : width)
     total += w;
   printf("%s\n", std::string(total, '-').c_str());

@@ -255,7 +255,7 @@ void bench_latency(const Settings &settings) {
     std::string name;
     double ours, cat, limit;
     std::string target;
-  } figures[] = {
+  } const figures[] = {
       {"latency, median of " + count + " lines", median(our_times), median(cat_times), 100e-6,
        "< 100 us"},
       {"latency, 99th percentile", percentile(our_times, 0.99), percentile(cat_times, 0.99), 1e-3,

@@ -104,7 +104,7 @@ void write_line(int fd, const std::string &line) {
 [[noreturn]] void tick(int out) {
   int timer = timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC);
   itimerspec period = {};
-  period.it_value.tv_nsec = period.it_interval.tv_nsec = 100 * 1000 * 1000;
+  period.it_value.tv_nsec = period.it_interval.tv_nsec = 100L * 1000 * 1000;
   timerfd_settime(timer, 0, &period, nullptr);
   for (;;) {
     uint64_t expiries;
@@ -173,7 +173,7 @@ Run measure(const Settings &settings, bool flooded) {
   double last_draw = 0, last_tick = 0;
   Cpu cpu_before;
   bool measuring = false;
-  for (double now = start; now < measure_until; now = now_seconds()) {
+  for (double now = start; now < measure_until; now = now_seconds()) { // NOLINT(cert-flp30-c)
     pollfd fds[2] = {{lcd_in, POLLIN, 0}, {reference, POLLIN, 0}};
     int timeout = static_cast<int>((measure_until - now) * 1000) + 1;
     if (poll(fds, 2, timeout) < 0 && errno != EINTR)

@@ -240,7 +240,7 @@ void bench_startup(const Settings &settings) {
     big.push_back(time_to_music({"/mnt/big/dev1"}));
   double tools = time_of("rm -f /tmp/MPL && scantree /mnt/big/dev1 1 >/dev/null 2>&1 && "
                          "orderbuild >/dev/null 2>&1");
-  add_row({"start-up to music, " + with_commas(lists * 100) + " songs", format_time(median(big)),
+  add_row({"start-up to music, " + with_commas(lists * 100L) + " songs", format_time(median(big)),
            "scantree + orderbuild alone " + format_time(tools), "", "", "-"});
 }
 

@@ -316,8 +316,8 @@ void add_slowdown(const std::string &figure, double ours, const std::string &ref
 }
 
 struct Settings {
-  int runs = 9;                      // timed runs of each program, after one warm-up
-  int walk_runs = 2;                 // runs of the placement walk; its best run is the reference
+  int runs = 9;      // timed runs of each program, after one warm-up
+  int walk_runs = 2; // runs of the placement walk; its best run is the reference
   Sections sections;
 };
 

@@ -26,7 +26,7 @@ bool atomic_open(AtomicFile *file, const char *target) {
 }
 
 bool atomic_commit(AtomicFile *file) {
-  bool ok = fflush(file->fp) == 0 && !ferror(file->fp) && fsync(fileno(file->fp)) == 0;
+  bool ok = fflush(file->fp) == 0 && ferror(file->fp) == 0 && fsync(fileno(file->fp)) == 0;
   int saved = errno;
   if (fclose(file->fp) != 0 && ok) {
     ok = false;

@@ -1,5 +1,6 @@
 #include "convert.h"
 
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 
@@ -10,4 +11,16 @@ int parse_atoi(const char *text) {
   if (value < INT_MIN)
     return INT_MIN;
   return static_cast<int>(value);
+}
+
+bool parse_long(const char *text, long min, long max, long *value) {
+  if ((*text < '0' || *text > '9') && *text != '-' && *text != '+')
+    return false;
+  char *end = nullptr;
+  errno = 0;
+  long parsed = std::strtol(text, &end, 10);
+  if (end == text || *end != '\0' || errno == ERANGE || parsed < min || parsed > max)
+    return false;
+  *value = parsed;
+  return true;
 }

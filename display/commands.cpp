@@ -1,5 +1,6 @@
 // The display command lines and the state they set, with the start/restart state machine.
 
+#include "convert.h"
 #include "daemon.h"
 #include "display.h"
 
@@ -79,36 +80,36 @@ void display_dispatch(const char *line, ArgumentBuffers &b) {
   if (starts_with(line, "display_setid3tagtitle"))
     display_setid3tagtitle(line);
   if (starts_with(line, "display_setstatus")) {
-    sscanf(line, "display_setstatus %15s %1[1234567890] %3[1234567890] %2[1234567890]",
-           b.status_word, b.status_device, b.status_list, b.status_song);
-    display_setstatus(b.status_word, atoi(b.status_device), atoi(b.status_list),
-                      atoi(b.status_song));
+    (void)sscanf(line, "display_setstatus %15s %1[1234567890] %3[1234567890] %2[1234567890]",
+                 b.status_word, b.status_device, b.status_list, b.status_song);
+    display_setstatus(b.status_word, parse_atoi(b.status_device), parse_atoi(b.status_list),
+                      parse_atoi(b.status_song));
   }
   if (starts_with(line, "display_settime"))
     display_settime(line, b);
   if (starts_with(line, "display_setvolume")) {
-    sscanf(line, "display_setvolume %3[1234567890]", b.volume);
-    display_setvolume(atoi(b.volume));
+    (void)sscanf(line, "display_setvolume %3[1234567890]", b.volume);
+    display_setvolume(parse_atoi(b.volume));
   }
   if (starts_with(line, "display_setbalance")) {
-    sscanf(line, "display_setbalance %4[-1234567890]", b.balance);
-    display_setbalance(atoi(b.balance));
+    (void)sscanf(line, "display_setbalance %4[-1234567890]", b.balance);
+    display_setbalance(parse_atoi(b.balance));
   }
   if (starts_with(line, "display_setbass")) {
-    sscanf(line, "display_setbass %3[1234567890]", b.bass);
-    display_setbass(atoi(b.bass));
+    (void)sscanf(line, "display_setbass %3[1234567890]", b.bass);
+    display_setbass(parse_atoi(b.bass));
   }
   if (starts_with(line, "display_settreble")) {
-    sscanf(line, "display_settreble %3[1234567890]", b.treble);
-    display_settreble(atoi(b.treble));
+    (void)sscanf(line, "display_settreble %3[1234567890]", b.treble);
+    display_settreble(parse_atoi(b.treble));
   }
   if (starts_with(line, "display_setrandommode")) {
-    sscanf(line, "display_setrandommode %3[^\n]", b.random_mode);
+    (void)sscanf(line, "display_setrandommode %3[^\n]", b.random_mode);
     display_setrandommode(b.random_mode);
   }
   if (starts_with(line, "display_setmode")) {
-    sscanf(line, "display_setmode %1[1234567890]", b.mode);
-    display_setmode(atoi(b.mode));
+    (void)sscanf(line, "display_setmode %1[1234567890]", b.mode);
+    display_setmode(parse_atoi(b.mode));
   }
 }
 
@@ -189,8 +190,8 @@ void display_setstatus(const char *word, int device, int list, int song) {
 }
 
 void display_settime(const char *line, ArgumentBuffers &b) {
-  sscanf(line, "display_settime %6[+:1234567890] %6[-:1234567890]", b.time_elapsed,
-         display.time_remaining);
+  (void)sscanf(line, "display_settime %6[+:1234567890] %6[-:1234567890]", b.time_elapsed,
+               display.time_remaining);
 }
 
 void display_setvolume(int value) {

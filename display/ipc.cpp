@@ -20,7 +20,7 @@ namespace {
 int display_in = -1; // /tmp/fifo.display
 int timer_fd = -1;   // armed by timer_init; until then no ticks come
 
-constexpr long TICK_NANOSECONDS = 100 * 1000 * 1000;
+constexpr long TICK_NANOSECONDS = 100L * 1000 * 1000;
 
 // Runs the timer's handler once for the expiries that have come; expiries that came
 // together while the loop was busy count as one tick, as a signal would.

@@ -42,12 +42,12 @@ void mask_control_characters(char *row) {
 
 // The mixer values in the order in which their bars take turns.
 int *mixer_value(int index) {
-  int *values[] = {&display.volume, &display.balance, &display.bass, &display.treble};
+  int *const values[] = {&display.volume, &display.balance, &display.bass, &display.treble};
   return values[index];
 }
 
 int *shown_value(int index) {
-  int *values[] = {&lcd.shown_volume, &lcd.shown_balance, &lcd.shown_bass, &lcd.shown_treble};
+  int *const values[] = {&lcd.shown_volume, &lcd.shown_balance, &lcd.shown_bass, &lcd.shown_treble};
   return values[index];
 }
 

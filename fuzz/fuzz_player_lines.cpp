@@ -130,7 +130,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::string text = input.substr(start, std::min(end - start, size_t{PLAYER_LINE_SIZE - 1}));
     char *line = new char[PLAYER_LINE_SIZE];
     memset(line, 0, PLAYER_LINE_SIZE);
-    memcpy(line, text.data(), text.size());
+    memcpy(line, text.c_str(), text.size() + 1);
     check_line(&state, line);
     delete[] line;
     start = end + 1;

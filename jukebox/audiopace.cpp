@@ -8,6 +8,8 @@
 // The FIFO is made when it is missing. It is held open for reading and writing, so a
 // player that closes and opens it again between songs never makes it see the end.
 
+#include "convert.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -20,7 +22,7 @@
 
 namespace {
 
-constexpr long SLICE_NS = 10 * 1000 * 1000; // take audio in slices of 10 ms
+constexpr long SLICE_NS = 10L * 1000 * 1000; // take audio in slices of 10 ms
 
 [[noreturn]] void usage() {
   fprintf(stderr, "usage: audiopace [-r RATE] [-c CHANNELS] FIFO\n");
@@ -62,11 +64,9 @@ int main(int argc, char **argv) {
   long rate = 44100, channels = 2;
   int option;
   while ((option = getopt(argc, argv, "r:c:")) != -1) {
-    if (option == 'r')
-      rate = atol(optarg);
-    else if (option == 'c')
-      channels = atol(optarg);
-    else
+    bool good = (option == 'r' && parse_long(optarg, 1000, 384000, &rate)) ||
+                (option == 'c' && parse_long(optarg, 1, 8, &channels));
+    if (!good)
       usage();
   }
   if (optind + 1 != argc || rate < 1000 || rate > 384000 || channels < 1 || channels > 8)

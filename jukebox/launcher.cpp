@@ -89,6 +89,7 @@ pid_t spawn(const std::vector<std::string> &argv, int in, int out) {
     if (err >= 0)
       dup2(err, STDERR_FILENO);
     std::vector<char *> args;
+    args.reserve(argv.size() + 1);
     for (const std::string &arg : argv)
       args.push_back(const_cast<char *>(arg.c_str()));
     args.push_back(nullptr);
@@ -397,7 +398,7 @@ void start_control(Jukebox &jukebox) {
   start_daemon(jukebox.control, argv, FIFO_CONTROL_PATH, jukebox.control_fifo);
 }
 
-void start_playing(Jukebox &jukebox) {
+void start_playing(const Jukebox &jukebox) {
   send_lines(jukebox.control_fifo, {"player_startup", "player_pause"});
 }
 

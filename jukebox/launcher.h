@@ -73,7 +73,7 @@ void start_audio(Jukebox &jukebox);
 void start_player(Jukebox &jukebox);
 void start_control(Jukebox &jukebox);
 // The control lines that start (or resume) the song.
-void start_playing(Jukebox &jukebox);
+void start_playing(const Jukebox &jukebox);
 
 // Keeps the jukebox going until SIGINT, SIGTERM or SIGHUP.
 void run_until_stopped(Jukebox &jukebox, int signals);

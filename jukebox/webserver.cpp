@@ -1,7 +1,9 @@
 #include "webserver.h"
 
+#include "convert.h"
 #include "launcher.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <csignal>
@@ -38,11 +40,7 @@ constexpr size_t MAX_REQUEST_LINE = 64;
 bool all_digits(const std::string &text, size_t min, size_t max) {
   if (text.size() < min || text.size() > max)
     return false;
-  for (char c : text) {
-    if (c < '0' || c > '9')
-      return false;
-  }
-  return true;
+  return std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 bool write_whole(const char *path, const std::string &content, mode_t mode) {
@@ -213,11 +211,11 @@ bool parse_web_address(const std::string &text, std::string &address, int &port)
   in_addr parsed;
   if (!all_digits(number, 1, 5) || inet_pton(AF_INET, host.c_str(), &parsed) != 1)
     return false;
-  int value = atoi(number.c_str());
-  if (value < 1 || value > 65535)
+  long value;
+  if (!parse_long(number.c_str(), 1, 65535, &value))
     return false;
   address = host;
-  port = value;
+  port = static_cast<int>(value);
   return true;
 }
 

@@ -49,7 +49,7 @@ int main(int argc, char **argv) {
   scan_device(mpl, stderr, root, root_dir, device);
   closedir(root_dir);
 
-  bool written = !ferror(mpl);
+  bool written = ferror(mpl) == 0;
   if (fclose(mpl) != 0 || !written) {
     fprintf(stderr, "[scantree]Could not write MPL file <%s>.\n", MPL_PATH);
     return 1;

@@ -129,8 +129,8 @@ uint64_t digits_value(const char *p, long count) {
   word = (word & 0x0f0f0f0f0f0f0f0fu) << (8 * (8 - count));
   // Pairs of digits, then fours, then the eight at once.
   word = word * 10 + (word >> 8);
-  word = (((word & 0x000000ff000000ffu) * (100 + (1000000ull << 32))) +
-          (((word >> 16) & 0x000000ff000000ffu) * (1 + (10000ull << 32)))) >>
+  word = (((word & 0x000000ff000000ffu) * (100 + (1000000ULL << 32))) +
+          (((word >> 16) & 0x000000ff000000ffu) * (1 + (10000ULL << 32)))) >>
          32;
   return word;
 }

@@ -3,6 +3,7 @@
 # tested; only the missing ones are fetched. Must run as root (or with sudo at hand).
 set -eu
 packages="g++ cmake ninja-build googletest libgtest-dev clang libclang-rt-14-dev
+  clang-tidy clang-format cppcheck
   lame mpg123 procps psmisc util-linux chromium busybox"
 
 missing=""

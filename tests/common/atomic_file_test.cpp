@@ -15,7 +15,7 @@ protected:
 
   int files_in_scratch() {
     int n = 0;
-    for ([[maybe_unused]] auto &entry : fs::directory_iterator(sb.scratch()))
+    for ([[maybe_unused]] const auto &entry : fs::directory_iterator(sb.scratch()))
       ++n;
     return n;
   }

@@ -21,8 +21,8 @@ std::string printf_formatted(int value, int width) {
 } // namespace
 
 TEST(PutDecimal, SameAsPrintf) {
-  const int values[] = {0,     1,     -1,     9,      10,      -9,      -10,     99,
-                        999,   1000,  9999,   10000,  -999,    -1000,   -9999,   12345,
+  const int values[] = {0,     1,     -1,     9,      10,      -9,      -10,        99,
+                        999,   1000,  9999,   10000,  -999,    -1000,   -9999,      12345,
                         32000, 99999, 100000, -12345, INT_MAX, INT_MIN, INT_MIN + 1};
   for (int width : {0, 4}) {
     for (int value : values)

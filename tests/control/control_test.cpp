@@ -524,9 +524,9 @@ echo $? >/tmp/control.status
   EXPECT_EQ(sb.read("/tmp/control.err"), "DEBUG messages DISABLED.\n");
   EXPECT_EQ(sb.read("/tmp/player.out"), "JUMP +200\n");
   EXPECT_EQ(sb.read("/tmp/scripts.log"), "stop.sh\npause.sh\n");
-  unsigned long long ignored = ~0ull;
+  unsigned long long ignored = ~0ULL;
   ASSERT_EQ(sscanf(sb.read("/tmp/pause.sigign").c_str(), "%llx", &ignored), 1);
-  EXPECT_EQ(ignored & (1ull << (13 - 1)), 0u) << "SIGPIPE ignored in scripts";
+  EXPECT_EQ(ignored & (1ULL << (13 - 1)), 0u) << "SIGPIPE ignored in scripts";
 }
 
 // Without a readable /tmp/fifo.control the daemon cannot work: one line on standard error

@@ -138,7 +138,7 @@ constexpr size_t START_DISPLAY = 5, START_TRACES = 5, START_REQUESTS = 9;
 // build tree when that lies under /tmp (it stays visible at its own path).
 std::vector<std::string> tmp_names(const Sandbox &sb) {
   std::vector<std::string> kept;
-  for (std::string path : {std::string(source_dir()), std::string(bin_dir())}) {
+  for (const std::string &path : {std::string(source_dir()), std::string(bin_dir())}) {
     if (path.rfind("/tmp/", 0) == 0)
       kept.push_back(path.substr(5, path.find('/', 5) - 5));
   }

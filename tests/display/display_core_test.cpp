@@ -372,7 +372,8 @@ TEST(DisplayScreens, BarShapes) {
 
 TEST(DisplayCommands, Utf8TitlesBecomeOneCellACharacter) {
   rig_start(false, false);
-  rig_line("display_settitle Zo\xc3\xab & Caf\xc3\xa9 \xe2\x82\xac" "5 \xf0\x9f\x8e\xb5!");
+  rig_line("display_settitle Zo\xc3\xab & Caf\xc3\xa9 \xe2\x82\xac"
+           "5 \xf0\x9f\x8e\xb5!");
   EXPECT_STREQ(display.title, "Zo\xeb & Caf\xe9 ?5 ?!");
   // Latin-1 text, and broken sequences, stay as they are.
   rig_line("display_setid3tagtitle Caf\xe9 \xc3 x\xc3");

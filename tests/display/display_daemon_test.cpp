@@ -157,7 +157,7 @@ TEST(DisplayDaemon, WithoutItsDeviceItRunsAsWithoutLcd) {
   EXPECT_NE(err.find(trace("display_setmode 2")), std::string::npos);
 
   // And without "-l" a device that is there stays untouched.
-  r = sb.run("echo untouched >/dev/lcd\n" + display_run("", lines, 0.3, false), "", TIMEOUT_MS);
+  sb.run("echo untouched >/dev/lcd\n" + display_run("", lines, 0.3, false), "", TIMEOUT_MS);
   EXPECT_EQ(sb.read("/dev/lcd"), "untouched\n");
 }
 

@@ -12,7 +12,7 @@ namespace {
 // build tree lying under /tmp (those stay visible at their own paths).
 std::string list_tmp() {
   std::string script = "ls -A /tmp";
-  for (std::string kept : {std::string(source_dir()), std::string(bin_dir())}) {
+  for (const std::string &kept : {std::string(source_dir()), std::string(bin_dir())}) {
     if (kept.rfind("/tmp/", 0) == 0)
       script += " | grep -v -x " + shell_quote(kept.substr(5, kept.find('/', 5) - 5));
   }

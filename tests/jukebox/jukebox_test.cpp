@@ -7,6 +7,7 @@
 #include "sandbox_run.h"
 
 #include <algorithm>
+#include <cmath>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -248,7 +249,7 @@ stop_jukebox
   while (resume < left.size() && left[resume] <= left[resume - 1])
     ++resume;
   ASSERT_LT(resume, left.size()) << "the time never went back";
-  int at_frame = static_cast<int>(30 - saved / 38.28 + 0.5);
+  int at_frame = static_cast<int>(std::lround(30 - saved / 38.28));
   EXPECT_NEAR(left[resume], at_frame, 1) << "saved frame " << saved;
 
   // The display came back: a second start, a second welcome.

@@ -92,7 +92,7 @@ extern "C" void lcd_port_out(unsigned short port, unsigned char value) {
     model->port_write(value);
 }
 
-extern "C" void lcd_delay_us(unsigned int) {}
+extern "C" void lcd_delay_us(unsigned int /*microseconds*/) {}
 
 TEST_F(LcdPanel, ShowsWhatTheScreenShowsForAnyStream) {
   // Bar glyphs, bytes from 128 up, text beyond the row, rows the panel lacks, broken and

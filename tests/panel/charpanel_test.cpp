@@ -60,7 +60,7 @@ TEST_F(Charpanel, WorkedTransfers) {
   struct Case {
     void (*call)();
     std::vector<unsigned> bytes;
-  } cases[] = {
+  } const cases[] = {
       {[] { lcd_clear(0x378); }, {0x80, 0xC0, 0x80, 0xC1, 0x81}},
       {[] { lcd_home(0x378); }, {0x80, 0xC0, 0x80, 0xC3, 0x83}},
       {[] { lcd_control(0x378, 1, 1, 0); }, {0x80, 0xC0, 0x80, 0xCE, 0x8E}},
@@ -99,8 +99,8 @@ TEST_F(Charpanel, FunctionSetFlags) {
   struct Case {
     int a, b, c;
     unsigned function;
-  } cases[] = {{0, 0, 0, 0x24}, {0, 1, 1, 0x28},  {1, 0, 1, 0x30},
-               {1, 1, 0, 0x3C}, {7, -1, 2, 0x38}, {0, 0, 1, 0x20}};
+  } const cases[] = {{0, 0, 0, 0x24}, {0, 1, 1, 0x28},  {1, 0, 1, 0x30},
+                     {1, 1, 0, 0x3C}, {7, -1, 2, 0x38}, {0, 0, 1, 0x20}};
   for (const Case &c : cases) {
     events.clear();
     lcd_sysset(0x378, c.a, c.b, c.c);
@@ -118,7 +118,7 @@ TEST_F(Charpanel, ControlShiftAndAddressBytes) {
   struct Case {
     void (*call)();
     unsigned byte;
-  } cases[] = {
+  } const cases[] = {
       {[] { lcd_control(0x378, 0, 0, 0); }, 0x08},  {[] { lcd_control(0x378, 1, 0, 0); }, 0x0C},
       {[] { lcd_control(0x378, 0, 1, 0); }, 0x0A},  {[] { lcd_control(0x378, 0, 0, 5); }, 0x09},
       {[] { lcd_control(0x378, -1, 2, 3); }, 0x0F}, {[] { lcd_shift(0x378, 0); }, 0x18},

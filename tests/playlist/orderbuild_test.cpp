@@ -106,7 +106,7 @@ TEST(Orderbuild, NoSongsAndSingleSong) {
   }
   for (const char *args : {"", "-a", "-d", "-l"}) {
     sb.put("/tmp/MPL", "5 0 0 /r\n5 3 0 L\n5 3 7 /r/L/s.mp3\n");
-    RunResult r = sb.run(std::string("orderbuild ") + args);
+    sb.run(std::string("orderbuild ") + args);
     EXPECT_EQ(sb.read("/tmp/OPL"), "1 5 3 7\n") << args;
   }
 }

@@ -11,7 +11,7 @@ const char order_list[] = "1 2 1 1\n2 2 1 2\n3 2 2 1\n4 5 1 1\n5 2 1 2\n";
 const char usage_orderquery[] = "Usage: orderquery <opl-song-id>\n"
                                 "   or: orderquery <device-nr> <list-nr> <song-nr>\n";
 
-std::string results(Sandbox &sb) {
+std::string results(const Sandbox &sb) {
   return sb.read("/tmp/DEVICE") + sb.read("/tmp/LIST") + sb.read("/tmp/SONG");
 }
 
@@ -23,7 +23,7 @@ TEST(Orderquery, ByOrderNumberWithFallbacks) {
     const char *arg;
     const char *printed;
     const char *address;
-  } cases[] = {
+  } const cases[] = {
       {"3", "3\n", "2\n2\n1\n"},  {"5", "5\n", "2\n1\n2\n"}, // the last line
       {"6", "1\n", "2\n1\n1\n"},                             // past the end: the first song
       {"0", "1\n", "2\n1\n1\n"},  {"abc", "1\n", "2\n1\n1\n"},
@@ -131,7 +131,7 @@ TEST(Entryquery, LooksUpEveryLineKind) {
     const char *args;
     int status;
     const char *out;
-  } cases[] = {
+  } const cases[] = {
       {"2 1 2", 0, "/mnt/music/Rock/b.mp3\n/mnt/music/Rock/b.mp3\n"}, // scanned twice; last line
       {"2 0 0", 0, "/mnt/music\n/mnt/music\n"},
       {"2 1 0", 0, "Rock\nRock\n"},

@@ -153,7 +153,6 @@ TEST(Scantree, SkipsWhatOneLineCannotHold) {
   EXPECT_EQ(lines, 4);
 
   // Every reader sees all of it: the list after the skipped ones is there.
-  r = sb.run("");
   sb.put("/tmp/MPL", mpl);
   r = sb.run("for l in 1 2; do entryquery 1 $l 0; done | sort | tr '\\n' ' '; "
              "orderbuild 2>/dev/null; wc -l </tmp/OPL");

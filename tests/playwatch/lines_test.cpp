@@ -207,7 +207,7 @@ TEST(FrameLine, PassesOverLinesOfTheSameSecond) {
   struct Case {
     std::string next; // the line after the lines of second 7
     bool passed;      // passed over as well
-  } cases[] = {
+  } const cases[] = {
       {"@F 3 0 8.00 2.00\n", false},
       {"@F 3 0 7.90 2.10\n", true},
       {"@F 3 0 7.90 2.10 \n", false},
@@ -231,7 +231,7 @@ TEST(FrameLine, TimeTextWrapsMinutesAboveNinetyNine) {
   struct Case {
     int elapsed, remaining;
     const char *text;
-  } cases[] = {
+  } const cases[] = {
       {31, 115, "+00:31 -01:55"},
       {0, 0, "+00:00 -00:00"},
       {6125, 59, "+02:05 -00:59"},
@@ -305,7 +305,7 @@ TEST(Id3Line, MatchesAsSscanfDoes) {
 TEST(Id3Line, TrimTrailingBlanks) {
   struct Case {
     std::string text, trimmed;
-  } cases[] = {
+  } const cases[] = {
       {"Nineteens" + std::string(21, ' '), "Nineteens"},
       {std::string(30, ' '), " "},
       {" ", " "},

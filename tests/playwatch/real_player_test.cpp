@@ -122,7 +122,7 @@ const char SOLO_ARTIST_REPORT[] =
     "comment>a comment                     <\ngenre>Instrument<\n\n";
 
 // Checks one run of the watcher on `player_output`, which held the two songs.
-void check_run(Sandbox &sb, const std::string &player_output) {
+void check_run(const Sandbox &sb, const std::string &player_output) {
   EXPECT_EQ(sb.read("/tmp/watch.status"), "0\n");
   EXPECT_EQ(sb.read("/tmp/watch.err"), "");
   std::string echo = sb.read("/tmp/watch.out");

@@ -147,7 +147,7 @@ bool DevTools::read_message(std::string &message, int timeout_ms) {
     ssize_t n = read(out_, buffer, sizeof buffer);
     if (n > 0)
       pending_.append(buffer, static_cast<size_t>(n));
-    else if (n == 0 || (n < 0 && errno == EAGAIN))
+    else if (n == 0 || errno == EAGAIN)
       // No writer yet, or nothing new: wait a little.
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }

@@ -37,7 +37,7 @@ bool installed(const char *program) {
 
 #define SKIP_WITHOUT(program)                                                                      \
   if (!installed(program))                                                                         \
-  GTEST_SKIP() << program << " is not installed (sh tools/install-deps.sh installs it)"
+  GTEST_SKIP() << (program) << " is not installed (sh tools/install-deps.sh installs it)"
 
 // A TCP port free on every address of the machine just now.
 int free_port() {
