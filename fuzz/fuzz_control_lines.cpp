@@ -151,30 +151,18 @@ bool scan_gotosong(const char *line, char *digits) {
 }
 
 const Row TABLE[] = {
-    {"player_startup", nullptr},
-    {"player_restart", nullptr},
-    {"player_stop", nullptr},
-    {"player_pause", nullptr},
-    {"player_changernd", nullptr},
-    {"player_changedev", nullptr},
-    {"player_nextlist", nullptr},
-    {"player_nextsong", nullptr},
-    {"player_jumpfw", nullptr},
-    {"player_prevlist", nullptr},
-    {"player_prevsong", nullptr},
-    {"player_jumpbw", nullptr},
-    {"player_jump", scan_jump},
-    {"player_jumpto", scan_jumpto},
-    {"player_gotolist", scan_gotolist},
-    {"player_gotosong", scan_gotosong},
-    {"player_sayinfo", nullptr},
-    {"mixer_volumeup", nullptr},
-    {"mixer_volumedown", nullptr},
-    {"mixer_balanceleft", nullptr},
-    {"mixer_balanceright", nullptr},
-    {"mixer_bassup", nullptr},
-    {"mixer_bassdown", nullptr},
-    {"mixer_trebleup", nullptr},
+    {"player_startup", nullptr},        {"player_restart", nullptr},
+    {"player_stop", nullptr},           {"player_pause", nullptr},
+    {"player_changernd", nullptr},      {"player_changedev", nullptr},
+    {"player_nextlist", nullptr},       {"player_nextsong", nullptr},
+    {"player_jumpfw", nullptr},         {"player_prevlist", nullptr},
+    {"player_prevsong", nullptr},       {"player_jumpbw", nullptr},
+    {"player_jump", scan_jump},         {"player_jumpto", scan_jumpto},
+    {"player_gotolist", scan_gotolist}, {"player_gotosong", scan_gotosong},
+    {"player_sayinfo", nullptr},        {"mixer_volumeup", nullptr},
+    {"mixer_volumedown", nullptr},      {"mixer_balanceleft", nullptr},
+    {"mixer_balanceright", nullptr},    {"mixer_bassup", nullptr},
+    {"mixer_bassdown", nullptr},        {"mixer_trebleup", nullptr},
     {"mixer_trebledown", nullptr},
 };
 
@@ -347,7 +335,8 @@ void check_line(const char *line) {
 
 int32_t little_endian(const uint8_t *p) {
   return static_cast<int32_t>(static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-                              static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24);
+                              static_cast<uint32_t>(p[2]) << 16 |
+                              static_cast<uint32_t>(p[3]) << 24);
 }
 
 } // namespace

@@ -132,8 +132,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   size_t start = 0;
   while (start < size) {
     const void *newline = memchr(input + start, '\n', size - start);
-    size_t end = newline != nullptr ? static_cast<size_t>(static_cast<const char *>(newline) - input)
-                                    : size;
+    size_t end =
+        newline != nullptr ? static_cast<size_t>(static_cast<const char *>(newline) - input) : size;
     size_t length = std::min(end - start, size_t{PLAYER_LINE_SIZE - 1});
     memset(line_buffer, 0, PLAYER_LINE_SIZE);
     memcpy(line_buffer, input + start, length);
