@@ -21,12 +21,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
-#include <vector>
+#include <string_view>
 
 namespace {
 
@@ -36,18 +36,61 @@ constexpr unsigned long WRITE_TREBLE = 0xC0044D02;
 constexpr unsigned long WRITE_PCM = 0xC0044D04;
 constexpr int MIXER_FD = 1000; // never a real descriptor of this process
 
+// A few short lines: what one command line made the core send, or what it should have.
+// Fixed arrays rather than strings: a line is checked hundreds of times per input, and
+// allocations would cost more than the dispatch itself.
+struct Texts {
+  static constexpr int MAX = 4;
+  char text[MAX][64];
+  int count = 0;
+
+  void add(const char *line) {
+    FUZZ_CHECK(count < MAX && strlen(line) < sizeof text[0]);
+    strcpy(text[count++], line);
+  }
+  __attribute__((format(printf, 2, 3))) void addf(const char *format, ...) {
+    FUZZ_CHECK(count < MAX);
+    va_list args;
+    va_start(args, format);
+    vsnprintf(text[count++], sizeof text[0], format, args);
+    va_end(args);
+  }
+  bool operator==(const Texts &other) const {
+    if (count != other.count)
+      return false;
+    for (int i = 0; i < count; ++i) {
+      if (strcmp(text[i], other.text[i]) != 0)
+        return false;
+    }
+    return true;
+  }
+};
+
 struct Request {
   unsigned long request;
   int value;
   bool operator==(const Request &) const = default;
 };
 
+struct Requests {
+  Request list[4];
+  int count = 0;
+
+  void add(Request r) {
+    FUZZ_CHECK(count < 4);
+    list[count++] = r;
+  }
+  bool operator==(const Requests &other) const {
+    return count == other.count && std::equal(list, list + count, other.list);
+  }
+};
+
 // What the core did through its seams.
 struct Record {
-  std::vector<std::string> commands;
-  std::vector<std::string> player_lines;
-  std::vector<std::string> display_lines;
-  std::vector<Request> requests;
+  Texts commands;
+  Texts player_lines;
+  Texts display_lines;
+  Requests requests;
   size_t pending = 0; // lines written but not flushed
   int reopens = 0;
   int opens = 0;
@@ -64,12 +107,12 @@ int frame = 0;
 
 // The FIFOs.
 void ipc_write_player(const char *line) {
-  record.player_lines.emplace_back(line);
+  record.player_lines.add(line);
   ++record.pending;
 }
 
 void ipc_write_display(const char *line) {
-  record.display_lines.emplace_back(line);
+  record.display_lines.add(line);
   ++record.pending;
 }
 
@@ -85,7 +128,7 @@ void ipc_reopen_player() {
 // The shell: a script's own output must come after the lines written before it ran.
 int shell_run(const char *command) {
   FUZZ_CHECK(record.pending == 0);
-  record.commands.emplace_back(command);
+  record.commands.add(command);
   return 0;
 }
 
@@ -113,7 +156,7 @@ int mixer_device_request(int fd, unsigned long request, int *argument) {
   }
   // The master level (0xC0044D00) is set once at start, never by a command.
   FUZZ_CHECK(request == WRITE_PCM || request == WRITE_BASS || request == WRITE_TREBLE);
-  record.requests.push_back({request, *argument});
+  record.requests.add({request, *argument});
   return 0;
 }
 
@@ -187,8 +230,8 @@ int clamp_int(long long n) {
   return static_cast<int>(std::min<long long>(n, INT32_MAX));
 }
 
-std::string jump_line(long long n, bool relative) {
-  return std::string(relative ? "JUMP +" : "JUMP ") + std::to_string(clamp_int(n));
+void add_jump_line(Texts &lines, long long n, bool relative) {
+  lines.addf(relative ? "JUMP +%d" : "JUMP %d", clamp_int(n));
 }
 
 bool within(int value, int low, int high) {
@@ -223,44 +266,40 @@ void check_pcm_word(int word, const MixerSettings &s) {
 // The device requests of one step command: the PCM levels after a volume or balance
 // step, bass and treble after a tone step.
 void check_mixer(const MixerSettings &after, bool levels, bool tone) {
-  const std::vector<Request> &r = record.requests;
-  size_t opened = static_cast<size_t>(record.opens);
+  const Requests &r = record.requests;
+  int opened = record.opens;
   if (device_missing) {
-    FUZZ_CHECK(record.opens == 0 && r.empty());
+    FUZZ_CHECK(opened == 0 && r.count == 0);
     return;
   }
   int channels = mask_fails ? 0 : device_mask;
   if (levels) {
     FUZZ_CHECK(opened == 1);
     if (channels & 0x10) {
-      FUZZ_CHECK(r.size() == 1 && r[0].request == WRITE_PCM);
-      check_pcm_word(r[0].value, after);
+      FUZZ_CHECK(r.count == 1 && r.list[0].request == WRITE_PCM);
+      check_pcm_word(r.list[0].value, after);
     } else {
-      FUZZ_CHECK(r.empty());
+      FUZZ_CHECK(r.count == 0);
     }
   }
   if (tone) {
     FUZZ_CHECK(opened == 1);
-    std::vector<Request> want;
+    Requests want;
     if (channels & 0x02) {
-      want.push_back({WRITE_BASS, after.bass | after.bass << 8});
+      want.add({WRITE_BASS, after.bass | after.bass << 8});
       if (channels & 0x04)
-        want.push_back({WRITE_TREBLE, after.treble | after.treble << 8});
+        want.add({WRITE_TREBLE, after.treble | after.treble << 8});
     }
     FUZZ_CHECK(r == want);
   }
 }
 
-std::string value_line(const char *word, int value) {
-  return std::string(word) + " " + std::to_string(value);
-}
-
 void check_line(const char *line) {
   MixerSettings before = mixer_settings();
-  record.commands.clear();
-  record.player_lines.clear();
-  record.display_lines.clear();
-  record.requests.clear();
+  record.commands.count = 0;
+  record.player_lines.count = 0;
+  record.display_lines.count = 0;
+  record.requests.count = 0;
   record.opens = 0;
   int reopens = record.reopens;
 
@@ -269,36 +308,41 @@ void check_line(const char *line) {
   MixerSettings after = mixer_settings();
   FUZZ_CHECK(in_range(after));
   FUZZ_CHECK(record.open_now == 0);
-  for (const std::string &text : record.player_lines)
-    FUZZ_CHECK(text.find('\n') == std::string::npos);
+  for (int i = 0; i < record.player_lines.count; ++i)
+    FUZZ_CHECK(strchr(record.player_lines.text[i], '\n') == nullptr);
 
   long long number = 0;
   const Row *row = reference_row(line, &number);
-  std::string word = row != nullptr ? row->word : "";
+  std::string_view word = row != nullptr ? row->word : "";
   bool mixer = word.starts_with("mixer_");
 
   // Commands for the shell: only the table's.
-  std::vector<std::string> commands;
-  std::vector<std::string> player_lines;
+  Texts commands;
+  Texts player_lines;
+  std::string_view script = word.substr(word.empty() ? 0 : 7); // after "player_"
+  int script_length = static_cast<int>(script.size());
   if (word == "player_startup") {
-    commands = {"echo startup >/tmp/STATUS", "stop.sh"};
+    commands.add("echo startup >/tmp/STATUS");
+    commands.add("stop.sh");
     if (frame != 0)
-      player_lines = {jump_line(frame, false)};
+      add_jump_line(player_lines, frame, false);
   } else if (word == "player_restart") {
-    commands = {"echo startup >/tmp/STATUS", "nextsong.sh", "stop.sh"};
+    commands.add("echo startup >/tmp/STATUS");
+    commands.add("nextsong.sh");
+    commands.add("stop.sh");
   } else if (word == "player_jumpfw") {
-    player_lines = {"JUMP +200"};
+    player_lines.add("JUMP +200");
   } else if (word == "player_jumpbw") {
-    player_lines = {"JUMP -200"};
+    player_lines.add("JUMP -200");
   } else if (word == "player_jump" || word == "player_jumpto") {
     FUZZ_CHECK(number >= 0);
     if (number != 0)
-      player_lines = {jump_line(number, word == "player_jump")};
+      add_jump_line(player_lines, number, word == "player_jump");
   } else if (word == "player_gotolist" || word == "player_gotosong") {
     FUZZ_CHECK(number >= 0 && number <= 9999);
-    commands = {word.substr(7) + ".sh " + std::to_string(number)};
+    commands.addf("%.*s.sh %lld", script_length, script.data(), number);
   } else if (row != nullptr && !mixer) {
-    commands = {word.substr(7) + ".sh"};
+    commands.addf("%.*s.sh", script_length, script.data());
   }
   FUZZ_CHECK(record.commands == commands);
   FUZZ_CHECK(record.player_lines == player_lines);
@@ -306,21 +350,21 @@ void check_line(const char *line) {
 
   // The mixer: the stepped setting, its display lines and device requests.
   MixerSettings want = before;
-  std::vector<std::string> display;
+  Texts display;
   if (word == "mixer_volumeup" || word == "mixer_volumedown") {
     want.volume = stepped(before.volume, word == "mixer_volumeup" ? 4 : -4, 0, 100);
-    display = {value_line("display_setvolume", want.volume)};
+    display.addf("display_setvolume %d", want.volume);
   } else if (word == "mixer_balanceleft" || word == "mixer_balanceright") {
     want.balance = stepped(before.balance, word == "mixer_balanceright" ? 4 : -4, -100, 100);
-    display = {value_line("display_setbalance", want.balance),
-               value_line("display_setvolume", want.volume)};
+    display.addf("display_setbalance %d", want.balance);
+    display.addf("display_setvolume %d", want.volume);
   } else if (mixer) {
     if (word.starts_with("mixer_bass"))
       want.bass = stepped(before.bass, word == "mixer_bassup" ? 4 : -4, 0, 100);
     else
       want.treble = stepped(before.treble, word == "mixer_trebleup" ? 4 : -4, 0, 100);
-    display = {value_line("display_setbass", want.bass),
-               value_line("display_settreble", want.treble)};
+    display.addf("display_setbass %d", want.bass);
+    display.addf("display_settreble %d", want.treble);
   }
   FUZZ_CHECK(after.volume == want.volume && after.balance == want.balance &&
              after.bass == want.bass && after.treble == want.treble);
@@ -329,7 +373,7 @@ void check_line(const char *line) {
     bool levels = word.starts_with("mixer_volume") || word.starts_with("mixer_balance");
     check_mixer(after, levels, !levels);
   } else {
-    FUZZ_CHECK(record.opens == 0 && record.requests.empty());
+    FUZZ_CHECK(record.opens == 0 && record.requests.count == 0);
   }
 }
 
@@ -352,17 +396,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   mask_fails = (channels & 0x20) != 0;
   frame = little_endian(data + 5);
 
-  // The start: every setting 0, then the restored ones, as mixer_load leaves them.
-  mixer_setbalance(0);
-  mixer_setvolume(0);
-  mixer_settone(0, 0);
-  mixer_setbalance(data[2] % 201 - 100);
-  mixer_setvolume(data[1] % 101);
-  mixer_settone(data[3] % 101, data[4] % 101);
+  // The start: every setting 0, then the restored ones, as mixer_load leaves them. What
+  // these calls send is not looked at.
+  auto setup = [](auto step) {
+    step();
+    FUZZ_CHECK(record.open_now == 0 && record.commands.count == 0);
+    record = Record();
+  };
+  setup([] { mixer_setbalance(0); });
+  setup([] { mixer_setvolume(0); });
+  setup([] { mixer_settone(0, 0); });
+  setup([&] { mixer_setbalance(data[2] % 201 - 100); });
+  setup([&] { mixer_setvolume(data[1] % 101); });
+  setup([&] { mixer_settone(data[3] % 101, data[4] % 101); });
   MixerSettings start = mixer_settings();
   FUZZ_CHECK(start.volume == data[1] % 101 && start.balance == data[2] % 201 - 100 &&
              start.bass == data[3] % 101 && start.treble == data[4] % 101);
-  FUZZ_CHECK(record.open_now == 0 && record.commands.empty());
 
   MemStream in(data + 9, size - 9);
   if (in.get() == nullptr)
