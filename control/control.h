@@ -17,6 +17,9 @@ void ipc_flush();
 // after them.
 void run(const char *command);
 
+// Opens /tmp/fifo.player again for player_restart; lines written so far go out first.
+void ipc_reopen_player();
+
 // Handles one command line: tests it against the command table in order; a line fires
 // at most one row, and a line that fires none is ignored.
 void dispatch(const char *line);
@@ -46,3 +49,27 @@ void mixer_trebledown();
 
 // Saves the mixer settings every 10 seconds from now on.
 void timer_init();
+
+// The four settings as they are now.
+struct MixerSettings {
+  int volume;
+  int balance;
+  int bass;
+  int treble;
+};
+MixerSettings mixer_settings();
+
+// The daemon's hold on the outside world, apart from the FIFOs: the core (the command
+// table, the player and mixer operations) reaches the shell, the mixer device and the
+// resume point only through these, so a test or a fuzzer can link the core with
+// versions of its own. The daemon's are in platform.cpp.
+
+// system(): runs the command line and waits for it.
+int shell_run(const char *command);
+// open(): /dev/mixer read-only, close-on-exec; -1 with errno set on failure.
+int mixer_device_open();
+// ioctl() with an int argument; its result.
+int mixer_device_request(int fd, unsigned long request, int *argument);
+void mixer_device_close(int fd);
+// The frame to resume at: /tmp/FRAMEPOS read as an integer state file.
+int saved_frame();

@@ -103,8 +103,7 @@ void ipc_flush() {
   send(&display);
 }
 
-void player_restart() {
-  debug_trace("player_restart");
+void ipc_reopen_player() {
   // The new stream takes over and the old one is closed. Should the FIFO not open again,
   // the old stream stays: the jukebox goes on rather than stop.
   ipc_flush();
@@ -114,8 +113,4 @@ void player_restart() {
   } else {
     fprintf(stderr, "velm_control: %s: %s\n", FIFO_PLAYER_PATH, strerror(errno));
   }
-  run("echo startup >/tmp/STATUS");
-  debug_trace("player_nextsong");
-  run("nextsong.sh");
-  player_stop();
 }

@@ -7,8 +7,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/ioctl.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -36,7 +34,7 @@ constexpr int MASTER_LEVEL = 0x5A5A; // 90 left, 90 right
 
 // Opens the mixer for one request; on failure traces "<who>: Failed to open ...".
 int mixer_open(const char *who) {
-  int fd = open(MIXER_DEVICE_PATH, O_RDONLY | O_CLOEXEC);
+  int fd = mixer_device_open();
   if (fd < 0)
     debug_tracef("%s: Failed to open mixer device (%s): %s", who, MIXER_DEVICE_PATH,
                  strerror(errno));
@@ -46,13 +44,13 @@ int mixer_open(const char *who) {
 // The channels the mixer has; a failed request counts as none.
 int device_mask(int fd) {
   int mask = 0;
-  if (ioctl(fd, SOUND_MIXER_READ_DEVMASK, &mask) != 0)
+  if (mixer_device_request(fd, SOUND_MIXER_READ_DEVMASK, &mask) != 0)
     return 0;
   return mask;
 }
 
 void write_level(int fd, unsigned long request, int level) {
-  ioctl(fd, request, &level);
+  mixer_device_request(fd, request, &level);
 }
 
 void oss_setmaster() {
@@ -61,7 +59,7 @@ void oss_setmaster() {
     return;
   if (device_mask(fd) & SOUND_MASK_VOLUME)
     write_level(fd, SOUND_MIXER_WRITE_VOLUME, MASTER_LEVEL);
-  close(fd);
+  mixer_device_close(fd);
 }
 
 void oss_setvolume(int left, int right) {
@@ -70,7 +68,7 @@ void oss_setvolume(int left, int right) {
     return;
   if (device_mask(fd) & SOUND_MASK_PCM)
     write_level(fd, SOUND_MIXER_WRITE_PCM, left | right << 8);
-  close(fd);
+  mixer_device_close(fd);
 }
 
 void oss_settone(int bass_level, int treble_level) {
@@ -79,18 +77,18 @@ void oss_settone(int bass_level, int treble_level) {
     return;
   int mask = device_mask(fd);
   if (!(mask & SOUND_MASK_BASS)) {
-    close(fd);
+    mixer_device_close(fd);
     debug_trace("oss_settone: failed to set bass");
     return;
   }
   write_level(fd, SOUND_MIXER_WRITE_BASS, bass_level | bass_level << 8);
   if (!(mask & SOUND_MASK_TREBLE)) {
-    close(fd);
+    mixer_device_close(fd);
     debug_trace("oss_settone: failed to set treble");
     return;
   }
   write_level(fd, SOUND_MIXER_WRITE_TREBLE, treble_level | treble_level << 8);
-  close(fd);
+  mixer_device_close(fd);
 }
 
 // "<word> %i": a display command line with its value.
@@ -151,6 +149,10 @@ void mixer_settone(int requested_bass, int requested_treble) {
   display_value("display_setbass", bass);
   display_value("display_settreble", treble);
   oss_settone(bass, treble);
+}
+
+MixerSettings mixer_settings() {
+  return {volume, balance, bass, treble};
 }
 
 void mixer_volumeup() {

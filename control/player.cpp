@@ -1,10 +1,8 @@
 #include "control.h"
 #include "convert.h"
 #include "daemon.h"
-#include "paths.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -48,8 +46,7 @@ void player_goto(const char *word, const char *script, int number) {
 
 void run(const char *command) {
   ipc_flush();
-  int ignored = system(command); // NOLINT(cert-env33-c): the player scripts are shell
-  (void)ignored;
+  shell_run(command);
 }
 
 void player_stop() {
@@ -61,7 +58,16 @@ void player_startup() {
   debug_trace("player_startup");
   run("echo startup >/tmp/STATUS");
   player_stop();
-  player_jumpto(read_int(FRAMEPOS_PATH));
+  player_jumpto(saved_frame());
+}
+
+void player_restart() {
+  debug_trace("player_restart");
+  ipc_reopen_player();
+  run("echo startup >/tmp/STATUS");
+  debug_trace("player_nextsong");
+  run("nextsong.sh");
+  player_stop();
 }
 
 void player_jump(int frames) {

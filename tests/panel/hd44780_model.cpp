@@ -83,14 +83,17 @@ void Hd44780Model::instruction(unsigned char byte) {
   }
 }
 
+char Hd44780Model::shown(int r, int column) const {
+  if (!display_on_ || (r == 1 && !two_lines_))
+    return ' ';
+  int base = r == 0 ? 0x00 : 0x40;
+  int offset = ((column + shift_) % LINE_LENGTH + LINE_LENGTH) % LINE_LENGTH;
+  return static_cast<char>(ddram_[base + offset]);
+}
+
 std::string Hd44780Model::row(int r) const {
   std::string text(COLUMNS, ' ');
-  if (!display_on_ || (r == 1 && !two_lines_))
-    return text;
-  int base = r == 0 ? 0x00 : 0x40;
-  for (int column = 0; column < COLUMNS; ++column) {
-    int offset = ((column + shift_) % LINE_LENGTH + LINE_LENGTH) % LINE_LENGTH;
-    text[static_cast<size_t>(column)] = static_cast<char>(ddram_[base + offset]);
-  }
+  for (int column = 0; column < COLUMNS; ++column)
+    text[static_cast<size_t>(column)] = shown(r, column);
   return text;
 }

@@ -20,6 +20,8 @@ public:
 
   // Row 0 or 1 as shown: 24 characters, blanks where the display is off.
   std::string row(int r) const;
+  // One character of it (column 0 to 23).
+  char shown(int r, int column) const;
 
   bool four_bit() const { return !eight_bit_; }
   bool two_lines() const { return two_lines_; }
