@@ -96,9 +96,9 @@ bool only_own_markup(const std::string &page) {
 std::array<size_t, 3> markup_counts(const std::string &text) {
   std::array<size_t, 3> counts = {};
   for (char c : text) {
-    counts[0] += c == '<';
-    counts[1] += c == '>';
-    counts[2] += c == '"';
+    counts[0] += c == '<' ? 1 : 0;
+    counts[1] += c == '>' ? 1 : 0;
+    counts[2] += c == '"' ? 1 : 0;
   }
   return counts;
 }

@@ -87,7 +87,7 @@ extern "C" void lcd_port_out(unsigned short port, unsigned char value) {
   model->port_write(value);
 }
 
-extern "C" void lcd_delay_us(unsigned int) {}
+extern "C" void lcd_delay_us(unsigned int /*microseconds*/) {}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (size == 0)

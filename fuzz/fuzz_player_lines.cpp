@@ -56,7 +56,7 @@ void check_line(WatchState *state, const char *line) {
   size_t length = strlen(line);
   for (size_t after : {size_t{0}, kAfterMax}) {
     char *text = tail_end - (length + 1 + after);
-    memcpy(text, line, length);
+    memcpy(text, line, length); // NOLINT(bugprone-not-null-terminated-result): a newline ends it
     text[length] = '\n';
     memset(text + length + 1, '9', after);
     int elapsed;
