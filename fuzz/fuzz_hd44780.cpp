@@ -34,9 +34,8 @@ unsigned short expected_port;
 bool panel_shows(const LcdScreen &screen) {
   for (int row = 0; row < LcdScreen::ROWS; ++row) {
     for (int column = 0; column < LcdScreen::COLUMNS; ++column) {
-      unsigned char want = screen.cells[row][column];
-      if (want == SCREEN_BAR_GLYPH)
-        want = PANEL_FULL_BLOCK;
+      unsigned char cell = screen.cells[row][column];
+      unsigned char want = cell == SCREEN_BAR_GLYPH ? PANEL_FULL_BLOCK : cell;
       if (static_cast<unsigned char>(model->shown(row, column)) != want)
         return false;
     }
