@@ -163,19 +163,19 @@ struct Weighted {
 // number input, pause, stop and the order change now and then; a few lines that no
 // command takes.
 const Weighted COMMANDS[] = {
-    {"mixer_volumeup", 90, 0, 0},      {"mixer_volumedown", 90, 0, 0},
-    {"mixer_balanceleft", 65, 0, 0},   {"mixer_balanceright", 65, 0, 0},
-    {"mixer_bassup", 65, 0, 0},        {"mixer_bassdown", 65, 0, 0},
-    {"mixer_trebleup", 65, 0, 0},      {"mixer_trebledown", 65, 0, 0},
-    {"player_jumpfw", 55, 0, 0},       {"player_jumpbw", 55, 0, 0},
-    {"player_jump %d", 40, 1, 120},    {"player_jumpto %d", 40, 1, 150},
-    {"player_nextsong", 30, 0, 0},     {"player_prevsong", 20, 0, 0},
-    {"player_nextlist", 10, 0, 0},     {"player_prevlist", 10, 0, 0},
-    {"player_changedev", 5, 0, 0},     {"player_gotosong %d", 15, 1, 4},
-    {"player_gotolist %d", 10, 1, 3},  {"player_sayinfo", 10, 0, 0},
-    {"player_pause", 10, 0, 0},        {"player_changernd", 5, 0, 0},
-    {"player_stop", 5, 0, 0},          {"player_nonsense", 10, 0, 0},
-    {"mixer_volumeup ", 10, 0, 0},     {"player_jump -5", 10, 0, 0},
+    {"mixer_volumeup", 90, 0, 0},     {"mixer_volumedown", 90, 0, 0},
+    {"mixer_balanceleft", 65, 0, 0},  {"mixer_balanceright", 65, 0, 0},
+    {"mixer_bassup", 65, 0, 0},       {"mixer_bassdown", 65, 0, 0},
+    {"mixer_trebleup", 65, 0, 0},     {"mixer_trebledown", 65, 0, 0},
+    {"player_jumpfw", 55, 0, 0},      {"player_jumpbw", 55, 0, 0},
+    {"player_jump %d", 40, 1, 120},   {"player_jumpto %d", 40, 1, 150},
+    {"player_nextsong", 30, 0, 0},    {"player_prevsong", 20, 0, 0},
+    {"player_nextlist", 10, 0, 0},    {"player_prevlist", 10, 0, 0},
+    {"player_changedev", 5, 0, 0},    {"player_gotosong %d", 15, 1, 4},
+    {"player_gotolist %d", 10, 1, 3}, {"player_sayinfo", 10, 0, 0},
+    {"player_pause", 10, 0, 0},       {"player_changernd", 5, 0, 0},
+    {"player_stop", 5, 0, 0},         {"player_nonsense", 10, 0, 0},
+    {"mixer_volumeup ", 10, 0, 0},    {"player_jump -5", 10, 0, 0},
 };
 
 std::string random_command(std::mt19937 &random) {
@@ -289,7 +289,8 @@ int soak(double seconds, double rate, int writers) {
   pid_t velm = start_velm(collection_devices(songs));
   if (!wait_until(30, [] { return jukebox_up(); }))
     give_up("the jukebox did not start");
-  if (!wait_until(30, [] { return read_text("/tmp/player.out").find("\n@F ") != std::string::npos; }))
+  if (!wait_until(30,
+                  [] { return read_text("/tmp/player.out").find("\n@F ") != std::string::npos; }))
     give_up("the music did not start");
   double control_start = now_seconds();
   pid_t pids[4];
@@ -424,8 +425,8 @@ int soak(double seconds, double rate, int writers) {
   if (longest_gap > 10.5)
     fail("a 10 s window went by without a save");
   for (const char *name : {"BALANCE", "BASS", "TREBLE"}) {
-    long difference = static_cast<long>(files.moved[name].size()) -
-                      static_cast<long>(volume_saves.size());
+    long difference =
+        static_cast<long>(files.moved[name].size()) - static_cast<long>(volume_saves.size());
     if (difference < -1 || difference > 1)
       fail(std::string("/tmp/") + name + " was not saved with /tmp/VOLUME");
   }
@@ -517,9 +518,9 @@ int soak(double seconds, double rate, int writers) {
 // Songs of 3 and 4 s for many song changes, and of 12 s, longer than the 10 s between
 // two checkpoints, so a resume from the start of the wrong song shows.
 const std::vector<SampleSong> POWERCUT_SONGS = {
-    {"dev1/A", "A1", 3}, {"dev1/A", "A2", 12}, {"dev1/A", "A3", 4},
-    {"dev1/B", "B1", 12}, {"dev1/B", "B2", 3}, {"dev1/B", "B3", 12},
-    {"dev2/C", "C1", 3}, {"dev2/C", "C2", 12}, {"dev2/C", "C3", 4}};
+    {"dev1/A", "A1", 3},  {"dev1/A", "A2", 12}, {"dev1/A", "A3", 4},
+    {"dev1/B", "B1", 12}, {"dev1/B", "B2", 3},  {"dev1/B", "B3", 12},
+    {"dev2/C", "C1", 3},  {"dev2/C", "C2", 12}, {"dev2/C", "C3", 4}};
 
 // A place in the music.
 struct Position {
@@ -529,14 +530,14 @@ struct Position {
 
 // What the player's output says, from some point on.
 struct Played {
-  std::string title;   // of the last song loaded ("@I ID3:")
-  long frame = -1;     // the last frame reported for it
-  bool ended = false;  // "@P 0" came after that frame
-  long left = -1;      // the frames left after it
-  long first_frame = -1;        // the first frame reported at all
-  std::string first_title;      // the song it belongs to
+  std::string title;       // of the last song loaded ("@I ID3:")
+  long frame = -1;         // the last frame reported for it
+  bool ended = false;      // "@P 0" came after that frame
+  long left = -1;          // the frames left after it
+  long first_frame = -1;   // the first frame reported at all
+  std::string first_title; // the song it belongs to
   long frames_reported = 0;
-  std::string events;  // the lines other than frames, for reports
+  std::string events; // the lines other than frames, for reports
 };
 
 Played parse_played(const std::string &text) {
@@ -788,7 +789,10 @@ void cut(Cutter &c, const std::string &kind) {
   std::vector<Position> places = places_at_cut(c, played, changing);
   if (!starting)
     c.last_places = places;
-  std::string moment = starting ? "start-up" : saving ? "save" : changing ? "song change" : "playing";
+  std::string moment = starting   ? "start-up"
+                       : saving   ? "save"
+                       : changing ? "song change"
+                                  : "playing";
   ++c.seen[moment];
   printf("cut %d (%s): during %s; music at %s\n", c.cuts, kind.c_str(), moment.c_str(),
          describe(c.last_places).c_str());
@@ -806,7 +810,8 @@ void restart_and_check(Cutter &c) {
   start_jukebox(c);
   // How long the launcher takes to scan and build the order list before it starts the
   // display: the moments of the next start-up cut.
-  if (wait_until(30, [] { return find_process("velm_display") > 0; }, 0.001))
+  if (wait_until(
+          30, [] { return find_process("velm_display") > 0; }, 0.001))
     c.startup_seconds = now_seconds() - c.started;
   if (!wait_until(30, [] { return jukebox_up(); })) {
     note_failure(c, "no restart", "the jukebox did not start again");
@@ -852,19 +857,21 @@ void restart_and_check(Cutter &c) {
       writes.push_back(log.substr(at, log.find('\n', at) - at));
     return writes.size() >= 5;
   });
-  std::vector<std::string> expected = {
-      "WRITE_VOLUME 0x5a5a", "WRITE_PCM 0x0000", "WRITE_PCM " + pcm_word(c.saved.volume, c.saved.balance),
-      "WRITE_BASS " + level_word(c.saved.bass | c.saved.bass << 8),
-      "WRITE_TREBLE " + level_word(c.saved.treble | c.saved.treble << 8)};
+  std::vector<std::string> expected = {"WRITE_VOLUME 0x5a5a", "WRITE_PCM 0x0000",
+                                       "WRITE_PCM " + pcm_word(c.saved.volume, c.saved.balance),
+                                       "WRITE_BASS " + level_word(c.saved.bass | c.saved.bass << 8),
+                                       "WRITE_TREBLE " +
+                                           level_word(c.saved.treble | c.saved.treble << 8)};
   writes.resize(std::min(writes.size(), expected.size()));
   if (writes != expected) {
     std::string got;
     for (const std::string &w : writes)
       got += w + "; ";
     note_failure(c, "mixer not restored",
-                 "mixer after the start: " + got + "saved volume " + std::to_string(c.saved.volume) +
-                     " balance " + std::to_string(c.saved.balance) + " bass " +
-                     std::to_string(c.saved.bass) + " treble " + std::to_string(c.saved.treble));
+                 "mixer after the start: " + got + "saved volume " +
+                     std::to_string(c.saved.volume) + " balance " +
+                     std::to_string(c.saved.balance) + " bass " + std::to_string(c.saved.bass) +
+                     " treble " + std::to_string(c.saved.treble));
   }
   for (const std::string &p : check_play_lists(c.reference_mpl, true))
     note_failure(c, "torn play list", "after the start: " + p);
@@ -887,9 +894,10 @@ void send_control(const std::string &line) {
 
 // A few mixer steps, so that each save holds new values.
 void turn_knobs(Cutter &c) {
-  static const char *const words[] = {"mixer_volumeup",   "mixer_volumeup",   "mixer_volumedown",
-                                      "mixer_balanceleft", "mixer_balanceright", "mixer_bassup",
-                                      "mixer_bassdown",   "mixer_trebleup",   "mixer_trebledown"};
+  static const char *const words[] = {
+      "mixer_volumeup",    "mixer_volumeup",     "mixer_volumedown",
+      "mixer_balanceleft", "mixer_balanceright", "mixer_bassup",
+      "mixer_bassdown",    "mixer_trebleup",     "mixer_trebledown"};
   int steps = std::uniform_int_distribution<int>(1, 4)(c.random);
   for (int i = 0; i < steps; ++i) {
     send_control(words[std::uniform_int_distribution<int>(0, 8)(c.random)]);
@@ -917,7 +925,8 @@ int powercut(int runs, unsigned seed) {
     size_t close = stat.rfind(')');
     char state;
     pid_t parent = 0;
-    if (close == std::string::npos || sscanf(stat.c_str() + close + 1, " %c %d", &state, &parent) != 2)
+    if (close == std::string::npos ||
+        sscanf(stat.c_str() + close + 1, " %c %d", &state, &parent) != 2)
       break;
     p = parent;
   }
@@ -945,8 +954,9 @@ int powercut(int runs, unsigned seed) {
   // The first start gives the collection's master list, which every later start must
   // give again.
   start_jukebox(c);
-  if (!wait_until(30, [] { return jukebox_up(); }) ||
-      !wait_until(30, [&] { return parse_played(read_text("/tmp/player.out")).frames_reported > 40; }))
+  if (!wait_until(30, [] { return jukebox_up(); }) || !wait_until(30, [&] {
+        return parse_played(read_text("/tmp/player.out")).frames_reported > 40;
+      }))
     give_up("the jukebox did not start");
   c.reference_mpl = read_text("/tmp/MPL");
   c.catalog = catalog_of(c.reference_mpl);

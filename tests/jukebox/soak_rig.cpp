@@ -116,7 +116,8 @@ void make_collection(const std::vector<SampleSong> &songs) {
   for (const SampleSong &song : songs) {
     std::string dir = "/mnt/music/" + song.list;
     std::string tone = std::to_string(song.seconds) + " " +
-                       std::to_string(200 + 20 * static_cast<int>(song.title.back() - '0')) + " 330";
+                       std::to_string(200 + 20 * static_cast<int>(song.title.back() - '0')) +
+                       " 330";
     run_shell("mkdir -p " + dir + " && tonegen " + tone + " | lame --quiet -m m -b 32 --tt " +
               song.title + " --ta Artist - " + dir + "/" + song.title + ".mp3");
   }
