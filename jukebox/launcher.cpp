@@ -13,7 +13,6 @@
 #include <ctime>
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/resource.h>
 #include <sys/signalfd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -25,12 +24,6 @@ const char AUDIO_FIFO[] = "/tmp/audio.fifo";
 // What the programs the launcher starts write to standard error.
 const char LOG_PATH[] = "/tmp/velm.log";
 const char RANDOM_PATH[] = "/tmp/RANDOM";
-
-// The display daemon's nice value: it draws the panel every 100 ms and costs next to
-// nothing, so it goes before the scripts, the player and everything else that runs when
-// the machine is busy; at the normal priority a busy machine held its ticks back by a
-// whole period now and then.
-constexpr int DISPLAY_NICE = -10;
 
 // A daemon that dies this often within RESTART_WINDOW seconds is given up.
 constexpr int MAX_RESTARTS = 5;
@@ -331,8 +324,6 @@ void start_display(Jukebox &jukebox) {
   if (jukebox.options.debug)
     argv.push_back("-d");
   start_daemon(jukebox.display, argv, FIFO_DISPLAY_PATH, jukebox.display_fifo);
-  // Only a privileged launcher may raise it; otherwise the display runs as usual.
-  setpriority(PRIO_PROCESS, static_cast<id_t>(jukebox.display.pid), DISPLAY_NICE);
   // Before the control daemon reports the mixer values, which the start would clear.
   send_lines(jukebox.display_fifo, {"display_startup", std::string("display_setrandommode ") +
                                                            random_text(saved_random_mode())});
