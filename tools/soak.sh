@@ -5,7 +5,8 @@
 # tests/jukebox/jukebox_soak.cpp). Builds what it needs in build/ (or $SOAK_BUILD_DIR)
 # and runs inside the sandbox launcher. Needs root.
 #
-#   tools/soak.sh [SECONDS] [--rate N] [--writers N]     (default: 600 s)
+#   tools/soak.sh [SECONDS] [--rate N] [--writers N] [--tick-limit MS]   (default: 600 s,
+#                                              100 lines a second, 4 writers, 50 ms)
 set -eu
 source_dir=$(cd "$(dirname "$0")/.." && pwd -P)
 build_dir=${SOAK_BUILD_DIR:-$source_dir/build}

@@ -14,6 +14,8 @@
 // went by without a save of all four mixer files, the last save holds the values the
 // mixer was last given, no tick came more than 50 ms after its place in the 100 ms grid,
 // every process is the one it was at the start, and the launcher started nothing again.
+// ("--tick-limit MS" sets another bound for the ticks; the short run of the tests, on a
+// machine busy with other tests, only asks that the panel keeps drawing.)
 //
 // powercut: RUNS times, every process of the jukebox is killed with SIGKILL at once, at a
 // moment of one kind in turn: during the launcher's start-up (scan and order list), during
@@ -253,6 +255,7 @@ struct Panel {
   std::vector<double> cursors; // times of the cursor sequences since the welcome's end
   int last_row = -1;
   double from = 1e30;
+  long shared_reads = 0; // reads that took more than one tick's draw: we read late
 };
 
 void take_panel_bytes(Panel &panel) {
@@ -262,6 +265,7 @@ void take_panel_bytes(Panel &panel) {
     if (got <= 0)
       return;
     double at = now_seconds();
+    size_t before = panel.cursors.size();
     for (ssize_t i = 0; i < got; ++i) {
       if (lcd_screen_put(panel.screen, static_cast<unsigned char>(bytes[i])) != LcdEvent::Cursor)
         continue;
@@ -271,8 +275,13 @@ void take_panel_bytes(Panel &panel) {
         panel.cursors.push_back(at);
       panel.last_row = panel.screen.row;
     }
+    if (panel.cursors.size() > before + 1)
+      ++panel.shared_reads;
   }
 }
+
+// How late a tick may come; above the period, a missed tick is only its lateness.
+double tick_limit = 0.05;
 
 int soak(double seconds, double rate, int writers) {
   printf("soak: %.0f s, %.0f control lines a second from %d writers\n", seconds, rate, writers);
@@ -458,35 +467,50 @@ int soak(double seconds, double rate, int writers) {
     fail("the last save does not hold the mixer's last values (PCM " +
          (pcm.empty() ? std::string("none") : pcm.back()) + ")");
 
-  // The panel's ticks against the 100 ms grid of the first one.
+  // The panel's ticks against the 100 ms grid of the first one. A tick missed (two
+  // periods' expiries drawn as one) starts the grid afresh, so that it counts once: as
+  // a missed tick, and as the lateness of the tick that came instead.
   std::vector<double> &ticks = panel.cursors;
   double worst_late = 0, worst_gap = 0;
-  size_t late = 0;
+  size_t late = 0, missed = 0;
   if (ticks.size() < 2) {
     fail("the panel was not drawn");
   } else {
-    double offset = ticks[0];
-    for (size_t i = 0; i < ticks.size(); ++i)
-      offset = std::min(offset, ticks[i] - TICK * static_cast<double>(i));
-    for (size_t i = 0; i < ticks.size(); ++i) {
-      double lateness = ticks[i] - TICK * static_cast<double>(i) - offset;
-      worst_late = std::max(worst_late, lateness);
-      if (lateness > 0.05)
-        ++late;
-      if (i > 0)
-        worst_gap = std::max(worst_gap, ticks[i] - ticks[i - 1]);
-      if (getenv("SOAK_TICKS") != nullptr)
-        fprintf(stderr, "%zu %.4f %.1f\n", i, ticks[i] - ticks[0], lateness * 1000);
+    size_t begin = 0;
+    while (begin < ticks.size()) {
+      size_t stop = begin + 1;
+      while (stop < ticks.size() && ticks[stop] - ticks[stop - 1] < 1.5 * TICK)
+        ++stop;
+      double offset = ticks[begin];
+      for (size_t i = begin; i < stop; ++i)
+        offset = std::min(offset, ticks[i] - TICK * static_cast<double>(i - begin));
+      for (size_t i = begin; i < stop; ++i) {
+        double lateness = ticks[i] - TICK * static_cast<double>(i - begin) - offset;
+        if (i == begin && i > 0) {
+          double gap = ticks[i] - ticks[i - 1];
+          lateness = std::max(lateness, gap - TICK);
+          missed += static_cast<size_t>(gap / TICK + 0.5) - 1;
+        }
+        worst_late = std::max(worst_late, lateness);
+        if (lateness > tick_limit)
+          ++late;
+        if (i > 0)
+          worst_gap = std::max(worst_gap, ticks[i] - ticks[i - 1]);
+      }
+      begin = stop;
     }
   }
   double span = ticks.empty() ? 0 : ticks.back() - ticks.front();
+  printf("panel: ticks may come %.0f ms late\n", tick_limit * 1000);
   printf("panel: %zu ticks over %.1f s (%s reader); worst lateness against the 100 ms grid "
-         "%.1f ms; longest time between two ticks %.1f ms; ticks over 50 ms late: %zu\n",
-         ticks.size(), span, rt ? "real-time" : "normal", worst_late * 1000, worst_gap * 1000,
-         late);
+         "%.1f ms; longest time between two ticks %.1f ms; ticks over 50 ms late: %zu; ticks "
+         "missed: %zu\n",
+         ticks.size(), span, rt ? "real-time" : "normal", worst_late * 1000, worst_gap * 1000, late,
+         missed);
+  printf("panel: reads that took two ticks' draws at once: %ld\n", panel.shared_reads);
   if (late > 0)
     fail("the panel's ticks came late");
-  if (static_cast<double>(ticks.size()) < span / TICK - 1)
+  if (missed > 0 && tick_limit < TICK)
     fail("the panel missed ticks");
 
   // The same processes all through; nothing started again.
@@ -1053,6 +1077,8 @@ int main(int argc, char **argv) {
         rate = atof(argv[i + 1]);
       else if (strcmp(argv[i], "--writers") == 0)
         writers = atoi(argv[i + 1]);
+      else if (strcmp(argv[i], "--tick-limit") == 0)
+        tick_limit = atof(argv[i + 1]) / 1000;
     }
     return soak(atof(argv[2]), rate, std::max(1, writers));
   }
@@ -1062,7 +1088,7 @@ int main(int argc, char **argv) {
       seed = static_cast<unsigned>(atol(argv[4]));
     return powercut(atoi(argv[2]), seed);
   }
-  fprintf(stderr, "usage: jukebox_soak soak SECONDS [--rate N] [--writers N]\n"
+  fprintf(stderr, "usage: jukebox_soak soak SECONDS [--rate N] [--writers N] [--tick-limit MS]\n"
                   "       jukebox_soak powercut RUNS [--seed N]\n");
   return 2;
 }
