@@ -48,6 +48,8 @@
 #include <set>
 #include <string>
 #include <sys/inotify.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -335,6 +337,13 @@ int soak(double seconds, double rate, int writers) {
   std::vector<Sample> samples = {sample(pids, start)};
   double next_sample = now_seconds() + 10;
   double quiet_until = -1;
+  // After the writers: the control daemon may still have lines to handle (the FIFO holds
+  // what it has not read). It has caught up when the FIFO is empty and the mixer, which
+  // most lines change, has been quiet for 2 s.
+  bool draining = false;
+  int probe = -1;
+  double caught_up = 0, mixer_changed = 0;
+  off_t mixer_size = -1;
   size_t writers_left = writer_pids.size();
   long lines_written = 0;
   double worst_lag = 0, load_end = 0;
@@ -346,6 +355,8 @@ int soak(double seconds, double rate, int writers) {
     double wake = next_sample;
     if (quiet_until > 0)
       wake = std::min(wake, quiet_until);
+    if (draining)
+      wake = std::min(wake, now + 0.1);
     pollfd fds[3] = {{panel.fd, POLLIN, 0}, {files.fd, POLLIN, 0}, {report[0], POLLIN, 0}};
     int timeout = static_cast<int>(std::max(0.0, wake - now) * 1000) + 1;
     if (poll(fds, writers_left > 0 ? 3 : 2, timeout) < 0 && errno != EINTR)
@@ -361,9 +372,26 @@ int soak(double seconds, double rate, int writers) {
         report_text.append(text, static_cast<size_t>(got));
       if (got <= 0) {
         writers_left = 0;
-        load_end = now_seconds();
+        load_end = mixer_changed = now_seconds();
+        draining = true;
+        probe = open("/tmp/fifo.control", O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+      }
+    }
+    if (draining) {
+      struct stat st;
+      off_t size = stat("/tmp/mixer.log", &st) == 0 ? st.st_size : -1;
+      if (size != mixer_size)
+        mixer_changed = now_seconds();
+      mixer_size = size;
+      int pending = 0;
+      if (probe < 0 || ioctl(probe, FIONREAD, &pending) != 0)
+        pending = 0;
+      if ((pending == 0 && now_seconds() - mixer_changed > 2) || now_seconds() - load_end > 300) {
+        draining = false;
+        caught_up = now_seconds();
+        close(probe);
         // One more save after the last command: it holds the values the mixer has now.
-        quiet_until = load_end + 11;
+        quiet_until = caught_up + 11;
       }
     }
     if (now_seconds() >= next_sample) {
@@ -389,6 +417,8 @@ int soak(double seconds, double rate, int writers) {
   printf("control lines written: %ld in %.1f s (%.1f a second); worst writer lag %.0f ms\n",
          lines_written, load_seconds, static_cast<double>(lines_written) / load_seconds,
          worst_lag * 1000);
+  printf("the control daemon had handled them %.1f s after the writers stopped\n",
+         caught_up - 2 - load_end);
   if (static_cast<double>(lines_written) < 0.9 * rate * seconds)
     fail("the writers got fewer than 90% of their lines through");
 

@@ -266,7 +266,8 @@ tonegen 20 440 | lame --quiet -m m -b 32 --tt One --ta Cut - /mnt/cut/List/01.mp
 tonegen 20 330 | lame --quiet -m m -b 32 --tt Two --ta Cut - /mnt/cut/List/02.mp3
 played() {
   i=0
-  while [ $i -lt 200 ] && [ "$(grep -c '^@F' /tmp/player.out 2>/dev/null)" -lt 40 ]; do
+  frames() { n=$(grep -c '^@F' /tmp/player.out 2>/dev/null); echo "${n:-0}"; }
+  while [ $i -lt 200 ] && [ "$(frames)" -lt 40 ]; do
     sleep 0.05
     i=$((i + 1))
   done
