@@ -129,6 +129,12 @@ play_current() {
 # already loaded so is not loaded again: the player would report a stop, and the watcher
 # would take the resume point for the song's end.
 prepare_current() {
+  # The resume point is this song's only when it was written after the song was chosen.
+  # An older one belongs to the song before: the power went between the choice and the
+  # new song's resume point 0, and the chosen song starts at its beginning.
+  if [ -e /tmp/FRAMEPOS ] && [ -z "$(find /tmp/FRAMEPOS -newer /tmp/POSITION 2>/dev/null)" ]; then
+    forget_frame
+  fi
   if [ "$(cat /tmp/PREPARED 2>/dev/null)" != "$device $list $song" ]; then
     player "LOADPAUSED $path"
     put_state /tmp/PREPARED "$device $list $song"

@@ -258,3 +258,51 @@ stop_jukebox
   EXPECT_EQ(screen.starts, 2);
   EXPECT_TRUE(contains(titles, "Player - Long" + std::string(11, ' ')));
 }
+
+// A power cut between the choice of the next song (its address in /tmp/POSITION) and its
+// resume point 0 leaves the last song's checkpoint behind: the chosen song then starts at
+// its beginning, not at the other song's frame. A checkpoint written after the choice is
+// the song's own and is resumed.
+TEST(Jukebox, ACheckpointOlderThanTheSongsChoiceIsNotResumed) {
+  Sandbox sb;
+  std::string script = jukebox_rig(0) + R"SH(
+mkdir -p /mnt/cut/List
+tonegen 20 440 | lame --quiet -m m -b 32 --tt One --ta Cut - /mnt/cut/List/01.mp3
+tonegen 20 330 | lame --quiet -m m -b 32 --tt Two --ta Cut - /mnt/cut/List/02.mp3
+played() {
+  i=0
+  frames() { n=$(grep -c '^@F' /tmp/player.out 2>/dev/null); echo "${n:-0}"; }
+  while [ $i -lt 200 ] && [ "$(frames)" -lt 40 ]; do
+    sleep 0.05
+    i=$((i + 1))
+  done
+}
+printf '%16d\n' 300 >/tmp/FRAMEPOS
+sleep 0.1
+echo "1 1 2" >/tmp/POSITION
+start_jukebox /mnt/cut
+played
+stop_jukebox
+mv /tmp/player.out /tmp/chosen-after.out
+echo "1 1 2" >/tmp/POSITION
+sleep 0.1
+printf '%16d\n' 300 >/tmp/FRAMEPOS
+start_jukebox /mnt/cut
+played
+stop_jukebox
+)SH";
+  RunResult r = sb.run(script, "", TIMEOUT_MS);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(sb.read("/tmp/velm.status"), "0\n0\n");
+  auto first_frame = [](const std::string &out) {
+    size_t at = out.find("\n@F ");
+    return at == std::string::npos ? -1 : std::stoi(out.substr(at + 4));
+  };
+  std::string stale = sb.read("/tmp/chosen-after.out");
+  EXPECT_NE(stale.find("@I ID3:Two "), std::string::npos) << player_events(stale);
+  EXPECT_EQ(stale.find("\n@J"), std::string::npos) << player_events(stale);
+  EXPECT_LT(first_frame(stale), 10) << player_events(stale);
+  std::string own = sb.read("/tmp/player.out");
+  EXPECT_NE(own.find("@I ID3:Two "), std::string::npos) << player_events(own);
+  EXPECT_NE(own.find("\n@J 300\n"), std::string::npos) << player_events(own);
+}

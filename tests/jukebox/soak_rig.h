@@ -1,0 +1,69 @@
+#pragma once
+
+// What the soak and power-cut runs of the whole jukebox share: the processes of the
+// sandbox, the sample collection, the jukebox's start and its state files as they must
+// look at any moment.
+
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+double now_seconds();
+std::string read_text(const std::string &path); // empty when missing
+bool file_exists(const std::string &path);
+void write_text(const std::string &path, const std::string &text);
+void run_shell(const std::string &command); // exits the program when it fails
+void sleep_seconds(double seconds);
+
+// A process of the sandbox, from /proc.
+struct Process {
+  pid_t pid;
+  pid_t parent;
+  std::string name; // as /proc/<pid>/comm has it
+};
+std::vector<Process> processes();
+pid_t find_process(const std::string &name); // the first of that name, or -1
+int open_descriptors(pid_t pid);             // -1 when the process is gone
+long resident_kib(pid_t pid);                // VmRSS; -1 when the process is gone
+
+// One song of the sample collection: where its list is (under /mnt/music), its title
+// (also its file's name) and its length.
+struct SampleSong {
+  std::string list; // "dev1/A"
+  std::string title;
+  int seconds;
+};
+// Encodes the songs with tonegen and lame; the device folders are /mnt/music/dev<N>.
+void make_collection(const std::vector<SampleSong> &songs);
+std::vector<std::string> collection_devices(const std::vector<SampleSong> &songs);
+
+// Starts the launcher as the tests do: LCD and ID3 titles on, the player's output kept in
+// /tmp/player.out, the stand-in mixer logging into /tmp/mixer.log, standard error
+// appended to /tmp/velm.err. It leads a process group of its own, which every program
+// of the jukebox is in.
+pid_t start_velm(const std::vector<std::string> &devices);
+
+// The levels the control daemon writes to the PCM channel for a volume and balance, as
+// the fake mixer logs them ("0x3c3c").
+std::string pcm_word(int volume, int balance);
+std::string level_word(int level);
+
+// The mixer state files as a restart reads them: missing or malformed files give 0, and
+// so does a value outside its range.
+struct MixerValues {
+  int volume = 0, balance = 0, bass = 0, treble = 0;
+};
+MixerValues saved_mixer_values();
+
+// The state files under /tmp, each absent or holding exactly one well-formed value.
+// Returns one line per file that is not so ("/tmp/FRAMEPOS: torn: ..."), with
+// `mpl_songs` the "device list song" addresses of the collection.
+std::vector<std::string> check_state_files(const std::vector<std::string> &mpl_songs);
+
+// The master list's lines are whole and each one of `reference` (all of them when
+// `complete`); the order list's lines are whole and name each song of the collection
+// once. Problems as above.
+std::vector<std::string> check_play_lists(const std::string &reference, bool complete);
+
+// "device list song" of every song line of a master list.
+std::vector<std::string> mpl_addresses(const std::string &mpl);
