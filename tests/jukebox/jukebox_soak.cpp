@@ -407,7 +407,10 @@ int soak(double seconds, double rate, int writers) {
   for (size_t at = 0; at < report_text.size();) {
     long lines = 0;
     double lag = 0;
-    sscanf(report_text.c_str() + at, "%ld %lf", &lines, &lag);
+    if (sscanf(report_text.c_str() + at, "%ld %lf", &lines, &lag) != 2) {
+      lines = 0;
+      lag = 0;
+    }
     lines_written += lines;
     worst_lag = std::max(worst_lag, lag);
     at = report_text.find('\n', at);
@@ -519,7 +522,7 @@ int soak(double seconds, double rate, int writers) {
         if (i == begin && i > 0) {
           double gap = ticks[i] - ticks[i - 1];
           lateness = std::max(lateness, gap - TICK);
-          missed += static_cast<size_t>(gap / TICK + 0.5) - 1;
+          missed += static_cast<size_t>(std::lround(gap / TICK)) - 1;
         }
         worst_late = std::max(worst_late, lateness);
         if (lateness > tick_limit)
@@ -608,7 +611,8 @@ Played parse_played(const std::string &text) {
     at = eol + 1;
     if (line.rfind("@F ", 0) == 0) {
       long frame = 0;
-      sscanf(line.c_str() + 3, "%ld %ld", &frame, &played.left);
+      if (sscanf(line.c_str() + 3, "%ld %ld", &frame, &played.left) < 1)
+        continue;
       // The resumed place: the first frame, or the first after a jump that came before
       // any frame was played on.
       if (played.first_frame < 0 || (jumped && played.frames_reported < 3)) {
@@ -657,7 +661,7 @@ Catalog catalog_of(const std::string &mpl) {
       continue;
     std::string path = line.substr(static_cast<size_t>(used));
     std::string title = path.substr(path.rfind('/') + 1);
-    title = title.substr(0, title.rfind('.'));
+    title.resize(std::min(title.size(), title.rfind('.')));
     std::string address =
         std::to_string(device) + " " + std::to_string(list) + " " + std::to_string(song);
     catalog.title_of[address] = title;
@@ -763,7 +767,7 @@ void note_failure(Cutter &c, const std::string &kind, const std::string &what) {
 
 void start_jukebox(Cutter &c) {
   c.section = read_text("/tmp/player.out").size();
-  rename("/tmp/mixer.log", "/tmp/mixer.log.old");
+  (void)rename("/tmp/mixer.log", "/tmp/mixer.log.old"); // absent before the first start
   c.started = now_seconds();
   c.velm = start_velm(collection_devices(POWERCUT_SONGS));
 }
@@ -775,7 +779,7 @@ void kill_everything(Cutter &c) {
   for (int round = 0; round < 500; ++round) {
     bool any = false;
     for (const Process &p : processes()) {
-      if (c.spared.count(p.pid) == 0) {
+      if (!c.spared.contains(p.pid)) {
         kill(p.pid, SIGKILL);
         any = true;
       }
@@ -811,7 +815,7 @@ std::vector<Position> places_at_cut(Cutter &c, const Played &played, bool &chang
   if (played.ended || (played.left >= 0 && played.left < 8)) {
     c.ended_title = played.title;
     std::string next = next_in_order(c.catalog.address_of[played.title]);
-    if (c.catalog.title_of.count(next) != 0)
+    if (c.catalog.title_of.contains(next))
       places.push_back({c.catalog.title_of[next], 0});
     changing = true;
   }
@@ -891,8 +895,9 @@ void restart_and_check(Cutter &c) {
   }
   // Nothing played yet before the cut: the first song of the order list from its start.
   if (c.last_places.empty())
-    near = played.first_frame < FRAMES_PER_SECOND;
-  if (!near && played.first_title == c.ended_title && played.first_frame < FRAMES_PER_SECOND) {
+    near = static_cast<double>(played.first_frame) < FRAMES_PER_SECOND;
+  if (!near && played.first_title == c.ended_title &&
+      static_cast<double>(played.first_frame) < FRAMES_PER_SECOND) {
     // The cut came after the watcher's checkpoint 0 for the song's end and before
     // nextsong.sh chose the next song: the ended song plays again from its start.
     ++c.replays;

@@ -300,7 +300,7 @@ std::vector<std::string> check_play_lists(const std::string &reference, bool com
   size_t count = 0;
   while (std::getline(lines, line)) {
     ++count;
-    if (known.count(line) == 0) {
+    if (!known.contains(line)) {
       problems.push_back("/tmp/MPL: a line not of the collection: \"" + line.substr(0, 60) + "\"");
       break;
     }
