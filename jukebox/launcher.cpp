@@ -4,6 +4,8 @@
 #include "paths.h"
 #include "webserver.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <csignal>
 #include <cstdarg>
@@ -11,8 +13,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <string>
 #include <sys/signalfd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -312,6 +316,49 @@ void claim_state_files() {
   }
 }
 
+namespace {
+
+// Whether a name in /tmp is a temporary file of the jukebox's writers: "<state>.new" (the
+// daemons' and tools' state files), "<state>.<pid>" (the scripts') or "OPL.XXXXXX"
+// (orderbuild's).
+bool is_leftover_name(const char *name) {
+  static const char *const states[] = {"MPL",    "OPL",      "DEVICE",   "LIST",    "SONG",
+                                       "STATUS", "FRAMEPOS", "VOLUME",   "BALANCE", "BASS",
+                                       "TREBLE", "RANDOM",   "POSITION", "PREPARED"};
+  const char *dot = strchr(name, '.');
+  if (dot == nullptr)
+    return false;
+  std::string state(name, dot);
+  std::string suffix(dot + 1);
+  if (std::find(std::begin(states), std::end(states), state) == std::end(states))
+    return false;
+  auto all_of = [&](int (*kind)(int)) {
+    return !suffix.empty() && std::all_of(suffix.begin(), suffix.end(), [&](char c) {
+      return kind(static_cast<unsigned char>(c)) != 0;
+    });
+  };
+  return suffix == "new" || all_of(isdigit) ||
+         (state == "OPL" && suffix.size() == 6 && all_of(isalnum));
+}
+
+} // namespace
+
+void remove_leftovers() {
+  DIR *tmp = opendir("/tmp");
+  if (tmp == nullptr)
+    return;
+  while (const dirent *entry = readdir(tmp)) {
+    struct stat st;
+    if (!is_leftover_name(entry->d_name) ||
+        fstatat(dirfd(tmp), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
+        st.st_uid != geteuid())
+      continue;
+    if (unlinkat(dirfd(tmp), entry->d_name, 0) != 0)
+      message("could not remove /tmp/%s: %s", entry->d_name, strerror(errno));
+  }
+  closedir(tmp);
+}
+
 void build_lists(const Options &options) {
   unlink(MPL_PATH);
   for (size_t i = 0; i < options.devices.size(); ++i) {
@@ -327,6 +374,11 @@ void build_lists(const Options &options) {
   const char text[] = {mode, '\n'};
   if (!write_text_file(RANDOM_PATH, text, sizeof text))
     message("could not write %s: %s", RANDOM_PATH, strerror(errno));
+}
+
+void pass_ended_song() {
+  if (!run({"nextsong.sh", "ENDED"}))
+    message("could not look for a song whose end the power cut short");
 }
 
 void make_fifos() {

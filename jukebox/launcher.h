@@ -60,8 +60,16 @@ int take_signals();
 // else made), so that no program of the jukebox reads from or writes through it.
 void claim_state_files();
 
+// Removes the temporary files that writers killed before they could rename them left in
+// /tmp (only plain files of the launcher's own user).
+void remove_leftovers();
+
 // Starts /tmp/MPL afresh from the devices and builds /tmp/OPL in the order of play.
 void build_lists(const Options &options);
+
+// When the power went as a song ended, before the next song was chosen, chooses the
+// next one now, so that the start does not play the ended song again.
+void pass_ended_song();
 
 // /tmp/fifo.control and /tmp/fifo.display (the player makes its own).
 void make_fifos();

@@ -90,7 +90,9 @@ int main(int argc, char **argv) {
   Options options = parse_options(argc, argv);
   int signals = take_signals();
   claim_state_files();
+  remove_leftovers();
   build_lists(options);
+  pass_ended_song();
   make_fifos();
   Jukebox jukebox{options};
   start_display(jukebox);

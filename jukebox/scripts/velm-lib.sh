@@ -116,7 +116,9 @@ player() {
   fi
 }
 
-# Starts the current song from its beginning; $1 as for player().
+# Starts the current song from its beginning; $1 as for player(). The order of the
+# writes matters to song_had_ended: the choice (by the caller), the resume point 0, then
+# the status.
 play_current() {
   forget_frame
   set_status play
@@ -140,6 +142,18 @@ prepare_current() {
     put_state /tmp/PREPARED "$device $list $song"
   fi
   show_song PAUS
+}
+
+# True when the state left by a power cut shows that the current song had ended and the
+# next one was not chosen yet: the jukebox was playing, and the watcher's resume point 0
+# for the song's end came after the last status change, which itself came after the
+# song was chosen. When the scripts start a song, the status comes last: their resume
+# point 0 is never newer than it. A stop asked for changes the status first.
+song_had_ended() {
+  read -r frame 2>/dev/null </tmp/FRAMEPOS || return 1
+  [ "$frame" = 0 ] && [ "$(status)" = play ] &&
+    [ -n "$(find /tmp/FRAMEPOS -newer /tmp/STATUS 2>/dev/null)" ] &&
+    [ -z "$(find /tmp/POSITION -newer /tmp/STATUS 2>/dev/null)" ]
 }
 
 # The lists of the master list in order, one "device list" a line.

@@ -898,11 +898,12 @@ void restart_and_check(Cutter &c) {
     near = static_cast<double>(played.first_frame) < FRAMES_PER_SECOND;
   if (!near && played.first_title == c.ended_title &&
       static_cast<double>(played.first_frame) < FRAMES_PER_SECOND) {
-    // The cut came after the watcher's checkpoint 0 for the song's end and before
-    // nextsong.sh chose the next song: the ended song plays again from its start.
+    // The song that had ended plays again from its start: the start-up did not see that
+    // the cut came between the watcher's checkpoint 0 and the choice of the next song.
     ++c.replays;
-    printf("NOTE: cut %d: the song that had ended, %s, played again from its start\n", c.cuts,
-           played.first_title.c_str());
+    note_failure(c, "ended song again",
+                 "the song that had ended, " + played.first_title +
+                     ", played again from its start");
   } else if (!near)
     note_failure(c, "resume off",
                  "resumed at " + played.first_title + "@" + std::to_string(played.first_frame) +

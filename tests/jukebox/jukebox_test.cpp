@@ -306,3 +306,61 @@ stop_jukebox
   EXPECT_NE(own.find("@I ID3:Two "), std::string::npos) << player_events(own);
   EXPECT_NE(own.find("\n@J 300\n"), std::string::npos) << player_events(own);
 }
+
+// A power cut as a song ends leaves the watcher's resume point 0 behind, written after the
+// status "play": the start goes on with the next song. The same files written in the
+// order the scripts use to start a song (the choice, the resume point 0, the status),
+// cut short before the status, or after a stop, keep the chosen song.
+TEST(Jukebox, ASongWhoseEndThePowerCutShortIsFollowedByTheNext) {
+  Sandbox sb;
+  std::string script = jukebox_rig(0) + R"SH(
+mkdir -p /mnt/cut/List
+for n in One Two Three; do
+  tonegen 20 440 | lame --quiet -m m -b 32 --tt $n --ta Cut - /mnt/cut/List/$n.mp3
+done
+played() {
+  i=0
+  frames() { n=$(grep -c '^@F' /tmp/player.out 2>/dev/null); echo "${n:-0}"; }
+  while [ $i -lt 200 ] && [ "$(frames)" -lt 40 ]; do
+    sleep 0.05
+    i=$((i + 1))
+  done
+  stop_jukebox
+  mv /tmp/player.out /tmp/$1.out
+}
+state() { # the state files in the order given, each written a little after the one before
+  for write in "$@"; do
+    case $write in
+    P*) echo "1 1 ${write#P}" >/tmp/POSITION ;;
+    F) printf '%16d\n' 0 >/tmp/FRAMEPOS ;;
+    *) echo "$write" >/tmp/STATUS ;;
+    esac
+    sleep 0.05
+  done
+}
+# Files are named One, Three, Two: the songs 1 1 1, 1 1 2, 1 1 3 in that order.
+state P1 play F
+start_jukebox /mnt/cut
+played ended
+state P1 F play
+start_jukebox /mnt/cut
+played started
+state play P2 F
+start_jukebox /mnt/cut
+played chosen
+state P1 stop F
+start_jukebox /mnt/cut
+played stopped
+)SH";
+  RunResult r = sb.run(script, "", TIMEOUT_MS);
+  ASSERT_EQ(r.status, 0) << r.err;
+  auto first_song = [&](const std::string &name) {
+    std::string out = sb.read("/tmp/" + name + ".out");
+    size_t at = out.find("@I ID3:");
+    return at == std::string::npos ? "none: " + player_events(out) : out.substr(at + 7, 5);
+  };
+  EXPECT_EQ(first_song("ended"), "Three");
+  EXPECT_EQ(first_song("started"), "One  ");
+  EXPECT_EQ(first_song("chosen"), "Three");
+  EXPECT_EQ(first_song("stopped"), "One  ");
+}

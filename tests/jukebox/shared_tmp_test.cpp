@@ -75,3 +75,32 @@ cat /tmp/POSITION /tmp/STATUS >/tmp/state 2>&1
     EXPECT_TRUE(contains(err, std::string("removed ") + name)) << name << "\n" << err;
   EXPECT_TRUE(contains(err, "/tmp/velm-www is not a folder of the launcher's own")) << err;
 }
+
+// Writers killed between creating their temporary file and renaming it (a power cut, a
+// kill) leave it behind; the next start removes those that are the jukebox's own, and
+// nothing else.
+TEST(SharedTmp, TemporariesLeftByKilledWritersAreRemovedAtStart) {
+  Sandbox sb;
+  std::string script = jukebox_collection(30, "dev1/A") + jukebox_functions() + R"SH(
+planted="OPL.a1B2c3 STATUS.4242 POSITION.77 VOLUME.new FRAMEPOS.new OPL.zzzzzz OPL.backup2
+  STATUS.old notes.123 MPL.new.1"
+for name in $planted; do
+  echo left >/tmp/$name
+done
+chown 65534:65534 /tmp/OPL.zzzzzz
+start_jukebox /mnt/music/dev1
+i=0
+while [ $i -lt 100 ] && [ "$(cat /tmp/POSITION 2>/dev/null)" != "1 1 1" ]; do
+  sleep 0.05; i=$((i + 1))
+done
+stop_jukebox
+for name in $planted; do
+  if [ -e /tmp/$name ]; then echo $name; fi
+done >/tmp/left
+)SH";
+  RunResult r = sb.run(script, "", TIMEOUT_MS);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(sb.read("/tmp/velm.status"), "0\n") << sb.read("/tmp/velm.err");
+  // A foreign file stays, and so do names no writer of the jukebox makes.
+  EXPECT_EQ(sb.read("/tmp/left"), "OPL.zzzzzz\nOPL.backup2\nSTATUS.old\nnotes.123\nMPL.new.1\n");
+}
