@@ -7,15 +7,6 @@
 #
 #   tools/powercut.sh [RUNS] [--seed N]     (default: 100 runs)
 set -eu
-source_dir=$(cd "$(dirname "$0")/.." && pwd -P)
-build_dir=${SOAK_BUILD_DIR:-$source_dir/build}
 runs=${1:-100}
 [ $# -gt 0 ] && shift
-
-if [ ! -f "$build_dir/build.ninja" ]; then
-  cmake -S "$source_dir" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELM_TESTS=ON
-fi
-cmake --build "$build_dir" --target jukebox_soak sandbox >/dev/null
-build_dir=$(cd "$build_dir" && pwd -P)
-exec "$build_dir/tests/sandbox" --keep "$source_dir" --keep "$build_dir" --tmpfs /mnt -- \
-  "$build_dir/tests/jukebox_soak" powercut "$runs" "$@"
+exec "$(dirname "$0")/soak-run.sh" powercut "$runs" "$@"
