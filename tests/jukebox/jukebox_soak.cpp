@@ -741,14 +741,16 @@ void take_events(Cutter &c) {
   }
 }
 
-// Waits for a state file event (such as "+BASS.new"); false after `timeout`.
+// Waits for a state file event (such as "+BASS.new", or "+POSITION.*" for any name
+// beginning so); false after `timeout`.
 bool await_event(Cutter &c, const std::string &event, double timeout) {
   size_t from = c.events.size();
   double until = now_seconds() + timeout;
   for (;;) {
     take_events(c);
     for (size_t i = from; i < c.events.size(); ++i) {
-      if (c.events[i] == event)
+      if (c.events[i] == event ||
+          (event.ends_with('*') && c.events[i].starts_with(event.substr(0, event.size() - 1))))
         return true;
     }
     from = c.events.size();
@@ -1062,7 +1064,8 @@ int powercut(int runs, unsigned seed) {
         } else {
           send_control("player_nextsong");
         }
-        if (!await_event(c, way == 0 ? "+FRAMEPOS.new" : "+POSITION.new", 5))
+        // (the scripts' temporary file is POSITION.<pid>)
+        if (!await_event(c, way == 0 ? "+FRAMEPOS.new" : "+POSITION.*", 5))
           note_failure(c, "song change", "no song change seen");
         spin(std::uniform_real_distribution<double>(0, way == 0 ? 0.002 : 0.02)(c.random));
       } else {
