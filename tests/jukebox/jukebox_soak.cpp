@@ -18,11 +18,13 @@
 // machine busy with other tests, only asks that the panel keeps drawing.)
 //
 // powercut: RUNS times, every process of the jukebox is killed with SIGKILL at once, at a
-// moment of one kind in turn: during the launcher's start-up (scan and order list), during
+// moment of one kind in turn: during the launcher's start-up (scan and order list; every
+// other time just as orderbuild has made its temporary order list), during
 // a save of the mixer settings, during a song change (a song's end, or a "next song"
 // command), or at a random moment of playing. After each cut the state files and play
 // lists must be whole; then the jukebox is started again, and it must restore the saved
-// mixer values and resume the song within 10 s of music of where it was cut.
+// mixer values and resume the song within 10 s of music of where it was cut, with no
+// temporary order list of a killed orderbuild left in /tmp.
 //
 // Both work at the jukebox's fixed paths, so they run only inside the sandbox launcher
 // (tools/soak.sh and tools/powercut.sh start them so). The report goes to standard
@@ -40,6 +42,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
 #include <map>
 #include <poll.h>
@@ -720,6 +723,7 @@ struct Cutter {
   std::vector<Position> last_places; // where the music was at the last cut
   std::string ended_title;           // the song that had just ended at the last cut
   int replays = 0;
+  int left_temporaries = 0; // cuts that left orderbuild's temporary order list behind
   MixerValues saved;
   // Counts for the report.
   std::map<std::string, int> targeted, seen, failed;
@@ -827,12 +831,27 @@ std::vector<Position> places_at_cut(Cutter &c, const Played &played, bool &chang
 }
 
 // The cut itself, and what must hold right after it.
+// orderbuild's temporary order lists in /tmp ("OPL.XXXXXX").
+int order_list_temporaries() {
+  int found = 0;
+  DIR *tmp = opendir("/tmp");
+  if (tmp == nullptr)
+    return 0;
+  while (const dirent *entry = readdir(tmp)) {
+    std::string name = entry->d_name;
+    found += name.size() == 10 && name.starts_with("OPL.") ? 1 : 0;
+  }
+  closedir(tmp);
+  return found;
+}
+
 void cut(Cutter &c, const std::string &kind) {
   ++c.cuts;
   ++c.targeted[kind];
   bool starting = find_process("velm_display") < 0;
   kill_everything(c);
   take_events(c);
+  c.left_temporaries += order_list_temporaries() > 0 ? 1 : 0;
   // A save under way: four files were being replaced, not all of them yet.
   bool saving = false;
   for (size_t i = c.events.size(); i-- > 0;) {
@@ -879,6 +898,8 @@ void restart_and_check(Cutter &c) {
     note_failure(c, "no restart", "the jukebox did not start again");
     return;
   }
+  if (order_list_temporaries() > 0)
+    note_failure(c, "leftover", "a temporary order list of a killed orderbuild is still there");
   Played played;
   bool resumed = wait_until(25, [&] {
     played = parse_played(read_text("/tmp/player.out").substr(c.section));
@@ -1030,6 +1051,7 @@ int powercut(int runs, unsigned seed) {
   const char *const kinds[] = {"start-up", "save", "song change", "playing"};
   const char *const saved_files[] = {"VOLUME", "BALANCE", "BASS", "TREBLE"};
   int song_changes = 0;
+  int startups = 0;
   for (int run = 0; run < runs; ++run) {
     std::string kind = kinds[run % 4];
     take_events(c);
@@ -1039,7 +1061,14 @@ int powercut(int runs, unsigned seed) {
       sleep_seconds(std::uniform_real_distribution<double>(0.2, 2)(c.random));
       cut(c, "playing");
       start_jukebox(c);
-      sleep_seconds(std::uniform_real_distribution<double>(0, c.startup_seconds)(c.random));
+      if (startups++ % 2 == 0) {
+        // While orderbuild writes the order list: its temporary file has appeared.
+        if (!await_event(c, "+OPL.*", 30))
+          note_failure(c, "start-up", "orderbuild wrote no order list");
+        spin(std::uniform_real_distribution<double>(0, 0.001)(c.random));
+      } else {
+        sleep_seconds(std::uniform_real_distribution<double>(0, c.startup_seconds)(c.random));
+      }
       cut(c, kind);
     } else {
       turn_knobs(c);
@@ -1092,6 +1121,9 @@ int powercut(int runs, unsigned seed) {
   for (const auto &[kind, n] : c.failed)
     printf(" %s %d;", kind.c_str(), n);
   printf("\n  songs that had just ended and played again from their start: %d\n", c.replays);
+  printf("  cuts that left orderbuild's temporary order list behind: %d (removed at the next "
+         "start)\n",
+         c.left_temporaries);
   printf("powercut: %s\n", failures == 0 ? "PASS" : "FAIL");
   return failures == 0 ? 0 : 1;
 }
