@@ -299,12 +299,18 @@ int take_signals() {
   return fd;
 }
 
+namespace {
+
+// The jukebox's state, list and log files in /tmp.
+const char *const STATE_FILES[] = {
+    MPL_PATH,      OPL_PATH,        DEVICE_PATH,     LIST_PATH,       SONG_PATH,   STATUS_PATH,
+    FRAMEPOS_PATH, VOLUME_PATH,     BALANCE_PATH,    BASS_PATH,       TREBLE_PATH, RANDOM_PATH,
+    LOG_PATH,      "/tmp/POSITION", "/tmp/PREPARED", "/tmp/velm.lock"};
+
+} // namespace
+
 void claim_state_files() {
-  static const char *const names[] = {
-      MPL_PATH,      OPL_PATH,        DEVICE_PATH,     LIST_PATH,       SONG_PATH,   STATUS_PATH,
-      FRAMEPOS_PATH, VOLUME_PATH,     BALANCE_PATH,    BASS_PATH,       TREBLE_PATH, RANDOM_PATH,
-      LOG_PATH,      "/tmp/POSITION", "/tmp/PREPARED", "/tmp/velm.lock"};
-  for (const char *name : names) {
+  for (const char *name : STATE_FILES) {
     struct stat st;
     if (lstat(name, &st) != 0 || (S_ISREG(st.st_mode) && st.st_uid == geteuid()))
       continue;
@@ -320,18 +326,17 @@ namespace {
 
 // Whether a name in /tmp is a temporary file of the jukebox's writers: "<state>.new" (the
 // daemons' and tools' state files), "<state>.<pid>" (the scripts') or "OPL.XXXXXX"
-// (orderbuild's).
+// (orderbuild's), where <state> is the name of one of the state files.
 bool is_leftover_name(const char *name) {
-  static const char *const states[] = {"MPL",    "OPL",      "DEVICE",   "LIST",    "SONG",
-                                       "STATUS", "FRAMEPOS", "VOLUME",   "BALANCE", "BASS",
-                                       "TREBLE", "RANDOM",   "POSITION", "PREPARED"};
-  const char *dot = strchr(name, '.');
+  const char *dot = strrchr(name, '.');
   if (dot == nullptr)
     return false;
-  std::string state(name, dot);
+  std::string state = "/tmp/" + std::string(name, dot);
   std::string suffix(dot + 1);
-  if (std::find(std::begin(states), std::end(states), state) == std::end(states))
+  if (std::none_of(std::begin(STATE_FILES), std::end(STATE_FILES),
+                   [&](const char *path) { return state == path; }))
     return false;
+  state.erase(0, strlen("/tmp/"));
   auto all_of = [&](int (*kind)(int)) {
     return !suffix.empty() && std::all_of(suffix.begin(), suffix.end(), [&](char c) {
       return kind(static_cast<unsigned char>(c)) != 0;
