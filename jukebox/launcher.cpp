@@ -171,20 +171,22 @@ bool has_sound_device() {
 
 void start_child(Jukebox &jukebox, Child &child);
 
-// Starts a daemon that reads the FIFO at `path` and returns once it reads: opening for
-// writing succeeds only then, and lines written before would be lost. The first time,
-// that writing end becomes the launcher's own (`held`), which keeps the daemon up.
+// Starts a daemon that reads the FIFO at `path`. The first time, the launcher opens the
+// FIFO itself before the daemon starts and holds it (`held`), which keeps the daemon up:
+// opened for reading and writing, which a FIFO allows at once, though the launcher never
+// reads. So the daemon's first open always finds the launcher's writing end: a writer
+// that came and went before it (a key pressed during the start) cannot leave the daemon
+// at the end of its input, and lines written before the daemon reads wait in the FIFO.
 void start_daemon(Child &child, const std::vector<std::string> &argv, const char *path, int &held) {
+  if (held < 0) {
+    held = open(path, O_RDWR | O_CLOEXEC);
+    struct stat st;
+    if (held < 0 || fstat(held, &st) != 0 || !S_ISFIFO(st.st_mode))
+      die(path, "cannot hold the daemon's FIFO open");
+  }
   int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
   child.pid = spawn(argv, -1, null);
   close(null);
-  int reading = fifo_open_writer(path, 10000, false, child.pid);
-  if (reading < 0)
-    die(path, (std::string(child.name) + " did not start").c_str());
-  if (held < 0)
-    held = reading;
-  else
-    close(reading);
 }
 
 // A child has ended: start it again, unless it keeps dying.

@@ -151,7 +151,7 @@ prepare_current() {
 # point 0 is never newer than it. A stop asked for changes the status first.
 song_had_ended() {
   read -r frame 2>/dev/null </tmp/FRAMEPOS || return 1
-  [ "$frame" = 0 ] && [ "$(status)" = play ] &&
+  [ "$frame" = 0 ] && [ -f /tmp/POSITION ] && [ "$(status)" = play ] &&
     [ -n "$(find /tmp/FRAMEPOS -newer /tmp/STATUS 2>/dev/null)" ] &&
     [ -z "$(find /tmp/POSITION -newer /tmp/STATUS 2>/dev/null)" ]
 }

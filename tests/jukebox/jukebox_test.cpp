@@ -137,6 +137,32 @@ stop_jukebox
   EXPECT_FALSE(sb.exists("/tmp/fifo.display"));
 }
 
+// A key pressed while the jukebox starts: its writer may open the command FIFO, write
+// and close before the launcher holds it open. The control daemon must not take that for
+// the end of its input: it stays, and the line is handled.
+TEST(Jukebox, AKeyPressedDuringTheStartDoesNotEndTheControlDaemon) {
+  Sandbox sb;
+  std::string script = jukebox_rig() + R"SH(
+(
+  while ! [ -p /tmp/fifo.control ]; do sleep 0.001; done
+  echo mixer_volumeup >/tmp/fifo.control
+) &
+start_jukebox /mnt/music/dev1
+wait_for /tmp/POSITION "1 1 1"
+sleep 2
+pgrep -x velm_control >/tmp/control.pid || echo none >/tmp/control.pid
+keys m "wait 0.5"
+stop_jukebox
+)SH";
+  RunResult r = sb.run(script, "", TIMEOUT_MS);
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::string err = sb.read("/tmp/velm.err");
+  EXPECT_EQ(sb.read("/tmp/velm.status"), "0\n") << err;
+  EXPECT_NE(sb.read("/tmp/control.pid"), "none\n") << err;
+  EXPECT_EQ(err.find("did not start"), std::string::npos) << err;
+  EXPECT_EQ(err.find("keeps ending"), std::string::npos) << err;
+}
+
 TEST(Jukebox, MixerKeysShowBarsAndTheValuesComeBackAfterARestart) {
   Sandbox sb;
   // Saves every 200 ms instead of every 10 s.

@@ -56,7 +56,7 @@ stop_jukebox
 cat /tmp/POSITION /tmp/STATUS >/tmp/state 2>&1
 )SH";
   RunResult r = sb.run(script, "", TIMEOUT_MS);
-  ASSERT_EQ(r.status, 0) << r.err;
+  ASSERT_EQ(r.status, 0) << r.err << sb.read("/tmp/velm.err") << sb.read("/tmp/velm.log");
   std::string err = sb.read("/tmp/velm.err");
   EXPECT_EQ(sb.read("/tmp/velm.status"), "0\n") << err;
   for (const char *victim : {"volume", "frame", "log", "random"})
