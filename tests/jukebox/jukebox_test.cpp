@@ -18,8 +18,9 @@ constexpr int TIMEOUT_MS = 120000;
 
 // Shell text: devices dev1 and dev2 of two lists each, dev3 of one list, every list three
 // songs of `seconds` (none for 0; see jukebox_rig.h), the jukebox's functions, `keys
-// STEPS...` (the keyboard's script form, one step an argument), and `wait_for FILE TEXT`
-// (until FILE holds TEXT, at most 5 s; each logged to /tmp/steps).
+// STEPS...` (the keyboard's script form, one step an argument), `wait_for FILE TEXT`
+// (until FILE holds TEXT, at most 5 s; each logged to /tmp/steps) and `wait_played`
+// (until the player has reported 40 frames in /tmp/player.out, at most 10 s).
 std::string jukebox_rig(int seconds = 30) {
   std::string collection =
       seconds == 0 ? "" : jukebox_collection(seconds, "dev1/A dev1/B dev2/C dev2/D dev3/E");
@@ -34,6 +35,14 @@ wait_for() {
     i=$((i + 1))
   done
   echo "$1 $(cat "$1" 2>/dev/null)" >>/tmp/steps
+}
+wait_played() {
+  i=0
+  frames() { n=$(grep -c '^@F' /tmp/player.out 2>/dev/null); echo "${n:-0}"; }
+  while [ $i -lt 200 ] && [ "$(frames)" -lt 40 ]; do
+    sleep 0.05
+    i=$((i + 1))
+  done
 }
 )SH";
 }
@@ -295,26 +304,18 @@ TEST(Jukebox, ACheckpointOlderThanTheSongsChoiceIsNotResumed) {
 mkdir -p /mnt/cut/List
 tonegen 20 440 | lame --quiet -m m -b 32 --tt One --ta Cut - /mnt/cut/List/01.mp3
 tonegen 20 330 | lame --quiet -m m -b 32 --tt Two --ta Cut - /mnt/cut/List/02.mp3
-played() {
-  i=0
-  frames() { n=$(grep -c '^@F' /tmp/player.out 2>/dev/null); echo "${n:-0}"; }
-  while [ $i -lt 200 ] && [ "$(frames)" -lt 40 ]; do
-    sleep 0.05
-    i=$((i + 1))
-  done
-}
 printf '%16d\n' 300 >/tmp/FRAMEPOS
 sleep 0.1
 echo "1 1 2" >/tmp/POSITION
 start_jukebox /mnt/cut
-played
+wait_played
 stop_jukebox
 mv /tmp/player.out /tmp/chosen-after.out
 echo "1 1 2" >/tmp/POSITION
 sleep 0.1
 printf '%16d\n' 300 >/tmp/FRAMEPOS
 start_jukebox /mnt/cut
-played
+wait_played
 stop_jukebox
 )SH";
   RunResult r = sb.run(script, "", TIMEOUT_MS);
@@ -345,12 +346,7 @@ for n in One Two Three; do
   tonegen 20 440 | lame --quiet -m m -b 32 --tt $n --ta Cut - /mnt/cut/List/$n.mp3
 done
 played() {
-  i=0
-  frames() { n=$(grep -c '^@F' /tmp/player.out 2>/dev/null); echo "${n:-0}"; }
-  while [ $i -lt 200 ] && [ "$(frames)" -lt 40 ]; do
-    sleep 0.05
-    i=$((i + 1))
-  done
+  wait_played
   stop_jukebox
   mv /tmp/player.out /tmp/$1.out
 }
