@@ -13,5 +13,7 @@ if [ ! -f "$build_dir/build.ninja" ]; then
 fi
 cmake --build "$build_dir" --target jukebox_soak sandbox >/dev/null
 build_dir=$(cd "$build_dir" && pwd -P)
-exec "$build_dir/tests/sandbox" --keep "$source_dir" --keep "$build_dir" --tmpfs /mnt -- \
+# Not exec: the sandbox dies with its parent, and this shell is a parent that lives as
+# long as the run, also when whoever started it in the background (nohup ... &) is gone.
+"$build_dir/tests/sandbox" --keep "$source_dir" --keep "$build_dir" --tmpfs /mnt -- \
   "$build_dir/tests/jukebox_soak" "$@"

@@ -1,6 +1,6 @@
 // jukebox_soak: the whole jukebox under load, and through power cuts.
 //
-//   jukebox_soak soak SECONDS [--rate N] [--writers N]
+//   jukebox_soak soak SECONDS [--rate N] [--writers N] [--tick-limit MS]
 //   jukebox_soak powercut RUNS [--seed N]
 //
 // soak: the launcher on a collection of songs of a few seconds, while several writer
@@ -30,6 +30,7 @@
 // (tools/soak.sh and tools/powercut.sh start them so). The report goes to standard
 // output; the exit status is 0 when everything passed, 1 otherwise.
 
+#include "convert.h"
 #include "lcdscreen.h"
 #include "soak_rig.h"
 
@@ -1140,24 +1141,45 @@ int main(int argc, char **argv) {
     return 2;
   }
   std::string mode = argc > 1 ? argv[1] : "";
-  if (mode == "soak" && argc >= 3) {
-    double rate = 100;
-    int writers = 4;
-    for (int i = 3; i + 1 < argc; i += 2) {
+  // Every argument must be one the mode takes, with a whole number in range: a mistyped
+  // option would otherwise give a run other than the one asked for (another seed, another
+  // bound) that still says PASS.
+  bool understood = argc >= 3;
+  auto number = [&](int at, long min, long max, long &value) {
+    understood = understood && at < argc && parse_long(argv[at], min, max, &value);
+  };
+  if (mode == "soak") {
+    long seconds = 0;
+    long rate = 100;
+    long writers = 4;
+    long tick_ms = 50;
+    number(2, 1, 7L * 24 * 3600, seconds);
+    for (int i = 3; understood && i < argc; i += 2) {
       if (strcmp(argv[i], "--rate") == 0)
-        rate = atof(argv[i + 1]);
+        number(i + 1, 1, 10000, rate);
       else if (strcmp(argv[i], "--writers") == 0)
-        writers = atoi(argv[i + 1]);
+        number(i + 1, 1, 64, writers);
       else if (strcmp(argv[i], "--tick-limit") == 0)
-        tick_limit = atof(argv[i + 1]) / 1000;
+        number(i + 1, 1, 60000, tick_ms);
+      else
+        understood = false;
     }
-    return soak(atof(argv[2]), rate, std::max(1, writers));
+    if (understood) {
+      tick_limit = static_cast<double>(tick_ms) / 1000;
+      return soak(static_cast<double>(seconds), static_cast<double>(rate),
+                  static_cast<int>(writers));
+    }
   }
-  if (mode == "powercut" && argc >= 3) {
-    unsigned seed = static_cast<unsigned>(time(nullptr));
-    if (argc >= 5 && strcmp(argv[3], "--seed") == 0)
-      seed = static_cast<unsigned>(atol(argv[4]));
-    return powercut(atoi(argv[2]), seed);
+  if (mode == "powercut") {
+    long runs = 0;
+    long seed = time(nullptr) % UINT_MAX;
+    number(2, 1, 1000000, runs);
+    if (argc > 3) {
+      understood = understood && argc == 5 && strcmp(argv[3], "--seed") == 0;
+      number(4, 0, UINT_MAX, seed);
+    }
+    if (understood)
+      return powercut(static_cast<int>(runs), static_cast<unsigned>(seed));
   }
   fprintf(stderr, "usage: jukebox_soak soak SECONDS [--rate N] [--writers N] [--tick-limit MS]\n"
                   "       jukebox_soak powercut RUNS [--seed N]\n");
