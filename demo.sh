@@ -14,15 +14,15 @@ top=$(pwd)
 sh tools/install-deps.sh
 cmake -S . -B build -G Ninja >/dev/null
 cmake --build build >/dev/null
-sh jukebox/make_samples.sh "$top/build/samples"
+sh demo/make_samples.sh "$top/build/samples"
 
 script=""
 if [ "${1:-}" = --tour ]; then
-  script=${2:-$top/jukebox/demo-tour.txt}
+  script=${2:-$top/demo/demo-tour.txt}
   script=$(cd "$(dirname "$script")" && pwd)/$(basename "$script")
 elif [ ! -t 0 ]; then
   echo "demo.sh: no terminal: use ./demo.sh --tour" >&2
   exit 2
 fi
 exec "$top/build/tests/sandbox" --keep "$top" -- \
-  env PATH="$top/build/bin:$PATH" sh "$top/jukebox/demo-inside.sh" "$top/build/samples" $script
+  env PATH="$top/build/bin:$PATH" sh "$top/demo/demo-inside.sh" "$top/build/samples" $script

@@ -3,6 +3,8 @@
 // velm_display: keeps the display state that display command lines set, and draws it on
 // the 2x24 character LCD behind /dev/lcd ten times a second.
 
+#include "lcdproto.h"
+
 #include <cstddef>
 
 inline constexpr char VERSION[] = "0.91";
@@ -79,7 +81,7 @@ void display_setmode(int mode);
 // The LCD: geometry, the drawing state and the operations that write to the device.
 inline constexpr int LCD_ROWS = 2;
 inline constexpr int LCD_COLUMNS = 24;
-inline constexpr char LCD_BAR_GLYPH = '\xff';
+inline constexpr char LCD_BAR_GLYPH = static_cast<char>(LCD_BAR_BYTE);
 
 struct LcdState {
   char shown_title[TITLE_SIZE];

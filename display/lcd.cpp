@@ -3,6 +3,7 @@
 
 #include "daemon.h"
 #include "display.h"
+#include "lcdproto.h"
 
 #include <cstdio>
 #include <cstring>
@@ -140,23 +141,23 @@ void lcd_init() {
 
 void lcd_reset() {
   debug_trace("lcd_reset");
-  lcd_write("\033R", 2);
+  lcd_write(LCD_RESET, sizeof LCD_RESET - 1);
 }
 
 void lcd_clear() {
   debug_trace("lcd_clear");
-  lcd_write("\033c", 2);
+  lcd_write(LCD_CLEAR, sizeof LCD_CLEAR - 1);
 }
 
 void lcd_setcursor(int column, int row) {
   char sequence[32];
-  int length = snprintf(sequence, sizeof sequence, "%cp%02i,%1i", 27, column, row);
+  int length = snprintf(sequence, sizeof sequence, LCD_CURSOR_FORMAT, column, row);
   lcd_write(sequence, static_cast<size_t>(length));
 }
 
 void lcd_startup() {
   debug_trace("lcd_startup");
-  lcd_write("\033K", 2);
+  lcd_write(LCD_START, sizeof LCD_START - 1);
   const char *welcome = display.id3_enabled ? display.id3tag_title : display.title;
   copy_text(lcd.shown_title, sizeof lcd.shown_title, welcome);
   lcd.title_offset = LCD_COLUMNS;

@@ -5,6 +5,7 @@
 // cursor sequence would not have put it.
 
 #include "display.h"
+#include "lcdproto.h"
 #include "paths.h"
 
 #include <cerrno>
@@ -66,7 +67,7 @@ bool lcd_device_open() {
 void lcd_device_write(const char *bytes, size_t length) {
   if (lcd_out < 0 || length == 0)
     return;
-  if (resyncing && bytes[0] != '\033')
+  if (resyncing && static_cast<unsigned char>(bytes[0]) != LCD_ESC)
     return;
   bool sent = write_all(bytes, length);
   stalled = resyncing = !sent;

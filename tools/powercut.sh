@@ -2,7 +2,7 @@
 # The whole jukebox through power cuts: every process of it killed with SIGKILL at once,
 # during start-up, saves, song changes or plain playing in turn, then started again; the
 # state files, play lists, mixer values and the place in the music checked after each
-# (see tests/jukebox/jukebox_soak.cpp). Builds what it needs in build/ (or
+# (see tests/launcher/jukebox_soak.cpp). Builds what it needs in build/ (or
 # $SOAK_BUILD_DIR) and runs inside the sandbox launcher. Needs root.
 #
 #   tools/powercut.sh [RUNS] [--seed N]     (default: 100 runs)

@@ -1,5 +1,5 @@
 #!/bin/sh
-# Runs the soak and power-cut driver (tests/jukebox/jukebox_soak.cpp) in one of its modes
+# Runs the soak and power-cut driver (tests/launcher/jukebox_soak.cpp) in one of its modes
 # inside the sandbox launcher, building what it needs in build/ (or $SOAK_BUILD_DIR).
 # Called by tools/soak.sh and tools/powercut.sh. Needs root.
 #

@@ -2,7 +2,7 @@
 # The whole jukebox under load: the launcher, the real player and the daemons on songs of
 # a few seconds while 100 random control lines a second arrive from several writers;
 # descriptors, resident memory, saves, the panel's ticks and the processes watched (see
-# tests/jukebox/jukebox_soak.cpp). Builds what it needs in build/ (or $SOAK_BUILD_DIR)
+# tests/launcher/jukebox_soak.cpp). Builds what it needs in build/ (or $SOAK_BUILD_DIR)
 # and runs inside the sandbox launcher. Needs root.
 #
 #   tools/soak.sh [SECONDS] [--rate N] [--writers N] [--tick-limit MS]   (default: 600 s,

@@ -2,7 +2,6 @@
 
 #include "daemon.h"
 #include "paths.h"
-#include "webserver.h"
 
 #include <algorithm>
 #include <cctype>
@@ -169,8 +168,6 @@ bool has_sound_device() {
   return access("/dev/snd", F_OK) == 0 || access("/dev/dsp", F_OK) == 0;
 }
 
-void start_child(Jukebox &jukebox, Child &child);
-
 // Starts a daemon that reads the FIFO at `path`. The first time, the launcher opens the
 // FIFO itself before the daemon starts and holds it (`held`), which keeps the daemon up:
 // opened for reading and writing, which a FIFO allows at once, though the launcher never
@@ -189,32 +186,49 @@ void start_daemon(Child &child, const std::vector<std::string> &argv, const char
   close(null);
 }
 
-// A child has ended: start it again, unless it keeps dying.
-void restart(Jukebox &jukebox, Child &child) {
-  double now = now_seconds();
-  if (child.restarts == 0 || now - child.first_restart > RESTART_WINDOW) {
-    child.restarts = 0;
-    child.first_restart = now;
-  }
-  if (++child.restarts > MAX_RESTARTS) {
-    message("%s keeps ending; stopping the jukebox", child.name);
+// A daemon has ended: start it again, unless it keeps dying.
+void restart_daemon(Jukebox &jukebox, ChildId id);
+// The player or its watcher has ended: once both have, a new player resumes the song.
+void player_ended(Jukebox &jukebox, ChildId id);
+
+// Every child, in the order of ChildId: its name, how it starts, and what is done when it
+// ends.
+struct ChildKind {
+  const char *name;
+  void (*start)(Jukebox &jukebox);
+  void (*ended)(Jukebox &jukebox, ChildId id);
+};
+const ChildKind CHILDREN[CHILD_COUNT] = {
+    {"velm_display", start_display, restart_daemon},
+    {"audiopace", start_audio, restart_daemon},
+    // The watcher starts with the player, its output's reader.
+    {"mpg123", start_player, player_ended},
+    {"playwatch", start_player, player_ended},
+    {"velm_control", start_control, restart_daemon},
+};
+
+void restart_daemon(Jukebox &jukebox, ChildId id) {
+  const char *name = CHILDREN[id].name;
+  if (!restart_allowed(jukebox.children[id].restarts, now_seconds(), MAX_RESTARTS,
+                       RESTART_WINDOW)) {
+    message("%s keeps ending; stopping the jukebox", name);
     jukebox.stopping = true;
     return;
   }
-  message("%s ended; starting it again", child.name);
-  start_child(jukebox, child);
+  message("%s ended; starting it again", name);
+  CHILDREN[id].start(jukebox);
 }
 
 void stop_player(Jukebox &jukebox) {
   // The watcher ends when the player's output does.
-  for (Child *child : {&jukebox.player, &jukebox.watcher}) {
-    if (child->pid > 0)
-      kill(child->pid, SIGTERM);
+  for (ChildId id : {PLAYER, WATCHER}) {
+    if (jukebox.children[id].pid > 0)
+      kill(jukebox.children[id].pid, SIGTERM);
   }
-  for (Child *child : {&jukebox.player, &jukebox.watcher}) {
-    if (child->pid > 0)
-      waitpid(child->pid, nullptr, 0);
-    child->pid = -1;
+  for (ChildId id : {PLAYER, WATCHER}) {
+    if (jukebox.children[id].pid > 0)
+      waitpid(jukebox.children[id].pid, nullptr, 0);
+    jukebox.children[id].pid = -1;
   }
 }
 
@@ -226,48 +240,33 @@ void resume_player(Jukebox &jukebox) {
   send_lines(jukebox.control_fifo, {"player_restart", "player_startup", "player_pause"});
 }
 
-void start_child(Jukebox &jukebox, Child &child) {
-  if (&child == &jukebox.display) {
-    start_display(jukebox);
-  } else if (&child == &jukebox.control) {
-    start_control(jukebox);
-  } else if (&child == &jukebox.audio) {
-    start_audio(jukebox);
-  } else {
+void player_ended(Jukebox &jukebox, ChildId /*id*/) {
+  // The watcher's SIGUSR2 or the other's end brings the player back.
+  if (jukebox.children[PLAYER].pid < 0 && jukebox.children[WATCHER].pid < 0)
     resume_player(jukebox);
-  }
 }
 
-Child *child_of(Jukebox &jukebox, pid_t pid) {
-  for (Child *child : {&jukebox.display, &jukebox.control, &jukebox.player, &jukebox.watcher,
-                       &jukebox.audio, &jukebox.web}) {
-    if (child->pid == pid)
-      return child;
-  }
-  return nullptr;
-}
+const WebHost WEB_HOST = {spawn, now_seconds, message};
 
 void reap_children(Jukebox &jukebox) {
   int status;
   pid_t pid;
   while ((pid = waitpid(-1, &status, WNOHANG)) > 0) {
-    Child *child = child_of(jukebox, pid);
-    if (child == nullptr)
-      continue;
-    child->pid = -1;
-    if (jukebox.stopping)
-      continue;
-    if (child == &jukebox.player || child == &jukebox.watcher) {
-      // The watcher's SIGUSR2 or the other's end brings the player back.
-      if (jukebox.player.pid < 0 && jukebox.watcher.pid < 0)
-        resume_player(jukebox);
+    if (pid == jukebox.web.pid) {
+      jukebox.web.pid = -1;
+      if (!jukebox.stopping)
+        restart_web(jukebox.web, WEB_HOST);
       continue;
     }
-    if (child == &jukebox.web) {
-      restart_web(jukebox);
-      continue;
+    for (int i = 0; i < CHILD_COUNT; ++i) {
+      auto id = static_cast<ChildId>(i);
+      if (jukebox.children[id].pid != pid)
+        continue;
+      jukebox.children[id].pid = -1;
+      if (!jukebox.stopping)
+        CHILDREN[id].ended(jukebox, id);
+      break;
     }
-    restart(jukebox, *child);
   }
 }
 
@@ -401,7 +400,7 @@ void start_display(Jukebox &jukebox) {
     argv.push_back("-t");
   if (jukebox.options.debug)
     argv.push_back("-d");
-  start_daemon(jukebox.display, argv, FIFO_DISPLAY_PATH, jukebox.display_fifo);
+  start_daemon(jukebox.children[DISPLAY], argv, FIFO_DISPLAY_PATH, jukebox.display_fifo);
   // Before the control daemon reports the mixer values, which the start would clear.
   send_lines(jukebox.display_fifo, {"display_startup", std::string("display_setrandommode ") +
                                                            random_text(saved_random_mode())});
@@ -411,7 +410,7 @@ void start_audio(Jukebox &jukebox) {
   if (!jukebox.options.audio_module.empty() || has_sound_device())
     return;
   unlink(AUDIO_FIFO);
-  jukebox.audio.pid = spawn({"audiopace", AUDIO_FIFO});
+  jukebox.children[AUDIO].pid = spawn({"audiopace", AUDIO_FIFO});
   // The player's output must find the FIFO there.
   for (int i = 0; i < 500 && access(AUDIO_FIFO, F_OK) != 0; ++i)
     usleep(2000);
@@ -421,7 +420,7 @@ void start_player(Jukebox &jukebox) {
   std::vector<std::string> argv = {"mpg123", "-R", "--fifo", FIFO_PLAYER_PATH};
   if (!jukebox.options.audio_module.empty()) {
     argv.insert(argv.end(), {"-o", jukebox.options.audio_module});
-  } else if (jukebox.audio.pid > 0) {
+  } else if (jukebox.children[AUDIO].pid > 0) {
     // Raw audio of one fixed format, which the pacer takes at its real rate.
     argv.insert(argv.end(),
                 {"-o", "raw", "-a", AUDIO_FIFO, "-r", "44100", "--stereo", "-e", "s16"});
@@ -436,8 +435,8 @@ void start_player(Jukebox &jukebox) {
   // player holds no song yet.
   unlink(FIFO_PLAYER_PATH);
   unlink("/tmp/PREPARED");
-  jukebox.player.pid = spawn(argv, -1, pipe_fds[1]);
-  jukebox.watcher.pid = spawn({"playwatch"}, pipe_fds[0], log);
+  jukebox.children[PLAYER].pid = spawn(argv, -1, pipe_fds[1]);
+  jukebox.children[WATCHER].pid = spawn({"playwatch"}, pipe_fds[0], log);
   close(pipe_fds[0]);
   close(pipe_fds[1]);
   close(log);
@@ -454,23 +453,29 @@ void start_control(Jukebox &jukebox) {
   std::vector<std::string> argv = {"velm_control"};
   if (jukebox.options.debug)
     argv.push_back("-d");
-  start_daemon(jukebox.control, argv, FIFO_CONTROL_PATH, jukebox.control_fifo);
+  start_daemon(jukebox.children[CONTROL], argv, FIFO_CONTROL_PATH, jukebox.control_fifo);
 }
 
 void start_playing(const Jukebox &jukebox) {
   send_lines(jukebox.control_fifo, {"player_startup", "player_pause"});
 }
 
+void start_web(Jukebox &jukebox) {
+  jukebox.web.address = jukebox.options.web_address;
+  jukebox.web.port = jukebox.options.web_port;
+  start_web(jukebox.web, WEB_HOST);
+}
+
 void run_until_stopped(Jukebox &jukebox, int signals) {
   while (!jukebox.stopping) {
-    pollfd fds[2] = {{signals, POLLIN, 0}, {jukebox.web_fifo, POLLIN, 0}};
-    if (poll(fds, jukebox.web_fifo >= 0 ? 2 : 1, -1) < 0) {
+    pollfd fds[2] = {{signals, POLLIN, 0}, {jukebox.web.fifo, POLLIN, 0}};
+    if (poll(fds, jukebox.web.fifo >= 0 ? 2 : 1, -1) < 0) {
       if (errno == EINTR)
         continue;
       die("poll", strerror(errno));
     }
-    if (jukebox.web_fifo >= 0 && (fds[1].revents & POLLIN) != 0)
-      take_web_requests(jukebox);
+    if (jukebox.web.fifo >= 0 && (fds[1].revents & POLLIN) != 0)
+      take_web_requests(jukebox.web, WEB_HOST);
     if ((fds[0].revents & POLLIN) == 0)
       continue;
     signalfd_siginfo info;
@@ -496,24 +501,24 @@ void run_until_stopped(Jukebox &jukebox, int signals) {
 
 void shut_down(Jukebox &jukebox) {
   jukebox.stopping = true;
-  stop_web(jukebox);
+  stop_web(jukebox.web);
   // The control daemon ends at the end of its input.
   close(jukebox.control_fifo);
-  await(jukebox.control, 5);
+  await(jukebox.children[CONTROL], 5);
   // The player quits; its watcher ends with its output.
-  int player = fifo_open_writer(FIFO_PLAYER_PATH, 1000, false, jukebox.player.pid);
+  int player = fifo_open_writer(FIFO_PLAYER_PATH, 1000, false, jukebox.children[PLAYER].pid);
   if (player >= 0) {
     send_lines(player, {"QUIT"});
     close(player);
   }
-  await(jukebox.player, 3);
-  await(jukebox.watcher, 3);
+  await(jukebox.children[PLAYER], 3);
+  await(jukebox.children[WATCHER], 3);
   // The display shows its farewell at the end of its input.
   close(jukebox.display_fifo);
-  await(jukebox.display, 5);
-  if (jukebox.audio.pid > 0) {
-    kill(jukebox.audio.pid, SIGTERM);
-    await(jukebox.audio, 2);
+  await(jukebox.children[DISPLAY], 5);
+  if (jukebox.children[AUDIO].pid > 0) {
+    kill(jukebox.children[AUDIO].pid, SIGTERM);
+    await(jukebox.children[AUDIO], 2);
   }
   unlink(FIFO_CONTROL_PATH);
   unlink(FIFO_DISPLAY_PATH);

@@ -7,7 +7,6 @@
 // everything down in order, the LCD showing its farewell.
 
 #include "launcher.h"
-#include "webserver.h"
 
 #include <csignal>
 #include <cstdio>
@@ -94,7 +93,8 @@ int main(int argc, char **argv) {
   build_lists(options);
   pass_ended_song();
   make_fifos();
-  Jukebox jukebox{options};
+  Jukebox jukebox;
+  jukebox.options = options;
   start_display(jukebox);
   start_audio(jukebox);
   start_player(jukebox);

@@ -1,7 +1,6 @@
 #include "webserver.h"
 
 #include "convert.h"
-#include "launcher.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -104,12 +103,12 @@ bool own_folder(const char *path) {
 }
 
 // The catalogue page of the master list, replaced whole.
-bool write_page() {
+bool write_page(const WebHost &host) {
   std::string temporary = std::string(PAGE_PATH) + ".new";
   int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0)
     return false;
-  bool ok = wait_for(spawn({"htmlcatalog"}, -1, fd));
+  bool ok = wait_for(host.spawn({"htmlcatalog"}, -1, fd));
   ok = close(fd) == 0 && ok;
   return ok && rename(temporary.c_str(), PAGE_PATH) == 0;
 }
@@ -133,13 +132,13 @@ const passwd *server_user() {
 
 // The request FIFO, writable by the server's group only; the launcher holds both ends, so
 // the chooser's writes never wait and the reader never sees its end.
-int make_request_fifo() {
+int make_request_fifo(const WebHost &host) {
   unlink(REQUEST_FIFO);
   if (mkfifo(REQUEST_FIFO, 0600) != 0)
     return -1;
   if (const passwd *user = server_user()) {
     if (chown(REQUEST_FIFO, 0, user->pw_gid) != 0 || chmod(REQUEST_FIFO, 0620) != 0)
-      message("%s: %s", REQUEST_FIFO, strerror(errno));
+      host.message("%s: %s", REQUEST_FIFO, strerror(errno));
   }
   return open(REQUEST_FIFO, O_RDWR | O_NONBLOCK | O_CLOEXEC);
 }
@@ -159,9 +158,8 @@ bool listening(const std::string &address, int port) {
 
 // Starts busybox httpd in the foreground, with a bare environment (its CGI scripts
 // inherit it), and waits until it takes connections.
-void launch_server(Jukebox &jukebox) {
-  const Options &options = jukebox.options;
-  std::string where = options.web_address + ":" + std::to_string(options.web_port);
+void launch_server(WebServer &web, const WebHost &host) {
+  std::string where = web.address + ":" + std::to_string(web.port);
   std::vector<std::string> argv = {"env",          "-i",       "PATH=/usr/bin:/bin",
                                    "LANG=C.UTF-8", "busybox",  "httpd",
                                    "-f",           "-v",       "-p",
@@ -170,20 +168,20 @@ void launch_server(Jukebox &jukebox) {
   if (const passwd *user = server_user())
     argv.insert(argv.end(), {"-u", user->pw_name});
   int null = open("/dev/null", O_RDWR | O_CLOEXEC);
-  jukebox.web.pid = spawn(argv, null, null);
+  web.pid = host.spawn(argv, null, null);
   close(null);
-  std::string address = options.web_address == "0.0.0.0" ? "127.0.0.1" : options.web_address;
+  std::string address = web.address == "0.0.0.0" ? "127.0.0.1" : web.address;
   for (int i = 0; i < 300; ++i) {
-    if (listening(address, options.web_port))
+    if (listening(address, web.port))
       return;
-    if (waitpid(jukebox.web.pid, nullptr, WNOHANG) == jukebox.web.pid) {
-      jukebox.web.pid = -1;
-      message("the web server could not serve on %s", where.c_str());
+    if (waitpid(web.pid, nullptr, WNOHANG) == web.pid) {
+      web.pid = -1;
+      host.message("the web server could not serve on %s", where.c_str());
       return;
     }
     usleep(10000);
   }
-  message("the web server does not answer on %s", where.c_str());
+  host.message("the web server does not answer on %s", where.c_str());
 }
 
 // "device list song": three numbers of at most nine digits, one blank between them.
@@ -219,89 +217,83 @@ bool parse_web_address(const std::string &text, std::string &address, int &port)
   return true;
 }
 
-void start_web(Jukebox &jukebox) {
-  if (jukebox.options.web_port == 0)
+void start_web(WebServer &web, const WebHost &host) {
+  if (web.port == 0)
     return;
   mkdir(WEB_ROOT, 0755);
   mkdir(CGI_DIR, 0755);
   for (const char *dir : {WEB_ROOT, CGI_DIR}) {
     if (!own_folder(dir)) {
-      message("%s is not a folder of the launcher's own that only it may change; the web "
-              "catalogue stays off",
-              dir);
+      host.message("%s is not a folder of the launcher's own that only it may change; the web "
+                   "catalogue stays off",
+                   dir);
       return;
     }
   }
-  if (!write_page())
-    message("could not write the catalogue page %s", PAGE_PATH);
+  if (!write_page(host))
+    host.message("could not write the catalogue page %s", PAGE_PATH);
   if (!copy_chooser())
-    message("could not put choose.sh into %s", CGI_DIR);
+    host.message("could not put choose.sh into %s", CGI_DIR);
   // UTF-8 titles: the page itself names no character set.
   if (!write_whole(CONFIG_PATH,
                    "# The web catalogue's server, written by velm at every start.\n"
                    ".html:text/html; charset=utf-8\n",
                    0644))
-    message("could not write %s", CONFIG_PATH);
-  jukebox.web_fifo = make_request_fifo();
-  if (jukebox.web_fifo < 0)
-    message("%s: %s", REQUEST_FIFO, strerror(errno));
-  launch_server(jukebox);
+    host.message("could not write %s", CONFIG_PATH);
+  web.fifo = make_request_fifo(host);
+  if (web.fifo < 0)
+    host.message("%s: %s", REQUEST_FIFO, strerror(errno));
+  launch_server(web, host);
 }
 
-void restart_web(Jukebox &jukebox) {
-  Child &web = jukebox.web;
-  double now = now_seconds();
-  if (web.restarts == 0 || now - web.first_restart > RESTART_WINDOW) {
-    web.restarts = 0;
-    web.first_restart = now;
-  }
-  if (++web.restarts > MAX_RESTARTS) {
+void restart_web(WebServer &web, const WebHost &host) {
+  if (!restart_allowed(web.restarts, host.now(), MAX_RESTARTS, RESTART_WINDOW)) {
     // The jukebox plays on without its web catalogue.
-    message("the web server keeps ending; giving it up");
+    host.message("the web server keeps ending; giving it up");
     return;
   }
-  message("the web server ended; starting it again");
-  launch_server(jukebox);
+  host.message("the web server ended; starting it again");
+  launch_server(web, host);
 }
 
-void take_web_requests(Jukebox &jukebox) {
+void take_web_requests(WebServer &web, const WebHost &host) {
   char buffer[512];
   ssize_t n;
-  while ((n = read(jukebox.web_fifo, buffer, sizeof buffer)) > 0)
-    jukebox.web_pending.append(buffer, static_cast<size_t>(n));
+  while ((n = read(web.fifo, buffer, sizeof buffer)) > 0)
+    web.pending.append(buffer, static_cast<size_t>(n));
   size_t end;
-  while ((end = jukebox.web_pending.find('\n')) != std::string::npos) {
-    std::string line = jukebox.web_pending.substr(0, end);
-    jukebox.web_pending.erase(0, end + 1);
+  while ((end = web.pending.find('\n')) != std::string::npos) {
+    std::string line = web.pending.substr(0, end);
+    web.pending.erase(0, end + 1);
     std::vector<std::string> numbers;
     if (!parse_request(line, numbers)) {
-      message("the web catalogue sent a request that is not an address");
+      host.message("the web catalogue sent a request that is not an address");
       continue;
     }
-    message("the web catalogue chooses %s", line.c_str());
+    host.message("the web catalogue chooses %s", line.c_str());
     int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
     // Reaped with the other children; its end needs nothing.
-    spawn({"playaddress.sh", numbers[0], numbers[1], numbers[2]}, -1, null);
+    host.spawn({"playaddress.sh", numbers[0], numbers[1], numbers[2]}, -1, null);
     close(null);
   }
-  if (jukebox.web_pending.size() > MAX_REQUEST_LINE) {
-    message("the web catalogue sent an overlong request");
-    jukebox.web_pending.clear();
+  if (web.pending.size() > MAX_REQUEST_LINE) {
+    host.message("the web catalogue sent an overlong request");
+    web.pending.clear();
   }
 }
 
-void stop_web(Jukebox &jukebox) {
-  if (jukebox.web.pid > 0) {
-    kill(jukebox.web.pid, SIGTERM);
-    waitpid(jukebox.web.pid, nullptr, 0);
-    jukebox.web.pid = -1;
+void stop_web(WebServer &web) {
+  if (web.pid > 0) {
+    kill(web.pid, SIGTERM);
+    waitpid(web.pid, nullptr, 0);
+    web.pid = -1;
   }
-  if (jukebox.web_fifo >= 0) {
-    close(jukebox.web_fifo);
-    jukebox.web_fifo = -1;
+  if (web.fifo >= 0) {
+    close(web.fifo);
+    web.fifo = -1;
     unlink(REQUEST_FIFO);
   }
-  if (jukebox.options.web_port == 0)
+  if (web.port == 0)
     return;
   unlink(CHOOSER_PATH);
   unlink(PAGE_PATH);

@@ -62,7 +62,7 @@ void lcd_frames_feed(LcdFrames &frames, LcdScreen &screen, const char *bytes, si
                      std::string &out) {
   for (size_t i = 0; i < length; ++i) {
     auto byte = static_cast<unsigned char>(bytes[i]);
-    if (byte == 27 && lcd_frame_take(frames, screen))
+    if (byte == LCD_ESC && lcd_frame_take(frames, screen))
       out += lcd_frame_text(frames.count, lcd_screen_row(screen, 0), lcd_screen_row(screen, 1));
     lcd_screen_put(screen, byte);
   }

@@ -15,6 +15,8 @@
 // unexpected byte is dropped and that byte taken afresh. The byte 255 is the panel's
 // full block, the glyph of the mixer bars.
 
+#include "lcdproto.h"
+
 #include <cstddef>
 #include <string>
 
@@ -62,4 +64,4 @@ std::string lcd_screen_row(const LcdScreen &screen, int row);
 void lcd_screen_break(LcdScreen &screen);
 
 // The panel's full block, the glyph of the mixer bars.
-inline constexpr unsigned char SCREEN_BAR_GLYPH = 255;
+inline constexpr unsigned char SCREEN_BAR_GLYPH = LCD_BAR_BYTE;

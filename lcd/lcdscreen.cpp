@@ -18,7 +18,7 @@ bool is_digit(char c) {
 // false when the byte does not belong there.
 bool cursor_byte(LcdScreen &s, char c) {
   int n = s.sequence_length;
-  bool fits = n == 1 || n == 2 || n == 4 ? is_digit(c) : c == ',';
+  bool fits = n == 1 || n == 2 || n == 4 ? is_digit(c) : c == LCD_CURSOR_SEPARATOR;
   if (!fits)
     return false;
   s.sequence[s.sequence_length++] = c;
@@ -37,23 +37,23 @@ LcdEvent lcd_screen_put(LcdScreen &s, unsigned char byte) {
     if (s.sequence_length == 0) {
       s.escaped = false;
       switch (c) {
-      case 'R':
+      case LCD_RESET_LETTER:
         blank(s);
         ++s.resets;
         return LcdEvent::Reset;
-      case 'c':
+      case LCD_CLEAR_LETTER:
         blank(s);
         ++s.clears;
         return LcdEvent::Clear;
-      case 'K':
+      case LCD_START_LETTER:
         blank(s);
         ++s.starts;
         return LcdEvent::Start;
-      case 'p':
+      case LCD_CURSOR_LETTER:
         s.escaped = true;
         s.sequence[s.sequence_length++] = c;
         return LcdEvent::None;
-      case '\033':
+      case static_cast<char>(LCD_ESC):
         s.escaped = true;
         ++s.ignored;
         return LcdEvent::None;
@@ -63,7 +63,7 @@ LcdEvent lcd_screen_put(LcdScreen &s, unsigned char byte) {
       }
     }
     if (cursor_byte(s, c)) {
-      if (s.sequence_length < 5)
+      if (s.sequence_length < LCD_CURSOR_LENGTH - 1)
         return LcdEvent::None;
       s.escaped = false;
       s.sequence_length = 0;
@@ -76,7 +76,7 @@ LcdEvent lcd_screen_put(LcdScreen &s, unsigned char byte) {
     s.sequence_length = 0;
     ++s.ignored;
   }
-  if (byte == 27) {
+  if (byte == LCD_ESC) {
     s.escaped = true;
     s.sequence_length = 0;
     return LcdEvent::None;

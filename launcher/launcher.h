@@ -2,6 +2,9 @@
 
 // The launcher's steps, in the order velm runs them.
 
+#include "restarts.h"
+#include "webserver.h"
+
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -14,30 +17,25 @@ struct Options {
   char random_mode = 0;     // s, a, d, l; 0: as last time
   std::string audio_module; // empty: the sound device, or the paced silent output
   std::string player_log;   // empty: the player's output lines are dropped
-  std::string web_address;  // where the web catalogue is served; empty: no web server
-  int web_port = 0;
+  std::string web_address;  // where the web catalogue is served
+  int web_port = 0;         // 0: no web server
 };
 
-// A child the launcher keeps running.
+// The children the launcher keeps running; CHILDREN in launcher.cpp says how each starts
+// and what is done when it ends.
+enum ChildId { DISPLAY, AUDIO, PLAYER, WATCHER, CONTROL, CHILD_COUNT };
+
 struct Child {
-  const char *name;
   pid_t pid = -1;
-  int restarts = 0;
-  double first_restart = 0; // when the current run of restarts began
+  Restarts restarts;
 };
 
 struct Jukebox {
   Options options;
-  Child display{"velm_display"};
-  Child control{"velm_control"};
-  Child player{"mpg123"};
-  Child watcher{"playwatch"};
-  Child audio{"audiopace"};
-  Child web{"httpd"};
+  Child children[CHILD_COUNT];
+  WebServer web;
   int display_fifo = -1; // our writing ends, held so the daemons stay up
   int control_fifo = -1;
-  int web_fifo = -1;            // the web chooser's requests, read by the launcher
-  std::string web_pending = {}; // the start of a request line not yet whole
   bool stopping = false;
 };
 
@@ -82,6 +80,9 @@ void start_player(Jukebox &jukebox);
 void start_control(Jukebox &jukebox);
 // The control lines that start (or resume) the song.
 void start_playing(const Jukebox &jukebox);
+
+// The web catalogue, when the options ask for it.
+void start_web(Jukebox &jukebox);
 
 // Keeps the jukebox going until SIGINT, SIGTERM or SIGHUP.
 void run_until_stopped(Jukebox &jukebox, int signals);

@@ -1,0 +1,50 @@
+#pragma once
+
+// The web catalogue: a web server (busybox httpd) that serves the catalogue page of the
+// collection and the song chooser /cgi-bin/choose.sh, and the requests the chooser hands
+// to the jukebox through /tmp/fifo.web.
+
+#include "restarts.h"
+
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+// What the web part uses of the program it runs in.
+struct WebHost {
+  // Starts a program found on PATH with the given standard input and output (-1: the
+  // host's own); its standard error goes where the host's children write.
+  pid_t (*spawn)(const std::vector<std::string> &argv, int in, int out);
+  // Seconds on the monotonic clock.
+  double (*now)();
+  // A line for the log.
+  void (*message)(const char *format, ...) __attribute__((format(printf, 1, 2)));
+};
+
+struct WebServer {
+  std::string address; // where it listens; port 0: no web server
+  int port = 0;
+  pid_t pid = -1;
+  Restarts restarts;
+  int fifo = -1;       // the chooser's requests
+  std::string pending; // the start of a request line not yet whole
+};
+
+// Where the server listens: "ADDRESS:PORT" or "PORT" (on the loopback address 127.0.0.1);
+// false for anything else.
+bool parse_web_address(const std::string &text, std::string &address, int &port);
+
+// Writes the server's folder (the catalogue page of /tmp/MPL, the chooser), its
+// configuration and the request FIFO, then starts the server. Without a port it does
+// nothing.
+void start_web(WebServer &web, const WebHost &host);
+
+// Starts the server again after it ended; gives up after a few quick ends in a row.
+void restart_web(WebServer &web, const WebHost &host);
+
+// Takes what the chooser wrote into the request FIFO: each line "device list song" makes
+// the player scripts play that song.
+void take_web_requests(WebServer &web, const WebHost &host);
+
+// Stops the server and removes its folder, configuration and FIFO.
+void stop_web(WebServer &web);
