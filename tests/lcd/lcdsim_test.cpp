@@ -5,6 +5,7 @@
 #include "lcdview.h"
 #include "panel_rows.h"
 #include "sandbox_run.h"
+#include "tool_options.h"
 
 #include <gtest/gtest.h>
 #include <string>
@@ -234,4 +235,11 @@ TEST(LcdSim, LiveViewSignalsAndBrokenPipes) {
   EXPECT_EQ(sb.read("/tmp/head"), "frame 1\n");
   EXPECT_EQ(sb.read("/tmp/sim.status"), "1\n");
   EXPECT_EQ(sb.read("/tmp/sim.err"), "lcdsim: frames: Broken pipe\n");
+}
+
+TEST(LcdSim, RefusesMalformedIntervals) {
+  expect_usage_errors({
+      {"lcdsim -q -i 5O </dev/null", "lcdsim: -i 5O: not a time from 0 to 10000 ms\n"},
+      {"lcdsim -q -i '' </dev/null", "not a time from 0 to 10000 ms\n"},
+  });
 }
