@@ -14,6 +14,7 @@ in_order() {
     rmdir .in_order || exit 125
     [ "$(ls -AU)" = "$want" ] && return 0
   done
+  # shellcheck disable=SC2012
   echo "golden setup: cannot order the entries of $PWD: $(ls -AU | tr '\n' ' ')" >&2
   exit 125
 }
@@ -22,10 +23,12 @@ in_order_back() {
 }
 in_order_back_reversed() {
   [ $# -eq 0 ] && return 0
-  local first="$1"
+  in_order_back_reversed_tail "$@"
+  mv -- ".in_order/$1" . || exit 125
+}
+in_order_back_reversed_tail() {
   shift
   in_order_back_reversed "$@"
-  mv -- ".in_order/$first" . || exit 125
 }
 
 # Every folder below the current one delivers its entries in name order.
