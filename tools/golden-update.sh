@@ -12,6 +12,6 @@ build=${1:-$root/build}
 pattern=${2:-}
 cmake -S "$root" -B "$build" -G Ninja -DVELM_TESTS=ON >/dev/null
 ninja -C "$build" golden_test
-VELM_GOLDEN_UPDATE=1 "$build/tests/golden_test" --gtest_brief=1 \
-  --gtest_filter="Tools/Golden.Case/*${pattern}*"
+VELM_GOLDEN_UPDATE=1 "$build/tests/golden/golden_test" --gtest_brief=1 \
+  --gtest_filter="Golden.*${pattern}*"
 git -C "$root" status --short -- tests/golden
