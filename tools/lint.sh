@@ -65,5 +65,8 @@ if [ -n "$unformatted" ]; then
   status=1
 fi
 
+echo "== include rooms"
+tools/include-rooms.sh || status=1
+
 [ $status -eq 0 ] && echo "lint: clean"
 exit $status
