@@ -107,9 +107,8 @@ void write_setting(const char *path, int value) {
   }
 }
 
-void timer_handler(int signal_number) {
-  if (signal_number != SIGALRM)
-    return;
+// Installed for SIGALRM alone.
+void timer_handler(int) {
   int saved = errno;
   mixer_save();
   errno = saved;

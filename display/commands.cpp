@@ -86,7 +86,7 @@ void display_dispatch(const char *line, ArgumentBuffers &b) {
                       parse_atoi(b.status_song));
   }
   if (starts_with(line, "display_settime"))
-    display_settime(line, b);
+    display_settime(line);
   if (starts_with(line, "display_setvolume")) {
     (void)sscanf(line, "display_setvolume %3[1234567890]", b.volume);
     display_setvolume(parse_atoi(b.volume));
@@ -189,9 +189,8 @@ void display_setstatus(const char *word, int device, int list, int song) {
   display.status_song = song;
 }
 
-void display_settime(const char *line, ArgumentBuffers &b) {
-  (void)sscanf(line, "display_settime %6[+:1234567890] %6[-:1234567890]", b.time_elapsed,
-               display.time_remaining);
+void display_settime(const char *line) {
+  (void)sscanf(line, "display_settime %*6[+:1234567890] %6[-:1234567890]", display.time_remaining);
 }
 
 void display_setvolume(int value) {

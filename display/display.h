@@ -38,7 +38,6 @@ struct ArgumentBuffers {
   char status_device[2];
   char status_list[4];
   char status_song[3];
-  char time_elapsed[7];
   char volume[4];
   char balance[5];
   char bass[4];
@@ -68,7 +67,7 @@ void display_restart();
 void display_settitle(const char *line);
 void display_setid3tagtitle(const char *line);
 void display_setstatus(const char *word, int device, int list, int song);
-void display_settime(const char *line, ArgumentBuffers &buffers);
+void display_settime(const char *line);
 void display_setvolume(int value);
 void display_setbalance(int value);
 void display_setbass(int value);
