@@ -116,7 +116,7 @@ void mixer_save() {
 }
 
 // Installed for SIGALRM alone.
-void timer_handler(int) {
+void timer_handler(int /*signal_number*/) {
   int saved = errno;
   mixer_save();
   errno = saved;

@@ -207,7 +207,7 @@ TEST_F(Charpanel, ThePanelShowsWhatWasWritten) {
 // The wake-up brings the controller into step from each state a program may find it in,
 // and the text written after shows.
 TEST_F(Charpanel, WakeUpFromEveryStartingState) {
-  auto wake_and_write = [](Hd44780Model &lcd, const char *state) {
+  auto wake_and_write = [](const Hd44780Model &lcd, const char *state) {
     lcd_sysset(0x378, 0, 1, 1);
     EXPECT_TRUE(lcd.four_bit()) << state;
     EXPECT_FALSE(lcd.half_byte()) << state;
@@ -233,8 +233,7 @@ TEST_F(Charpanel, WakeUpFromEveryStartingState) {
     for (bool character : {true, false}) {
       if (!character && byte < 0x80)
         continue;
-      Hd44780Model lcd;
-      model = &lcd;
+      panel = Hd44780Model(); // just powered on
       lcd_sysset(0x378, 0, 1, 1);
       writes_to_panel = 3; // the idle write and the high nibble's two
       if (character)
@@ -242,10 +241,10 @@ TEST_F(Charpanel, WakeUpFromEveryStartingState) {
       else
         lcd_charaddr(0x378, byte & 0x7F, 0);
       writes_to_panel = -1;
-      ASSERT_TRUE(lcd.four_bit() && lcd.half_byte());
+      ASSERT_TRUE(panel.four_bit() && panel.half_byte());
       std::string state =
           (character ? "half a character " : "half an instruction ") + std::to_string(byte);
-      wake_and_write(lcd, state.c_str());
+      wake_and_write(panel, state.c_str());
     }
   }
 }
