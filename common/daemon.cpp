@@ -98,16 +98,11 @@ void ipc_read_line(FILE *in, char *line) {
 }
 
 bool ipc_line_waiting(FILE *in) {
-#ifdef __GLIBC__
   const char *p = in->_IO_read_ptr;
   const char *end = in->_IO_read_end;
   while (p < end && (*p == ' ' || (*p >= '\t' && *p <= '\r')))
     ++p;
   return p < end && memchr(p, '\n', static_cast<size_t>(end - p)) != nullptr;
-#else
-  (void)in;
-  return false;
-#endif
 }
 
 int fifo_open_writer(const char *path, int wait_ms, bool wait_for_path, pid_t reader) {

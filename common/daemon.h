@@ -45,7 +45,7 @@ inline constexpr int IPC_LINE_SIZE = 256;
 void ipc_read_line(FILE *in, char *line);
 
 // True when the stream's buffer already holds a whole further command line, so the
-// next ipc_read_line will not wait. (False where the C library does not show its buffer.)
+// next ipc_read_line will not wait. It looks into the GNU C library's stream buffer.
 bool ipc_line_waiting(FILE *in);
 
 // Opens a FIFO for writing once a reader has it open, trying every 10 ms for at most

@@ -12,11 +12,6 @@ void ipc_write_display(const char *line);
 // Sends the lines written so far; done before the daemon waits for anything.
 void ipc_flush();
 
-// Runs a command line through the shell and waits for it; its exit status is not looked
-// at. Lines written so far go out first, so the script's own output to the player comes
-// after them.
-void run(const char *command);
-
 // Opens /tmp/fifo.player again for player_restart; lines written so far go out first.
 void ipc_reopen_player();
 
@@ -24,17 +19,9 @@ void ipc_reopen_player();
 // at most one row, and a line that fires none is ignored.
 void dispatch(const char *line);
 
-// Player operations.
-void player_startup();
-void player_restart();
-void player_stop();
-void player_jump(int frames);
-void player_jumpto(int frame);
-
-// The mixer: values, device and saved settings.
+// The mixer: values, device and saved settings. mixer_init sets the master level and
+// restores the saved settings.
 void mixer_init();
-void mixer_load();
-void mixer_save();
 void mixer_setvolume(int requested);
 void mixer_setbalance(int requested);
 void mixer_settone(int bass, int treble);

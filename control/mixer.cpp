@@ -107,9 +107,16 @@ void write_setting(const char *path, int value) {
   }
 }
 
-void timer_handler(int signal_number) {
-  if (signal_number != SIGALRM)
-    return;
+void mixer_save() {
+  debug_trace("mixer_save");
+  write_setting(VOLUME_PATH, volume);
+  write_setting(BALANCE_PATH, balance);
+  write_setting(BASS_PATH, bass);
+  write_setting(TREBLE_PATH, treble);
+}
+
+// Installed for SIGALRM alone.
+void timer_handler(int /*signal_number*/) {
   int saved = errno;
   mixer_save();
   errno = saved;
@@ -188,10 +195,7 @@ void mixer_trebledown() {
   mixer_settone(bass, treble - STEP);
 }
 
-void mixer_init() {
-  oss_setmaster();
-  mixer_load();
-}
+namespace {
 
 void mixer_load() {
   debug_trace("mixer_load");
@@ -202,12 +206,11 @@ void mixer_load() {
   mixer_settone(saved_bass, saved_treble);
 }
 
-void mixer_save() {
-  debug_trace("mixer_save");
-  write_setting(VOLUME_PATH, volume);
-  write_setting(BALANCE_PATH, balance);
-  write_setting(BASS_PATH, bass);
-  write_setting(TREBLE_PATH, treble);
+} // namespace
+
+void mixer_init() {
+  oss_setmaster();
+  mixer_load();
 }
 
 void timer_init() {

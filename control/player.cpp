@@ -35,15 +35,9 @@ bool numeric_argument(const char *line, const char *word, int max_digits, int *v
   return true;
 }
 
-void player_goto(const char *word, const char *script, int number) {
-  debug_trace(word);
-  char command[64];
-  snprintf(command, sizeof command, "%s %d", script, number);
-  run(command);
-}
-
-} // namespace
-
+// Runs a command line through the shell and waits for it; its exit status is not looked
+// at. Lines written so far go out first, so the script's own output to the player comes
+// after them.
 void run(const char *command) {
   ipc_flush();
   shell_run(command);
@@ -52,22 +46,6 @@ void run(const char *command) {
 void player_stop() {
   debug_trace("player_stop");
   run("stop.sh");
-}
-
-void player_startup() {
-  debug_trace("player_startup");
-  run("echo startup >/tmp/STATUS");
-  player_stop();
-  player_jumpto(saved_frame());
-}
-
-void player_restart() {
-  debug_trace("player_restart");
-  ipc_reopen_player();
-  run("echo startup >/tmp/STATUS");
-  debug_trace("player_nextsong");
-  run("nextsong.sh");
-  player_stop();
 }
 
 void player_jump(int frames) {
@@ -88,6 +66,31 @@ void player_jumpto(int frame) {
   snprintf(line, sizeof line, "JUMP %i", frame);
   ipc_write_player(line);
 }
+
+void player_goto(const char *word, const char *script, int number) {
+  debug_trace(word);
+  char command[64];
+  snprintf(command, sizeof command, "%s %d", script, number);
+  run(command);
+}
+
+void player_startup() {
+  debug_trace("player_startup");
+  run("echo startup >/tmp/STATUS");
+  player_stop();
+  player_jumpto(saved_frame());
+}
+
+void player_restart() {
+  debug_trace("player_restart");
+  ipc_reopen_player();
+  run("echo startup >/tmp/STATUS");
+  debug_trace("player_nextsong");
+  run("nextsong.sh");
+  player_stop();
+}
+
+} // namespace
 
 void dispatch(const char *line) {
   // Exact rows fire when the whole line is the word.

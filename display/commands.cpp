@@ -68,63 +68,11 @@ void copy_text(char *dest, size_t size, const char *src) {
   dest[n] = '\0';
 }
 
-void display_dispatch(const char *line, ArgumentBuffers &b) {
-  // sscanf writes a field only when it converts, and stops at the first field that does
-  // not: the fields a line does not supply keep the text of the last line.
-  if (strcmp(line, "display_startup") == 0)
-    display_startup();
-  if (strcmp(line, "display_restart") == 0)
-    display_restart();
-  if (starts_with(line, "display_settitle"))
-    display_settitle(line);
-  if (starts_with(line, "display_setid3tagtitle"))
-    display_setid3tagtitle(line);
-  if (starts_with(line, "display_setstatus")) {
-    (void)sscanf(line, "display_setstatus %15s %1[1234567890] %3[1234567890] %2[1234567890]",
-                 b.status_word, b.status_device, b.status_list, b.status_song);
-    display_setstatus(b.status_word, parse_atoi(b.status_device), parse_atoi(b.status_list),
-                      parse_atoi(b.status_song));
-  }
-  if (starts_with(line, "display_settime"))
-    display_settime(line, b);
-  if (starts_with(line, "display_setvolume")) {
-    (void)sscanf(line, "display_setvolume %3[1234567890]", b.volume);
-    display_setvolume(parse_atoi(b.volume));
-  }
-  if (starts_with(line, "display_setbalance")) {
-    (void)sscanf(line, "display_setbalance %4[-1234567890]", b.balance);
-    display_setbalance(parse_atoi(b.balance));
-  }
-  if (starts_with(line, "display_setbass")) {
-    (void)sscanf(line, "display_setbass %3[1234567890]", b.bass);
-    display_setbass(parse_atoi(b.bass));
-  }
-  if (starts_with(line, "display_settreble")) {
-    (void)sscanf(line, "display_settreble %3[1234567890]", b.treble);
-    display_settreble(parse_atoi(b.treble));
-  }
-  if (starts_with(line, "display_setrandommode")) {
-    (void)sscanf(line, "display_setrandommode %3[^\n]", b.random_mode);
-    display_setrandommode(b.random_mode);
-  }
-  if (starts_with(line, "display_setmode")) {
-    (void)sscanf(line, "display_setmode %1[1234567890]", b.mode);
-    display_setmode(parse_atoi(b.mode));
-  }
-}
+namespace {
 
-void display_init() {
-  debug_trace("display_init");
-  display.started = false;
-  if (display.lcd_enabled)
-    lcd_init();
-}
-
-void display_close() {
-  debug_trace("display_close");
-  display.started = false;
-  if (display.lcd_enabled)
-    lcd_close();
+void display_setmode(int mode) {
+  debug_tracef("display_setmode %i", mode);
+  display.display_mode = mode;
 }
 
 void display_reset() {
@@ -189,9 +137,8 @@ void display_setstatus(const char *word, int device, int list, int song) {
   display.status_song = song;
 }
 
-void display_settime(const char *line, ArgumentBuffers &b) {
-  (void)sscanf(line, "display_settime %6[+:1234567890] %6[-:1234567890]", b.time_elapsed,
-               display.time_remaining);
+void display_settime(const char *line) {
+  (void)sscanf(line, "display_settime %*6[+:1234567890] %6[-:1234567890]", display.time_remaining);
 }
 
 void display_setvolume(int value) {
@@ -215,7 +162,63 @@ void display_setrandommode(const char *text) {
   copy_text(display.random_mode, sizeof display.random_mode, text);
 }
 
-void display_setmode(int mode) {
-  debug_tracef("display_setmode %i", mode);
-  display.display_mode = mode;
+} // namespace
+
+void display_dispatch(const char *line, ArgumentBuffers &b) {
+  // sscanf writes a field only when it converts, and stops at the first field that does
+  // not: the fields a line does not supply keep the text of the last line.
+  if (strcmp(line, "display_startup") == 0)
+    display_startup();
+  if (strcmp(line, "display_restart") == 0)
+    display_restart();
+  if (starts_with(line, "display_settitle"))
+    display_settitle(line);
+  if (starts_with(line, "display_setid3tagtitle"))
+    display_setid3tagtitle(line);
+  if (starts_with(line, "display_setstatus")) {
+    (void)sscanf(line, "display_setstatus %15s %1[1234567890] %3[1234567890] %2[1234567890]",
+                 b.status_word, b.status_device, b.status_list, b.status_song);
+    display_setstatus(b.status_word, parse_atoi(b.status_device), parse_atoi(b.status_list),
+                      parse_atoi(b.status_song));
+  }
+  if (starts_with(line, "display_settime"))
+    display_settime(line);
+  if (starts_with(line, "display_setvolume")) {
+    (void)sscanf(line, "display_setvolume %3[1234567890]", b.volume);
+    display_setvolume(parse_atoi(b.volume));
+  }
+  if (starts_with(line, "display_setbalance")) {
+    (void)sscanf(line, "display_setbalance %4[-1234567890]", b.balance);
+    display_setbalance(parse_atoi(b.balance));
+  }
+  if (starts_with(line, "display_setbass")) {
+    (void)sscanf(line, "display_setbass %3[1234567890]", b.bass);
+    display_setbass(parse_atoi(b.bass));
+  }
+  if (starts_with(line, "display_settreble")) {
+    (void)sscanf(line, "display_settreble %3[1234567890]", b.treble);
+    display_settreble(parse_atoi(b.treble));
+  }
+  if (starts_with(line, "display_setrandommode")) {
+    (void)sscanf(line, "display_setrandommode %3[^\n]", b.random_mode);
+    display_setrandommode(b.random_mode);
+  }
+  if (starts_with(line, "display_setmode")) {
+    (void)sscanf(line, "display_setmode %1[1234567890]", b.mode);
+    display_setmode(parse_atoi(b.mode));
+  }
+}
+
+void display_init() {
+  debug_trace("display_init");
+  display.started = false;
+  if (display.lcd_enabled)
+    lcd_init();
+}
+
+void display_close() {
+  debug_trace("display_close");
+  display.started = false;
+  if (display.lcd_enabled)
+    lcd_close();
 }

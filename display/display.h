@@ -40,7 +40,6 @@ struct ArgumentBuffers {
   char status_device[2];
   char status_list[4];
   char status_song[3];
-  char time_elapsed[7];
   char volume[4];
   char balance[5];
   char bass[4];
@@ -53,30 +52,12 @@ struct ArgumentBuffers {
 // operation of the word that matches; other lines are ignored.
 void display_dispatch(const char *line, ArgumentBuffers &buffers);
 
-// Turns UTF-8 text into the panel's one byte a character (Latin-1; "?" for characters
-// beyond it), in place; bytes that are not UTF-8 stay.
-void utf8_to_latin1(char *text);
-
 // Copies text into a buffer of `size` bytes, cut to fit.
 void copy_text(char *dest, size_t size, const char *src);
 
 // Display operations.
 void display_init();
 void display_close();
-void display_reset();
-void display_clear();
-void display_startup();
-void display_restart();
-void display_settitle(const char *line);
-void display_setid3tagtitle(const char *line);
-void display_setstatus(const char *word, int device, int list, int song);
-void display_settime(const char *line, ArgumentBuffers &buffers);
-void display_setvolume(int value);
-void display_setbalance(int value);
-void display_setbass(int value);
-void display_settreble(int value);
-void display_setrandommode(const char *text);
-void display_setmode(int mode);
 
 // The LCD: geometry, the drawing state and the operations that write to the device.
 inline constexpr int LCD_ROWS = 2;
@@ -101,21 +82,12 @@ void lcd_init();
 void lcd_close();
 void lcd_reset();
 void lcd_clear();
-void lcd_setcursor(int column, int row);
 void lcd_startup();
 void lcd_update();
-void lcd_statusline();
-void lcd_title();
-void lcd_mixerbar();
 
-// The rows as lcd_statusline, lcd_title and lcd_mixerbar compose them: exactly 24
-// characters, no terminator. Composing changes no state.
-void compose_statusline(char *row);
-void compose_title(char *row);
+// The bar row of a mixer value as the mixer mode draws it: exactly 24 characters, no
+// terminator. Composing changes no state.
 void compose_mixerbar(char *row, int value_index);
-
-// The title that row 1 follows once the welcome scroll is over.
-const char *selected_title();
 
 // Provided by the program around the core: the device and the timer.
 
@@ -127,5 +99,3 @@ void lcd_device_close();
 
 // Arms the 100 ms timer afresh: the first tick comes 100 ms from now.
 void timer_init();
-// One expiry of the timer: draws when the display is started and the LCD is on.
-void timer_handler();

@@ -22,6 +22,12 @@ int timer_fd = -1;   // armed by timer_init; until then no ticks come
 
 constexpr long TICK_NANOSECONDS = 100L * 1000 * 1000;
 
+// One expiry of the timer: draws when the display is started and the LCD is on.
+void timer_handler() {
+  if (display.started && display.lcd_enabled)
+    lcd_update();
+}
+
 // Runs the timer's handler once for the expiries that have come; expiries that came
 // together while the loop was busy count as one tick, as a signal would.
 void take_ticks() {
@@ -103,9 +109,4 @@ void timer_init() {
   period.it_value.tv_nsec = TICK_NANOSECONDS;
   period.it_interval.tv_nsec = TICK_NANOSECONDS;
   timerfd_settime(timer_fd, 0, &period, nullptr);
-}
-
-void timer_handler() {
-  if (display.started && display.lcd_enabled)
-    lcd_update();
 }

@@ -70,8 +70,6 @@ void fill(char *row, long first, long last, char c) {
     row[i] = c;
 }
 
-} // namespace
-
 const char *selected_title() {
   if (display.id3_enabled && strcmp(display.id3tag_title, NO_ID3_TAG) != 0 &&
       display.title[0] != '/')
@@ -113,6 +111,8 @@ void compose_title(char *row) {
   mask_control_characters(row);
 }
 
+} // namespace
+
 void compose_mixerbar(char *row, int value_index) {
   memset(row, ' ', LCD_COLUMNS);
   long value = *mixer_value(value_index);
@@ -149,40 +149,12 @@ void lcd_clear() {
   lcd_write(LCD_CLEAR, sizeof LCD_CLEAR - 1);
 }
 
+namespace {
+
 void lcd_setcursor(int column, int row) {
   char sequence[32];
   int length = snprintf(sequence, sizeof sequence, LCD_CURSOR_FORMAT, column, row);
   lcd_write(sequence, static_cast<size_t>(length));
-}
-
-void lcd_startup() {
-  debug_trace("lcd_startup");
-  lcd_write(LCD_START, sizeof LCD_START - 1);
-  const char *welcome = display.id3_enabled ? display.id3tag_title : display.title;
-  copy_text(lcd.shown_title, sizeof lcd.shown_title, welcome);
-  lcd.title_offset = LCD_COLUMNS;
-  lcd.tick_phase = 1;
-  lcd.title_pause = 0;
-  lcd.welcome_done = false;
-}
-
-void lcd_update() {
-  if (lcd.tick_phase == 1) {
-    lcd_setcursor(0, 0);
-    lcd_statusline();
-    if (!lcd.welcome_done) {
-      lcd_setcursor(0, 1);
-      lcd_title();
-    }
-  } else if (lcd.tick_phase == 2) {
-    lcd_setcursor(0, 1);
-    if (display.display_mode == 2 && lcd.welcome_done && changed_value() >= 0)
-      lcd_mixerbar();
-    else
-      lcd_title();
-  }
-  if (++lcd.tick_phase > 2)
-    lcd.tick_phase = 1;
 }
 
 void lcd_statusline() {
@@ -232,6 +204,38 @@ void lcd_mixerbar() {
   char row[LCD_COLUMNS];
   compose_mixerbar(row, index);
   lcd_write(row, sizeof row);
+}
+
+} // namespace
+
+void lcd_startup() {
+  debug_trace("lcd_startup");
+  lcd_write(LCD_START, sizeof LCD_START - 1);
+  const char *welcome = display.id3_enabled ? display.id3tag_title : display.title;
+  copy_text(lcd.shown_title, sizeof lcd.shown_title, welcome);
+  lcd.title_offset = LCD_COLUMNS;
+  lcd.tick_phase = 1;
+  lcd.title_pause = 0;
+  lcd.welcome_done = false;
+}
+
+void lcd_update() {
+  if (lcd.tick_phase == 1) {
+    lcd_setcursor(0, 0);
+    lcd_statusline();
+    if (!lcd.welcome_done) {
+      lcd_setcursor(0, 1);
+      lcd_title();
+    }
+  } else if (lcd.tick_phase == 2) {
+    lcd_setcursor(0, 1);
+    if (display.display_mode == 2 && lcd.welcome_done && changed_value() >= 0)
+      lcd_mixerbar();
+    else
+      lcd_title();
+  }
+  if (++lcd.tick_phase > 2)
+    lcd.tick_phase = 1;
 }
 
 void lcd_close() {

@@ -48,14 +48,17 @@ void lcd_sysset(unsigned short port, int a, int b, int c) {
     function |= 0x08;
   if (!c)
     function |= 0x04;
-  // The power-on wake-up. A controller starts in 8-bit mode and, wired for 4 bits, sees
-  // each nibble as a whole instruction: function set 8-bit twice, with the waits its
-  // power-on sequence asks for, then function set 4-bit, after which the two-nibble
-  // function set below is taken whole.
+  // The controller's documented wake-up: function set 8-bit three times, then 4-bit.
+  // Whatever state the controller is in, the three leave it in 8-bit mode: just powered
+  // on, each nibble is a whole instruction; in 4-bit mode, the first two make one; in
+  // 4-bit mode with half a byte received (a driver stopped in the middle of a transfer),
+  // the first completes that byte and the next two find it in step. Then 2 switches to
+  // 4 bits, and the function set below is taken as two nibbles.
   send_nibble(port, INSTRUCTION, 0x3);
   lcd_delay_us(5000);
   send_nibble(port, INSTRUCTION, 0x3);
   lcd_delay_us(150);
+  send_nibble(port, INSTRUCTION, 0x3);
   send_nibble(port, INSTRUCTION, 0x2);
   send_nibbles(port, INSTRUCTION, function);
 }

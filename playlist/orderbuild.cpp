@@ -18,6 +18,10 @@ void print_usage() {
   fputs("[orderbuild]with random mode: -a (all), -d (device) or -l (list).\n", stderr);
 }
 
+void print_opl_failure() {
+  fprintf(stderr, "[orderbuild]Could not open OrderPlayList file <%s> for writing.\n", OPL_PATH);
+}
+
 // The last mode option counts; arguments that are not options are ignored.
 bool parse_options(int argc, char **argv, OrderMode *mode) {
   int option;
@@ -75,10 +79,11 @@ int main(int argc, char **argv) {
   fprintf(stderr, "[orderbuild]found %i entries in MasterPlayList <%s>.\n", count, MPL_PATH);
   fclose(mpl);
 
-  // The new order list replaces the old one only once it is complete.
+  // The new order list replaces the old one only once it is complete. Whichever step of
+  // the replacement fails, the old list stays whole and the failure is the one message.
   AtomicFile opl;
   if (!atomic_open(&opl, OPL_PATH)) {
-    fprintf(stderr, "[orderbuild]Could not open OrderPlayList file <%s> for writing.\n", OPL_PATH);
+    print_opl_failure();
     return EXIT_FILE;
   }
 
@@ -91,7 +96,7 @@ int main(int argc, char **argv) {
   for (int i = 0; i < count; ++i)
     write_order_line(opl.fp, i + 1, slots[i]);
   if (!atomic_commit(&opl)) {
-    fprintf(stderr, "[orderbuild]Could not write OrderPlayList file <%s>.\n", OPL_PATH);
+    print_opl_failure();
     return EXIT_FILE;
   }
   fprintf(stderr, "[orderbuild]wrote %i entries to OrderPlayList <%s>.\n", count, OPL_PATH);

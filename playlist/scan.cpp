@@ -7,6 +7,9 @@
 #include <dirent.h>
 #include <string>
 
+namespace {
+
+// True for a file name longer than four characters ending in ".mp3", ".Mp3" or ".MP3".
 bool is_song_name(const char *name) {
   size_t length = strlen(name);
   if (length <= 4)
@@ -14,6 +17,8 @@ bool is_song_name(const char *name) {
   const char *ending = name + length - 4;
   return strcmp(ending, ".mp3") == 0 || strcmp(ending, ".Mp3") == 0 || strcmp(ending, ".MP3") == 0;
 }
+
+} // namespace
 
 bool has_line_break(const char *text) {
   return strpbrk(text, "\n\r") != nullptr;

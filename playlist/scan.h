@@ -10,9 +10,6 @@
 inline constexpr int SCAN_MAX_LISTS = 32000;
 inline constexpr int SCAN_MAX_SONGS = 32000;
 
-// True for a file name longer than four characters ending in ".mp3", ".Mp3" or ".MP3".
-bool is_song_name(const char *name);
-
 // Walks the open root directory `root_dir` (named `root`) and appends the device line
 // and the list and song lines of device `device` to `mpl`. Entries that cannot be
 // written as one master list line (a song path over 255 characters, a name holding a

@@ -332,6 +332,8 @@ bool handle_frame_status(WatchState *state, const FrameStatus &status, LineEffec
   return true;
 }
 
+namespace {
+
 void handle_frame_line(WatchState *state, const char *line, LineEffects *effects) {
   FrameStatus status;
   if (parse_frame_line(line, &status))
@@ -367,6 +369,8 @@ bool is_tag_detail_line(const char *line) {
   return strncmp(line, "@I ID3.", 7) == 0 || strncmp(line, "@I ID3v2.", 9) == 0 ||
          strcmp(line, "@I }") == 0;
 }
+
+} // namespace
 
 void watch_line(WatchState *state, const char *line, LineEffects *effects) {
   effects->report_length = 0;

@@ -81,20 +81,15 @@ struct LineEffects {
   char display[160];  // one display command line with its newline
 };
 
-// The frame-status handling: a change of the whole second asks for a time line, and every
-// tenth change for a checkpoint.
-void handle_frame_line(WatchState *state, const char *line, LineEffects *effects);
-
-// The same for a line already matched: true when its second is new, which sets the
-// checkpoint (or none) and the time line in `effects` and changes nothing else there.
+// The frame-status handling of a line already matched: a change of the whole second asks
+// for a time line, and every tenth change for a checkpoint. True when its second is new,
+// which sets the checkpoint (or none) and the time line in `effects` and changes nothing
+// else there.
 bool handle_frame_status(WatchState *state, const FrameStatus &status, LineEffects *effects);
 
-// The information-line handling: the tag title for the display, and the report lines when
-// the line holds an ID3 tag.
-void handle_id3_line(const char *line, LineEffects *effects);
-
-// All a line asks for: an "@I" line goes to handle_id3_line, "@P 0" exactly asks for
-// checkpoint 0 and the next song, any other line goes to handle_frame_line.
+// All a line asks for: an "@I" line (other than the details of a tag block) the tag title
+// for the display, and the report lines when it holds an ID3 tag; "@P 0" exactly
+// checkpoint 0 and the next song; any other line is taken as a frame-status line.
 void watch_line(WatchState *state, const char *line, LineEffects *effects);
 
 // The checkpoint file's content, "%16d\n"; returns its length. `text` holds at least

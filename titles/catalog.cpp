@@ -6,6 +6,9 @@
 
 #include <cstring>
 
+namespace {
+
+// Writes a title as HTML text: "&", "<", ">" and the double quote as entities.
 void put_html_text(const char *text, FILE *out) {
   for (const char *p = text;; ++p) {
     size_t plain = strcspn(p, "&<>\"");
@@ -29,8 +32,6 @@ void put_html_text(const char *text, FILE *out) {
     }
   }
 }
-
-namespace {
 
 enum class Kind { device, list, song };
 

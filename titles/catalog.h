@@ -7,6 +7,3 @@
 // one pass over the master list each. Lists and songs link to /cgi-bin/choose.sh with
 // their 12-digit code.
 void write_catalog(FILE *mpl, FILE *out);
-
-// Writes a title as HTML text: "&", "<", ">" and the double quote as entities.
-void put_html_text(const char *text, FILE *out);

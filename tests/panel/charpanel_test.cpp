@@ -13,6 +13,9 @@ namespace {
 // "p<port>:<byte>" for a port write, "s<microseconds>" for a sleep.
 std::vector<std::string> events;
 Hd44780Model *model;
+// How many more port writes reach the model; below 0, all of them. Cutting the wire
+// in the middle of a transfer leaves the controller as a driver stopped there would.
+int writes_to_panel = -1;
 
 std::string out(unsigned value, unsigned port = 0x378) {
   char text[32];
@@ -39,6 +42,7 @@ protected:
   void SetUp() override {
     events.clear();
     model = &panel;
+    writes_to_panel = -1;
   }
   void TearDown() override { model = nullptr; }
   Hd44780Model panel;
@@ -48,8 +52,11 @@ protected:
 
 extern "C" void lcd_port_out(unsigned short port, unsigned char value) {
   events.push_back(out(value, port));
-  if (model != nullptr)
-    model->port_write(value);
+  if (model == nullptr || writes_to_panel == 0)
+    return;
+  if (writes_to_panel > 0)
+    --writes_to_panel;
+  model->port_write(value);
 }
 
 extern "C" void lcd_delay_us(unsigned int microseconds) {
@@ -82,9 +89,10 @@ TEST_F(Charpanel, SyssetWakesTheControllerThenSetsItsFunction) {
   lcd_sysset(0x2f8, 0, 1, 1);
   std::vector<std::string> expected = {
       out(0x00, 0x2f8), sleep_us(1), out(0x80, 0x2f8),
-      // Three wake-up pulses on the instruction register: 3, 3, then 2 for 4 bits.
+      // Four wake-up pulses on the instruction register: 3, 3, 3, then 2 for 4 bits.
       out(0xC3, 0x2f8), sleep_us(1), out(0x83, 0x2f8), sleep_us(5000), out(0xC3, 0x2f8),
-      sleep_us(1), out(0x83, 0x2f8), sleep_us(150), out(0xC2, 0x2f8), sleep_us(1), out(0x82, 0x2f8),
+      sleep_us(1), out(0x83, 0x2f8), sleep_us(150), out(0xC3, 0x2f8), sleep_us(1), out(0x83, 0x2f8),
+      out(0xC2, 0x2f8), sleep_us(1), out(0x82, 0x2f8),
       // The function set 0x28 as two nibbles, without the leading idle write.
       out(0xC2, 0x2f8), sleep_us(1), out(0x82, 0x2f8), out(0xC8, 0x2f8), sleep_us(1),
       out(0x88, 0x2f8)};
@@ -196,13 +204,66 @@ TEST_F(Charpanel, ThePanelShowsWhatWasWritten) {
   EXPECT_EQ(panel.row(0), "      *                 ");
 }
 
-TEST_F(Charpanel, WakeUpAlsoWorksFromFourBitMode) {
-  // A program that starts again finds the controller in 4-bit mode already.
-  lcd_sysset(0x378, 0, 1, 1);
-  lcd_sysset(0x378, 0, 1, 1);
-  lcd_control(0x378, 1, 0, 0);
-  lcd_clear(0x378);
-  lcd_printstr(0x378, "again");
-  EXPECT_TRUE(panel.four_bit());
-  EXPECT_EQ(panel.row(0), "again                   ");
+// The wake-up brings the controller into step from each state a program may find it in,
+// and the text written after shows.
+TEST_F(Charpanel, WakeUpFromEveryStartingState) {
+  auto wake_and_write = [](const Hd44780Model &lcd, const char *state) {
+    lcd_sysset(0x378, 0, 1, 1);
+    EXPECT_TRUE(lcd.four_bit()) << state;
+    EXPECT_FALSE(lcd.half_byte()) << state;
+    lcd_control(0x378, 1, 0, 0);
+    lcd_clear(0x378);
+    lcd_printstr(0x378, "again");
+    lcd_charaddr(0x378, 2, 1);
+    lcd_printstr(0x378, "row two");
+    EXPECT_EQ(lcd.row(0), "again                   ") << state;
+    EXPECT_EQ(lcd.row(1), "  row two               ") << state;
+  };
+
+  // Just powered on: the 8-bit interface.
+  ASSERT_FALSE(panel.four_bit());
+  wake_and_write(panel, "powered on");
+
+  // A program that starts again finds the controller in 4-bit mode, in step.
+  wake_and_write(panel, "4-bit mode");
+
+  // A driver stopped after the high nibble of a byte, the panel still powered: a
+  // character of every high nibble, and the address instructions (high nibbles 8 to F).
+  for (int byte = 0x05; byte < 0x100; byte += 0x10) {
+    for (bool character : {true, false}) {
+      if (!character && byte < 0x80)
+        continue;
+      panel = Hd44780Model(); // just powered on
+      lcd_sysset(0x378, 0, 1, 1);
+      writes_to_panel = 3; // the idle write and the high nibble's two
+      if (character)
+        lcd_print(0x378, static_cast<char>(byte));
+      else
+        lcd_charaddr(0x378, byte & 0x7F, 0);
+      writes_to_panel = -1;
+      ASSERT_TRUE(panel.four_bit() && panel.half_byte());
+      std::string state =
+          (character ? "half a character " : "half an instruction ") + std::to_string(byte);
+      wake_and_write(panel, state.c_str());
+    }
+  }
+}
+
+TEST(Hd44780Model, HalfAByteLeavesTheShortWakeUpOutOfStep) {
+  // A controller with half a byte received takes the next nibble as the rest of that
+  // byte. The short wake-up 3, 3, 2 and a function set after it then leave it one nibble
+  // out of step: it is what the full wake-up is there for.
+  Hd44780Model lcd;
+  auto nibble = [&lcd](unsigned char value) {
+    lcd.port_write(static_cast<unsigned char>(0xC0 | value));
+    lcd.port_write(static_cast<unsigned char>(0x80 | value));
+  };
+  nibble(0x2); // in 8-bit mode a whole function set: 4 bits
+  ASSERT_TRUE(lcd.four_bit() && !lcd.half_byte());
+  nibble(0x4);
+  ASSERT_TRUE(lcd.half_byte());
+  for (unsigned char n : {0x3, 0x3, 0x2, 0x2, 0x8})
+    nibble(n);
+  EXPECT_TRUE(lcd.four_bit());
+  EXPECT_TRUE(lcd.half_byte());
 }

@@ -24,6 +24,8 @@ public:
   char shown(int r, int column) const;
 
   bool four_bit() const { return !eight_bit_; }
+  // In 4-bit mode, the high nibble of a byte taken and the low one still to come.
+  bool half_byte() const { return high_nibble_pending_; }
   bool two_lines() const { return two_lines_; }
   bool display_on() const { return display_on_; }
   int address() const { return address_; }
