@@ -6,6 +6,7 @@
 #include "order.h"
 #include "placement_walk.h"
 #include "sandbox_run.h"
+#include "worked_example.h"
 
 #include <gtest/gtest.h>
 #include <sstream>
