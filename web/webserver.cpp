@@ -54,7 +54,7 @@ bool write_whole(const char *path, const std::string &content, mode_t mode) {
 }
 
 bool read_whole(const std::string &path, std::string &content) {
-  FILE *fp = fopen(path.c_str(), "rb");
+  FILE *fp = fopen(path.c_str(), "rbe");
   if (fp == nullptr)
     return false;
   char buffer[4096];
