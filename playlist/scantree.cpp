@@ -1,6 +1,7 @@
 // scantree: appends one device's lists and songs to the master list.
 
 #include "convert.h"
+#include "output.h"
 #include "paths.h"
 #include "scan.h"
 
@@ -21,7 +22,7 @@ int main(int argc, char **argv) {
     return 1;
   }
   const char *root = argv[1];
-  FILE *mpl = fopen(MPL_PATH, "a");
+  FILE *mpl = fopen(MPL_PATH, "ae");
   if (mpl == nullptr) {
     fprintf(stderr, "[scantree]Could not open MPL file <%s>.\n", MPL_PATH);
     return 1;
@@ -54,5 +55,5 @@ int main(int argc, char **argv) {
     fprintf(stderr, "[scantree]Could not write MPL file <%s>.\n", MPL_PATH);
     return 1;
   }
-  return 0;
+  return close_stdout("[scantree]") ? 0 : 1;
 }
