@@ -43,7 +43,9 @@ int main(int argc, char **argv) {
   }
   int device = parse_atoi(argv[2]);
   printf("[scantree]Creating MasterPlayList for device %d, path %s...\n", device, root);
-  fflush(stdout);
+  // The only line for standard output; closed at once, it shows before any message of
+  // the scan, and a failed write is reported while its cause is known.
+  bool shown = close_stdout("[scantree]");
 
   static char buffer[1 << 16];
   setvbuf(mpl, buffer, _IOFBF, sizeof buffer);
@@ -55,5 +57,5 @@ int main(int argc, char **argv) {
     fprintf(stderr, "[scantree]Could not write MPL file <%s>.\n", MPL_PATH);
     return 1;
   }
-  return close_stdout("[scantree]") ? 0 : 1;
+  return shown ? 0 : 1;
 }
