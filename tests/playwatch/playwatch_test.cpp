@@ -388,13 +388,14 @@ TEST(Playwatch, TheNextSongScriptGetsNoDescriptorOfTheWatcher) {
   const std::string list = "$(ls /proc/self/fd | sort -n | tr '\\n' ' ')";
   Sandbox sb;
   sb.put("/tmp/player.txt", "@F 0 100 0.00 10.00\n@F 38 60 1.00 9.00\n@P 0\n");
-  RunResult r = sb.run(watch_rig_standins() + "cat >/tmp/bin/nextsong.sh <<'SCRIPT'\n#!/bin/sh\n" +
-                           "echo \"" + list + "\" >/tmp/fds.script\n" +
-                           "readlink /proc/$$/fd/1 >/tmp/fds.output\nSCRIPT\n" +
-                           watch_rig_display() + "echo \"" + list + "\" >/tmp/fds.given\n" +
-                           "cat /tmp/player.txt | playwatch >/tmp/watch.out 2>/tmp/watch.err\n" +
-                           "echo $? >/tmp/watch.status\nwait $display_reader\n" + watch_rig_end(),
-                       "", RUN_TIMEOUT_MS);
+  RunResult r =
+      sb.run(watch_rig_standins() + "cat >/tmp/bin/nextsong.sh <<'SCRIPT'\n#!/bin/sh\n" +
+                 "echo \"" + list + "\" >/tmp/fds.script\n" +
+                 "output=$(readlink /proc/$$/fd/1)\necho \"$output\" >/tmp/fds.output\nSCRIPT\n" +
+                 watch_rig_display() + "echo \"" + list + "\" >/tmp/fds.given\n" +
+                 "cat /tmp/player.txt | playwatch >/tmp/watch.out 2>/tmp/watch.err\n" +
+                 "echo $? >/tmp/watch.status\nwait $display_reader\n" + watch_rig_end(),
+             "", RUN_TIMEOUT_MS);
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(sb.read("/tmp/watch.status"), "0\n");
   std::string given = sb.read("/tmp/fds.given");
