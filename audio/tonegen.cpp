@@ -3,6 +3,8 @@
 //
 //   tonegen SECONDS FREQUENCY...   (each frequency is one note; the notes share the time)
 
+#include "output.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -63,5 +65,5 @@ int main(int argc, char **argv) {
     putchar(sample & 0xff);
     putchar((sample >> 8) & 0xff);
   }
-  return fflush(stdout) == 0 ? 0 : 1;
+  return close_stdout("tonegen: ") ? 0 : 1;
 }

@@ -25,9 +25,11 @@ FILE *control_in; // /tmp/fifo.control
 Outbox player;    // /tmp/fifo.player; its stream is replaced by player_restart
 Outbox display;   // /tmp/fifo.display
 
-// Opening a FIFO waits for its other end. Without the FIFO the daemon cannot work.
-FILE *open_channel(const char *path, const char *mode) {
-  FILE *fp = fopen(path, mode);
+// Opening a FIFO waits for its other end. Without the FIFO the daemon cannot work. The
+// scripts the daemon runs must not hold its FIFOs: one left in the background would keep
+// a FIFO open after the daemon ends.
+FILE *open_channel(const char *path, bool append) {
+  FILE *fp = fopen(path, append ? "ae" : "re");
   if (fp == nullptr) {
     fprintf(stderr, "velm_control: %s: %s\n", path, strerror(errno));
     exit(1);
@@ -57,9 +59,9 @@ void queue(Outbox *box, const char *line) {
 
 void ipc_init() {
   debug_trace("ipc_init");
-  control_in = open_channel(FIFO_CONTROL_PATH, "r");
-  player.fp = open_channel(FIFO_PLAYER_PATH, "a");
-  display.fp = open_channel(FIFO_DISPLAY_PATH, "a");
+  control_in = open_channel(FIFO_CONTROL_PATH, false);
+  player.fp = open_channel(FIFO_PLAYER_PATH, true);
+  display.fp = open_channel(FIFO_DISPLAY_PATH, true);
 }
 
 void ipc_read() {
@@ -107,7 +109,7 @@ void ipc_reopen_player() {
   // The new stream takes over and the old one is closed. Should the FIFO not open again,
   // the old stream stays: the jukebox goes on rather than stop.
   ipc_flush();
-  if (FILE *reopened = fopen(FIFO_PLAYER_PATH, "w")) {
+  if (FILE *reopened = fopen(FIFO_PLAYER_PATH, "we")) {
     fclose(player.fp);
     player.fp = reopened;
   } else {

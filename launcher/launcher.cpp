@@ -144,7 +144,7 @@ void make_fifo(const char *path) {
 }
 
 char saved_random_mode() {
-  FILE *fp = fopen(RANDOM_PATH, "r");
+  FILE *fp = fopen(RANDOM_PATH, "re");
   int c = fp != nullptr ? getc(fp) : EOF;
   if (fp != nullptr)
     fclose(fp);

@@ -94,7 +94,7 @@ bool lcd_feed_open_file(LcdFeed &feed, const char *program, const char *path) {
   feed.path = path;
   feed.device = false;
   if (strcmp(path, "-") == 0) {
-    feed.fd = dup(STDIN_FILENO);
+    feed.fd = fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0);
   } else {
     feed.fd = open(path, O_RDONLY | O_CLOEXEC);
   }

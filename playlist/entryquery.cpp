@@ -2,6 +2,7 @@
 // song numbers; for a song that is its full path.
 
 #include "convert.h"
+#include "output.h"
 #include "paths.h"
 #include "plfile.h"
 
@@ -36,5 +37,7 @@ int main(int argc, char **argv) {
     }
   }
   fclose(mpl);
+  if (!close_stdout("entryquery: "))
+    return EXIT_ERROR;
   return printed ? EXIT_FOUND : EXIT_NOT_FOUND;
 }

@@ -2,6 +2,7 @@
 // order number, and leaves the address in /tmp/DEVICE, /tmp/LIST and /tmp/SONG.
 
 #include "convert.h"
+#include "output.h"
 #include "paths.h"
 #include "plfile.h"
 
@@ -34,9 +35,9 @@ bool matches(const Query &query, const OplEntry &entry) {
 // Writes the address into the three result files; all three are opened before any is
 // tested, so one that fails leaves the others empty.
 bool write_result_files(const OplEntry &result) {
-  FILE *device = fopen(DEVICE_PATH, "w");
-  FILE *list = fopen(LIST_PATH, "w");
-  FILE *song = fopen(SONG_PATH, "w");
+  FILE *device = fopen(DEVICE_PATH, "we");
+  FILE *list = fopen(LIST_PATH, "we");
+  FILE *song = fopen(SONG_PATH, "we");
   bool opened = device != nullptr && list != nullptr && song != nullptr;
   bool ok = opened;
   if (opened) {
@@ -103,9 +104,9 @@ int main(int argc, char **argv) {
     }
     result = first;
   }
-  if (found || !query.by_address) {
+  if (found || !query.by_address)
     printf("%i\n", result.order);
-    fflush(stdout);
-  }
-  return write_result_files(result) ? EXIT_OK : EXIT_ERROR;
+  // The result files are written also when the number could not be: the scripts read them.
+  bool printed = close_stdout("orderquery: ");
+  return write_result_files(result) && printed ? EXIT_OK : EXIT_ERROR;
 }

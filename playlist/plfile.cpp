@@ -185,7 +185,7 @@ private:
 } // namespace
 
 FILE *pl_open_read(const char *path) {
-  FILE *fp = fopen(path, "r");
+  FILE *fp = fopen(path, "re");
   if (fp == nullptr)
     return nullptr;
   // One reader per stream: no locking, and large reads.

@@ -1,6 +1,7 @@
 // scantree: appends one device's lists and songs to the master list.
 
 #include "convert.h"
+#include "output.h"
 #include "paths.h"
 #include "scan.h"
 
@@ -21,7 +22,7 @@ int main(int argc, char **argv) {
     return 1;
   }
   const char *root = argv[1];
-  FILE *mpl = fopen(MPL_PATH, "a");
+  FILE *mpl = fopen(MPL_PATH, "ae");
   if (mpl == nullptr) {
     fprintf(stderr, "[scantree]Could not open MPL file <%s>.\n", MPL_PATH);
     return 1;
@@ -42,7 +43,9 @@ int main(int argc, char **argv) {
   }
   int device = parse_atoi(argv[2]);
   printf("[scantree]Creating MasterPlayList for device %d, path %s...\n", device, root);
-  fflush(stdout);
+  // The only line for standard output; closed at once, it shows before any message of
+  // the scan, and a failed write is reported while its cause is known.
+  bool shown = close_stdout("[scantree]");
 
   static char buffer[1 << 16];
   setvbuf(mpl, buffer, _IOFBF, sizeof buffer);
@@ -54,5 +57,5 @@ int main(int argc, char **argv) {
     fprintf(stderr, "[scantree]Could not write MPL file <%s>.\n", MPL_PATH);
     return 1;
   }
-  return 0;
+  return shown ? 0 : 1;
 }

@@ -2,6 +2,7 @@
 // on standard output.
 
 #include "catalog.h"
+#include "output.h"
 #include "paths.h"
 #include "plfile.h"
 
@@ -24,5 +25,6 @@ int main(int argc, char **argv) {
   setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
   write_catalog(mpl, stdout);
   fclose(mpl);
-  return 0;
+  // A page cut short by a full disk must not pass for the catalogue.
+  return close_stdout("htmlcatalog: ") ? 0 : 1;
 }

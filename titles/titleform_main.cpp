@@ -1,5 +1,6 @@
 // titleform: prints the display title of a path.
 
+#include "output.h"
 #include "titleform.h"
 
 #include <cstdio>
@@ -14,5 +15,5 @@ int main(int argc, char **argv) {
   title_work_copy(path, argv[1]);
   titleform(path, title);
   printf("%s\n", title);
-  return 0;
+  return close_stdout("titleform: ") ? 0 : 1;
 }

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Static analysis of every source of the project: clang-tidy with the checks of
-# .clang-tidy, cppcheck with the options below and tools/cppcheck-suppressions.txt, and
-# the clang-format layout of .clang-format (checked only; nothing is rewritten). Prints
-# each finding once and exits non-zero if there is any.
+# .clang-tidy, cppcheck with the options below and tools/cppcheck-suppressions.txt, the
+# descriptors opened without close-on-exec (tools/cloexec-check.sh), and the
+# clang-format layout of .clang-format (checked only; nothing is rewritten). Prints each
+# finding once and exits non-zero if there is any.
 #
 #   tools/lint.sh
 #
@@ -53,6 +54,11 @@ if ! cppcheck --project="$build/compile_commands.json" --std=c++20 -j "$jobs" --
   --suppressions-list=tools/cppcheck-suppressions.txt --cppcheck-build-dir="$build/cppcheck" \
   --error-exitcode=1 --template='{file}:{line}:{column}: {severity}: {message} [{id}]'; then
   echo "!! cppcheck found faults"
+  status=1
+fi
+
+echo "== close-on-exec"
+if ! tools/cloexec-check.sh; then
   status=1
 fi
 

@@ -54,7 +54,7 @@ bool write_whole(const char *path, const std::string &content, mode_t mode) {
 }
 
 bool read_whole(const std::string &path, std::string &content) {
-  FILE *fp = fopen(path.c_str(), "rb");
+  FILE *fp = fopen(path.c_str(), "rbe");
   if (fp == nullptr)
     return false;
   char buffer[4096];
@@ -102,7 +102,8 @@ bool own_folder(const char *path) {
          (st.st_mode & 022) == 0;
 }
 
-// The catalogue page of the master list, replaced whole.
+// The catalogue page of the master list, replaced whole. A page that htmlcatalog could
+// not finish (a full disk) is dropped: the page served before stays.
 bool write_page(const WebHost &host) {
   std::string temporary = std::string(PAGE_PATH) + ".new";
   int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -110,7 +111,10 @@ bool write_page(const WebHost &host) {
     return false;
   bool ok = wait_for(host.spawn({"htmlcatalog"}, -1, fd));
   ok = close(fd) == 0 && ok;
-  return ok && rename(temporary.c_str(), PAGE_PATH) == 0;
+  if (ok && rename(temporary.c_str(), PAGE_PATH) == 0)
+    return true;
+  unlink(temporary.c_str());
+  return false;
 }
 
 bool copy_chooser() {

@@ -611,3 +611,42 @@ wait
   EXPECT_EQ(sb.read("/tmp/together.player"), "JUMP +200\nJUMP -200\nJUMP 7\n");
   EXPECT_EQ(sb.read("/tmp/lone.player"), "JUMP +200\n");
 }
+
+// The scripts the daemon runs get what the daemon was started with (standard input,
+// output and error) and nothing of its own: no FIFO. So a speaker that sayinfo.sh leaves
+// in the background holds no FIFO open, and the readers see their end when the daemon
+// ends.
+TEST(ControlDescriptors, ScriptsSeeOnlyWhatTheDaemonWasGiven) {
+  // ls lists its own descriptors: those it inherited, then the folder it reads.
+  const std::string list = "$(ls /proc/self/fd | sort -n | tr '\\n' ' ')";
+  const std::string record = "echo \"$(basename $0) " + list + "\" >>/tmp/fds.log";
+  Sandbox sb;
+  RunResult r = sb.run(control_rig_scripts() + control_rig_script("stop", record) +
+                           control_rig_script("nextsong", record) +
+                           control_rig_script("sayinfo",
+                                              record + "\nsleep 10 </dev/null >/dev/null 2>&1 &\n"
+                                                       "echo $! >/tmp/speaker.pid") +
+                           control_rig_fifos() + R"SH(
+cat /tmp/fifo.player >/tmp/player.out &
+player_reader=$!
+cat /tmp/fifo.display >/tmp/display.out &
+display_reader=$!
+printf 'player_stop\nplayer_sayinfo\nplayer_nextsong\nplayer_startup\n' >/tmp/fifo.control &
+echo ")SH" + list + R"SH(" >/tmp/fds.given
+velm_control >/tmp/control.out 2>/tmp/control.err
+echo $? >/tmp/control.status
+wait $player_reader $display_reader
+kill -0 "$(cat /tmp/speaker.pid)" 2>/dev/null && echo speaking >/tmp/speaker.state
+kill "$(cat /tmp/speaker.pid)" 2>/dev/null || :
+)SH",
+                       "", RUN_TIMEOUT_MS);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(sb.read("/tmp/control.status"), "0\n");
+  std::string given = sb.read("/tmp/fds.given");
+  ASSERT_EQ(given.rfind("0 1 2 ", 0), 0u) << given;
+  given.pop_back();
+  EXPECT_EQ(sb.read("/tmp/fds.log"), "stop.sh " + given + "\nsayinfo.sh " + given +
+                                         "\nnextsong.sh " + given + "\nstop.sh " + given + "\n");
+  // The readers ended while the speaker still ran.
+  EXPECT_TRUE(sb.exists("/tmp/speaker.state"));
+}

@@ -172,6 +172,59 @@ stop_jukebox
   EXPECT_EQ(err.find("keeps ending"), std::string::npos) << err;
 }
 
+// Every program the launcher starts, and what the control daemon's scripts start in turn,
+// gets the descriptors the launcher was started with and nothing of the launcher's own
+// (the FIFOs it holds, its signal descriptor, the log, the player's pipe) beyond its
+// standard input, output and error. Stand-ins first on PATH note what they got, then run
+// the real program.
+TEST(Jukebox, ChildrenGetNoDescriptorOfTheLauncher) {
+  // ls lists its own descriptors: those it inherited, then the folder it reads.
+  const std::string list = "$(ls /proc/self/fd | sort -n | tr '\\n' ' ')";
+  const std::vector<std::string> children = {"scantree",   "orderbuild", "velm_display",
+                                             "mpg123",     "playwatch",  "velm_control",
+                                             "orderquery", "entryquery", "audiopace"};
+  std::string wrappers = "mkdir -p /tmp/bin\n";
+  for (const std::string &name : children)
+    wrappers += "printf '#!/bin/sh\\necho \"" + name +
+                " %s\" >>/tmp/fds.log\\nexec %s \"$@\"\\n' " + shell_quote(list) +
+                " \"$(command -v " + name + ")\" >/tmp/bin/" + name + "\nchmod +x /tmp/bin/" +
+                name + "\n";
+  Sandbox sb;
+  std::string script = jukebox_collection(5, "dev1/A") + jukebox_functions() + wrappers +
+                       "export PATH=/tmp/bin:$PATH\necho \"" + list + "\" >/tmp/fds.given\n" +
+                       R"SH(
+start_jukebox /mnt/music/dev1
+i=0
+while [ $i -lt 200 ] && [ "$(cat /tmp/POSITION 2>/dev/null)" != "1 1 1" ]; do
+  sleep 0.05
+  i=$((i + 1))
+done
+sleep 1
+stop_jukebox
+)SH";
+  RunResult r = sb.run(script, "", TIMEOUT_MS);
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::string err = sb.read("/tmp/velm.err");
+  EXPECT_EQ(sb.read("/tmp/velm.status"), "0\n") << err;
+  std::string given = sb.read("/tmp/fds.given");
+  ASSERT_EQ(given.rfind("0 1 2 ", 0), 0u) << given;
+  given.pop_back();
+  std::string log = sb.read("/tmp/fds.log");
+  for (const std::string &name : children) {
+    if (name == "entryquery" || name == "audiopace")
+      continue; // started only by some scripts, or without a sound card
+    EXPECT_NE(log.find(name + " "), std::string::npos) << name << " did not start\n" << log;
+  }
+  size_t start = 0;
+  while (start < log.size()) {
+    size_t end = log.find('\n', start);
+    std::string line = log.substr(start, end - start);
+    std::string name = line.substr(0, line.find(' '));
+    EXPECT_EQ(line, name + " " + given);
+    start = end + 1;
+  }
+}
+
 TEST(Jukebox, MixerKeysShowBarsAndTheValuesComeBackAfterARestart) {
   Sandbox sb;
   // Saves every 200 ms instead of every 10 s.

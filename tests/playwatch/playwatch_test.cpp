@@ -379,3 +379,27 @@ display_reader=$!
   EXPECT_EQ(sb.read("/tmp/display.out"), display);
   EXPECT_EQ(sb.read("/tmp/velm.log"), "USR2\n");
 }
+
+// The script that starts the next song gets what the watcher was started with and
+// nothing of its own (the display FIFO, the checkpoint's folder), its output going to
+// the player's FIFO.
+TEST(Playwatch, TheNextSongScriptGetsNoDescriptorOfTheWatcher) {
+  // ls lists its own descriptors: those it inherited, then the folder it reads.
+  const std::string list = "$(ls /proc/self/fd | sort -n | tr '\\n' ' ')";
+  Sandbox sb;
+  sb.put("/tmp/player.txt", "@F 0 100 0.00 10.00\n@F 38 60 1.00 9.00\n@P 0\n");
+  RunResult r =
+      sb.run(watch_rig_standins() + "cat >/tmp/bin/nextsong.sh <<'SCRIPT'\n#!/bin/sh\n" +
+                 "echo \"" + list + "\" >/tmp/fds.script\n" +
+                 "output=$(readlink /proc/$$/fd/1)\necho \"$output\" >/tmp/fds.output\nSCRIPT\n" +
+                 watch_rig_display() + "echo \"" + list + "\" >/tmp/fds.given\n" +
+                 "cat /tmp/player.txt | playwatch >/tmp/watch.out 2>/tmp/watch.err\n" +
+                 "echo $? >/tmp/watch.status\nwait $display_reader\n" + watch_rig_end(),
+             "", RUN_TIMEOUT_MS);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(sb.read("/tmp/watch.status"), "0\n");
+  std::string given = sb.read("/tmp/fds.given");
+  EXPECT_EQ(given.rfind("0 1 2 ", 0), 0u) << given;
+  EXPECT_EQ(sb.read("/tmp/fds.script"), given);
+  EXPECT_EQ(sb.read("/tmp/fds.output"), "/tmp/fifo.player\n");
+}

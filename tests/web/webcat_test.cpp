@@ -415,3 +415,42 @@ TEST(WebCatalog, ServedOnTheConfiguredAddressOnlyWithThePageOfTheLastScan) {
   // After each stop nothing listens any more.
   EXPECT_FALSE(reachable("127.0.0.1", port));
 }
+
+// A catalogue page that htmlcatalog could not finish (a full disk cuts it short and makes
+// htmlcatalog fail) is not served: the page served before stays, and the log says why.
+TEST(WebCatalog, APageThatCouldNotBeWrittenLeavesThePageBefore) {
+  SKIP_WITHOUT("busybox");
+  Sandbox sb;
+  int port = free_port();
+  ASSERT_GT(port, 0);
+  const std::string before = "<HTML><BODY>the catalogue of the last start</BODY></HTML>\n";
+  sb.put("/tmp/before.html", before);
+  sb.start(jukebox_collection(2, "dev1/A") + jukebox_functions() + R"SH(
+await() {
+  i=0
+  while [ $i -lt 1000 ] && [ ! -e "$VELM_SCRATCH/$1" ]; do
+    sleep 0.1
+    i=$((i + 1))
+  done
+}
+mkdir -p /tmp/bin /tmp/velm-www
+cp /tmp/before.html /tmp/velm-www/index.html
+printf '#!/bin/sh\necho "<HTML><BODY>cut sh"\nexit 1\n' >/tmp/bin/htmlcatalog
+chmod +x /tmp/bin/htmlcatalog
+PATH=/tmp/bin:$PATH start_jukebox -n -w )SH" +
+           std::to_string(port) + " /mnt/music/dev1\nawait done\nstop_jukebox\n");
+  const std::string at = "127.0.0.1";
+  ASSERT_TRUE(wait_until([&] { return reachable(at, port); }, 60000)) << sb.read("/tmp/velm.log");
+  Response page = http(at, port, "/");
+  EXPECT_EQ(page.status, 200);
+  EXPECT_EQ(page.body, before);
+  EXPECT_FALSE(sb.exists("/tmp/velm-www/index.html.new"));
+  EXPECT_NE(sb.read("/tmp/velm.err")
+                .find("velm: could not write the catalogue page /tmp/velm-www/index.html\n"),
+            std::string::npos)
+      << sb.read("/tmp/velm.err");
+  signal_script(sb, "done");
+  RunResult r = sb.wait(60000);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(sb.read("/tmp/velm.status"), "0\n") << sb.read("/tmp/velm.err");
+}
