@@ -1,5 +1,7 @@
 #pragma once
 
+#include "atomic_file.h"
+
 #include <cstdio>
 #include <sys/types.h>
 
@@ -62,10 +64,10 @@ void read_string(char *buffer, const char *path);
 // or one without digits gives 0.
 int read_int(const char *path);
 
-// Replaces a state file with the value as "%i" prints it (no newline): written to a
-// temporary file beside it, synced, then renamed over it, so a power cut leaves the old
-// or the new value, never an empty file. Uses only calls that are safe in a signal
-// handler. Returns false (errno set) when the file cannot be written.
+// Replaces a state file with the value as "%i" prints it (no newline), as
+// write_text_file does, so a power cut leaves the old or the new value, never an empty
+// file. Safe in a signal handler. Returns false (errno set) when the file cannot be
+// written.
 bool write_int_file(const char *path, int value);
 
 // Splits the bytes of a command line channel into lines as ipc_read_line does, for
@@ -84,12 +86,3 @@ bool ipc_take_line(LineAssembler &a, const char *&p, const char *end);
 // At the end of the input: true, with the line in a.line, when a last line had no
 // newline.
 bool ipc_take_last_line(LineAssembler &a);
-// Replaces a file with the `size` bytes of `text` in the same way: temporary file beside
-// it, synced, renamed over it, folder synced. Signal-safe as above. Returns false (errno
-// set) when the file cannot be written.
-bool write_text_file(const char *path, const char *text, size_t size);
-
-// The same for the file `name` in the folder open as `dir_fd`, for a writer that replaces
-// a file often and keeps its folder open: "<name>.new" written and synced, renamed over
-// the file, the folder synced. Signal-safe as above.
-bool replace_file_at(int dir_fd, const char *name, const char *text, size_t size);

@@ -1,27 +1,34 @@
 #pragma once
 
-// Every file and device the jukebox's programs meet at, in one place.
+#include <cstddef>
+#include <string_view>
 
-// Play list files and the look-up results left for the player scripts.
-inline constexpr const char MPL_PATH[] = "/tmp/MPL";
-inline constexpr const char OPL_PATH[] = "/tmp/OPL";
-inline constexpr const char DEVICE_PATH[] = "/tmp/DEVICE";
-inline constexpr const char LIST_PATH[] = "/tmp/LIST";
-inline constexpr const char SONG_PATH[] = "/tmp/SONG";
+// Every file and device the jukebox's programs meet at, in one place. The names under
+// /tmp are listed in paths.def, which the scripts' velm-paths.sh is made from.
 
-// Command line channels between the daemons, the player and the input side.
-inline constexpr const char FIFO_CONTROL_PATH[] = "/tmp/fifo.control";
-inline constexpr const char FIFO_PLAYER_PATH[] = "/tmp/fifo.player";
-inline constexpr const char FIFO_DISPLAY_PATH[] = "/tmp/fifo.display";
+#define VELM_PATH(name, path) inline constexpr const char name[] = path;
+#include "paths.def"
+#undef VELM_PATH
 
-// Small state files.
-inline constexpr const char STATUS_PATH[] = "/tmp/STATUS";
-inline constexpr const char FRAMEPOS_PATH[] = "/tmp/FRAMEPOS";
-inline constexpr const char VOLUME_PATH[] = "/tmp/VOLUME";
-inline constexpr const char BALANCE_PATH[] = "/tmp/BALANCE";
-inline constexpr const char BASS_PATH[] = "/tmp/BASS";
-inline constexpr const char TREBLE_PATH[] = "/tmp/TREBLE";
+// The whole list, by the names the scripts know the paths by.
+struct SharedPath {
+  const char *name; // such as "STATUS_PATH"
+  const char *path;
+};
+inline constexpr SharedPath SHARED_PATHS[] = {
+#define VELM_PATH(name, path) {#name, name},
+#include "paths.def"
+#undef VELM_PATH
+};
+inline constexpr size_t SHARED_PATH_COUNT = sizeof SHARED_PATHS / sizeof SHARED_PATHS[0];
 
 // Devices.
 inline constexpr const char LCD_DEVICE_PATH[] = "/dev/lcd";
 inline constexpr const char MIXER_DEVICE_PATH[] = "/dev/mixer";
+
+// Whether a shell command sends its output into `path` (ends in ">path"), for the fixed
+// command texts that name a path of the list.
+constexpr bool redirects_to(std::string_view command, std::string_view path) {
+  return command.size() > path.size() && command.ends_with(path) &&
+         command[command.size() - path.size() - 1] == '>';
+}

@@ -1,11 +1,16 @@
 #include "control.h"
 #include "convert.h"
 #include "daemon.h"
+#include "paths.h"
 
 #include <cstdio>
 #include <cstring>
 
 namespace {
+
+// Fixed text of the jukebox's protocol, handed to the shell as it stands.
+constexpr char STARTUP_STATUS_COMMAND[] = "echo startup >/tmp/STATUS";
+static_assert(redirects_to(STARTUP_STATUS_COMMAND, STATUS_PATH));
 
 // A script-running operation: traces its word, then runs the script.
 struct ScriptCommand {
@@ -76,7 +81,7 @@ void player_goto(const char *word, const char *script, int number) {
 
 void player_startup() {
   debug_trace("player_startup");
-  run("echo startup >/tmp/STATUS");
+  run(STARTUP_STATUS_COMMAND);
   player_stop();
   player_jumpto(saved_frame());
 }
@@ -84,7 +89,7 @@ void player_startup() {
 void player_restart() {
   debug_trace("player_restart");
   ipc_reopen_player();
-  run("echo startup >/tmp/STATUS");
+  run(STARTUP_STATUS_COMMAND);
   debug_trace("player_nextsong");
   run("nextsong.sh");
   player_stop();

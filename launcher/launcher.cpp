@@ -23,11 +23,6 @@
 
 namespace {
 
-const char AUDIO_FIFO[] = "/tmp/audio.fifo";
-// What the programs the launcher starts write to standard error.
-const char LOG_PATH[] = "/tmp/velm.log";
-const char RANDOM_PATH[] = "/tmp/RANDOM";
-
 // A daemon that dies this often within RESTART_WINDOW seconds is given up.
 constexpr int MAX_RESTARTS = 5;
 constexpr double RESTART_WINDOW = 10;
@@ -302,11 +297,11 @@ int take_signals() {
 
 namespace {
 
-// The jukebox's state, list and log files in /tmp.
+// The jukebox's state, list and log files in /tmp, and the web server's configuration.
 const char *const STATE_FILES[] = {
-    MPL_PATH,      OPL_PATH,        DEVICE_PATH,     LIST_PATH,       SONG_PATH,   STATUS_PATH,
-    FRAMEPOS_PATH, VOLUME_PATH,     BALANCE_PATH,    BASS_PATH,       TREBLE_PATH, RANDOM_PATH,
-    LOG_PATH,      "/tmp/POSITION", "/tmp/PREPARED", "/tmp/velm.lock"};
+    MPL_PATH,      OPL_PATH,    DEVICE_PATH,   LIST_PATH,     SONG_PATH,      STATUS_PATH,
+    FRAMEPOS_PATH, VOLUME_PATH, BALANCE_PATH,  BASS_PATH,     TREBLE_PATH,    RANDOM_PATH,
+    LOG_PATH,      LOCK_PATH,   POSITION_PATH, PREPARED_PATH, WEB_CONFIG_PATH};
 
 } // namespace
 
@@ -325,9 +320,9 @@ void claim_state_files() {
 
 namespace {
 
-// Whether a name in /tmp is a temporary file of the jukebox's writers: "<state>.new" (the
-// daemons' and tools' state files), "<state>.<pid>" (the scripts') or "OPL.XXXXXX"
-// (orderbuild's), where <state> is the name of one of the state files.
+// Whether a name in /tmp is a temporary file of the jukebox's writers, all of which
+// replace files as replace_begin does: "<state>.<pid>", where <state> is the name of one
+// of the state files.
 bool is_leftover_name(const char *name) {
   const char *dot = strrchr(name, '.');
   if (dot == nullptr)
@@ -337,14 +332,15 @@ bool is_leftover_name(const char *name) {
   if (std::none_of(std::begin(STATE_FILES), std::end(STATE_FILES),
                    [&](const char *path) { return state == path; }))
     return false;
-  state.erase(0, strlen("/tmp/"));
   auto all_of = [&](int (*kind)(int)) {
     return !suffix.empty() && std::all_of(suffix.begin(), suffix.end(), [&](char c) {
       return kind(static_cast<unsigned char>(c)) != 0;
     });
   };
-  return suffix == "new" || all_of(isdigit) ||
-         (state == "OPL" && suffix.size() == 6 && all_of(isalnum));
+  // "<state>.new" and "OPL.XXXXXX" are the temporaries of earlier versions, which a box
+  // upgraded after a power cut may still hold.
+  return all_of(isdigit) || suffix == "new" ||
+         (state == OPL_PATH && suffix.size() == 6 && all_of(isalnum));
 }
 
 } // namespace
@@ -409,10 +405,10 @@ void start_display(Jukebox &jukebox) {
 void start_audio(Jukebox &jukebox) {
   if (!jukebox.options.audio_module.empty() || has_sound_device())
     return;
-  unlink(AUDIO_FIFO);
-  jukebox.children[AUDIO].pid = spawn({"audiopace", AUDIO_FIFO});
+  unlink(AUDIO_FIFO_PATH);
+  jukebox.children[AUDIO].pid = spawn({"audiopace", AUDIO_FIFO_PATH});
   // The player's output must find the FIFO there.
-  for (int i = 0; i < 500 && access(AUDIO_FIFO, F_OK) != 0; ++i)
+  for (int i = 0; i < 500 && access(AUDIO_FIFO_PATH, F_OK) != 0; ++i)
     usleep(2000);
 }
 
@@ -423,7 +419,7 @@ void start_player(Jukebox &jukebox) {
   } else if (jukebox.children[AUDIO].pid > 0) {
     // Raw audio of one fixed format, which the pacer takes at its real rate.
     argv.insert(argv.end(),
-                {"-o", "raw", "-a", AUDIO_FIFO, "-r", "44100", "--stereo", "-e", "s16"});
+                {"-o", "raw", "-a", AUDIO_FIFO_PATH, "-r", "44100", "--stereo", "-e", "s16"});
   }
   int pipe_fds[2];
   if (pipe2(pipe_fds, O_CLOEXEC) != 0)
@@ -434,7 +430,7 @@ void start_player(Jukebox &jukebox) {
   // mpg123 makes its FIFO afresh; the control daemon must not open it before. A new
   // player holds no song yet.
   unlink(FIFO_PLAYER_PATH);
-  unlink("/tmp/PREPARED");
+  unlink(PREPARED_PATH);
   jukebox.children[PLAYER].pid = spawn(argv, -1, pipe_fds[1]);
   jukebox.children[WATCHER].pid = spawn({"playwatch"}, pipe_fds[0], log);
   close(pipe_fds[0]);
@@ -523,5 +519,5 @@ void shut_down(Jukebox &jukebox) {
   unlink(FIFO_CONTROL_PATH);
   unlink(FIFO_DISPLAY_PATH);
   unlink(FIFO_PLAYER_PATH);
-  unlink(AUDIO_FIFO);
+  unlink(AUDIO_FIFO_PATH);
 }

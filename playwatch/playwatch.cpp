@@ -173,6 +173,10 @@ void write_framepos(int frame) {
     fputs("[playwatch]error opening frameposfile\n", stderr);
 }
 
+// Fixed text of the jukebox's protocol, handed to the shell as it stands.
+constexpr char NEXT_SONG_COMMAND[] = "nextsong.sh STOPCAUGHT>/tmp/fifo.player";
+static_assert(redirects_to(NEXT_SONG_COMMAND, FIFO_PLAYER_PATH));
+
 // Carries out what a line asks for, before its echo.
 void carry_out(const LineEffects &effects) {
   if (effects.report_length > 0) {
@@ -184,7 +188,7 @@ void carry_out(const LineEffects &effects) {
   if (effects.display_length > 0)
     queue(&display, DISPLAY_BATCH, effects.display, static_cast<size_t>(effects.display_length));
   if (effects.next_song)
-    run("nextsong.sh STOPCAUGHT>/tmp/fifo.player");
+    run(NEXT_SONG_COMMAND);
 }
 
 // Handles the frame-status lines in the player's own form that follow in the block; their

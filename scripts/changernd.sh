@@ -10,5 +10,5 @@ d) mode=l option=-l text=LST ;;
 *) mode=s option= text=SEQ ;;
 esac
 # shellcheck disable=SC2086
-orderbuild $option && put_state /tmp/RANDOM "$mode"
+orderbuild $option && put_state "$RANDOM_PATH" "$mode"
 display "display_setrandommode $text"

@@ -12,36 +12,29 @@
 # Every script holds /tmp/velm.lock while it works, so a song's end (nextsong.sh
 # STOPCAUGHT from playwatch) and a key (from velm_control) never move the jukebox at once.
 
-exec 9>>/tmp/velm.lock
+# The shared names ($STATUS_PATH and the others), beside the scripts.
+. velm-paths.sh
+
+exec 9>>"$LOCK_PATH"
 flock 9
 
 status() {
-  read -r word 2>/dev/null </tmp/STATUS || word=stop
+  read -r word 2>/dev/null <"$STATUS_PATH" || word=stop
   echo "$word"
 }
 
-# Replaces the state file $1 whole with the line $2: written to a temporary file of
-# this script's own, made afresh (never through a link someone put in the shared /tmp),
-# then renamed over the file, so a reader or a power cut finds the old line or the new.
+# Replaces the state file $1 whole with the line $2, synced to disk, as the programs
+# replace theirs: a reader or a power cut finds the old line or the new.
 put_state() {
-  rm -f "$1.$$"
-  set -C
-  if printf '%s\n' "$2" >"$1.$$"; then
-    set +C
-    mv -fT "$1.$$" "$1"
-  else
-    set +C
-    rm -f "$1.$$"
-    return 1
-  fi
+  velm_put "$1" "$2"
 }
 
 set_status() {
-  put_state /tmp/STATUS "$1"
+  put_state "$STATUS_PATH" "$1"
 }
 
 random_mode() {
-  read -r mode 2>/dev/null </tmp/RANDOM || mode=s
+  read -r mode 2>/dev/null <"$RANDOM_PATH" || mode=s
   echo "$mode"
 }
 
@@ -49,7 +42,7 @@ random_mode() {
 # song of the order list when none is chosen yet or the chosen one has gone). Without
 # any song the script has nothing to do and ends.
 current() {
-  if read -r device list song 2>/dev/null </tmp/POSITION &&
+  if read -r device list song 2>/dev/null <"$POSITION_PATH" &&
     path=$(entryquery "$device" "$list" "$song" 2>/dev/null | head -n 1) && [ -n "$path" ]; then
     return 0
   fi
@@ -60,11 +53,11 @@ current() {
 # current() gives it.
 choose_order() {
   order=$(orderquery "$1") || return 1
-  read -r device </tmp/DEVICE
-  read -r list </tmp/LIST
-  read -r song </tmp/SONG
+  read -r device <"$DEVICE_PATH"
+  read -r list <"$LIST_PATH"
+  read -r song <"$SONG_PATH"
   path=$(entryquery "$device" "$list" "$song" | head -n 1)
-  put_state /tmp/POSITION "$device $list $song"
+  put_state "$POSITION_PATH" "$device $list $song"
 }
 
 # Chooses the song at an address, as current() gives it; false when the master list has
@@ -73,7 +66,7 @@ choose_address() {
   found=$(entryquery "$1" "$2" "$3" 2>/dev/null | head -n 1)
   [ -n "$found" ] || return 1
   device=$1 list=$2 song=$3 path=$found
-  put_state /tmp/POSITION "$device $list $song"
+  put_state "$POSITION_PATH" "$device $list $song"
 }
 
 # The order number of the current song.
@@ -82,12 +75,12 @@ current_order() {
 }
 
 song_count() {
-  wc -l </tmp/OPL
+  wc -l <"$OPL_PATH"
 }
 
 # Display command lines.
 display() {
-  velm_send /tmp/fifo.display "$@"
+  velm_send "$FIFO_DISPLAY_PATH" "$@"
 }
 
 # Shows the current song's title and the status word $1 with its address.
@@ -102,17 +95,17 @@ show_status() {
 
 # The song's new resume point is its start.
 forget_frame() {
-  put_state /tmp/FRAMEPOS "$(printf '%16d' 0)"
+  put_state "$FRAMEPOS_PATH" "$(printf '%16d' 0)"
 }
 
 # A line for the player: into its FIFO, or to standard output with "stdout" as $2 (the
 # caller's output goes to the player).
 player() {
-  rm -f /tmp/PREPARED
+  rm -f "$PREPARED_PATH"
   if [ "${2:-}" = stdout ]; then
     printf '%s\n' "$1"
   else
-    velm_send /tmp/fifo.player "$1"
+    velm_send "$FIFO_PLAYER_PATH" "$1"
   fi
 }
 
@@ -134,12 +127,13 @@ prepare_current() {
   # The resume point is this song's only when it was written after the song was chosen.
   # An older one belongs to the song before: the power went between the choice and the
   # new song's resume point 0, and the chosen song starts at its beginning.
-  if [ -e /tmp/FRAMEPOS ] && [ -z "$(find /tmp/FRAMEPOS -newer /tmp/POSITION 2>/dev/null)" ]; then
+  if [ -e "$FRAMEPOS_PATH" ] &&
+    [ -z "$(find "$FRAMEPOS_PATH" -newer "$POSITION_PATH" 2>/dev/null)" ]; then
     forget_frame
   fi
-  if [ "$(cat /tmp/PREPARED 2>/dev/null)" != "$device $list $song" ]; then
+  if [ "$(cat "$PREPARED_PATH" 2>/dev/null)" != "$device $list $song" ]; then
     player "LOADPAUSED $path"
-    put_state /tmp/PREPARED "$device $list $song"
+    put_state "$PREPARED_PATH" "$device $list $song"
   fi
   show_song PAUS
 }
@@ -150,15 +144,15 @@ prepare_current() {
 # song was chosen. When the scripts start a song, the status comes last: their resume
 # point 0 is never newer than it. A stop asked for changes the status first.
 song_had_ended() {
-  read -r frame 2>/dev/null </tmp/FRAMEPOS || return 1
-  [ "$frame" = 0 ] && [ -f /tmp/POSITION ] && [ "$(status)" = play ] &&
-    [ -n "$(find /tmp/FRAMEPOS -newer /tmp/STATUS 2>/dev/null)" ] &&
-    [ -z "$(find /tmp/POSITION -newer /tmp/STATUS 2>/dev/null)" ]
+  read -r frame 2>/dev/null <"$FRAMEPOS_PATH" || return 1
+  [ "$frame" = 0 ] && [ -f "$POSITION_PATH" ] && [ "$(status)" = play ] &&
+    [ -n "$(find "$FRAMEPOS_PATH" -newer "$STATUS_PATH" 2>/dev/null)" ] &&
+    [ -z "$(find "$POSITION_PATH" -newer "$STATUS_PATH" 2>/dev/null)" ]
 }
 
 # The lists of the master list in order, one "device list" a line.
 all_lists() {
-  awk '$2 != 0 && $3 == 0 { print $1, $2 }' /tmp/MPL
+  awk '$2 != 0 && $3 == 0 { print $1, $2 }' "$MPL_PATH"
 }
 
 # The list $2 places after (or, with $2 = -1, before) the current one, wrapping round:

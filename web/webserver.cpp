@@ -1,6 +1,8 @@
 #include "webserver.h"
 
+#include "atomic_file.h"
 #include "convert.h"
+#include "paths.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -22,12 +24,6 @@ namespace {
 
 // The server's folder holds only the page and the chooser: busybox httpd lists no
 // folders, and a path outside the folder is refused.
-const char WEB_ROOT[] = "/tmp/velm-www";
-const char CGI_DIR[] = "/tmp/velm-www/cgi-bin";
-const char PAGE_PATH[] = "/tmp/velm-www/index.html";
-const char CHOOSER_PATH[] = "/tmp/velm-www/cgi-bin/choose.sh";
-const char CONFIG_PATH[] = "/tmp/velm-httpd.conf";
-const char REQUEST_FIFO[] = "/tmp/fifo.web";
 // The server and its chooser run as the first of these users that exists when the
 // launcher runs as root.
 const char *const SERVER_USERS[] = {"www-data", "nobody"};
@@ -40,17 +36,6 @@ bool all_digits(const std::string &text, size_t min, size_t max) {
   if (text.size() < min || text.size() > max)
     return false;
   return std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
-bool write_whole(const char *path, const std::string &content, mode_t mode) {
-  std::string temporary = std::string(path) + ".new";
-  int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
-  if (fd < 0)
-    return false;
-  bool ok = write(fd, content.data(), content.size()) == static_cast<ssize_t>(content.size());
-  ok = fchmod(fd, mode) == 0 && ok;
-  ok = close(fd) == 0 && ok;
-  return ok && rename(temporary.c_str(), path) == 0;
 }
 
 bool read_whole(const std::string &path, std::string &content) {
@@ -105,22 +90,26 @@ bool own_folder(const char *path) {
 // The catalogue page of the master list, replaced whole. A page that htmlcatalog could
 // not finish (a full disk) is dropped: the page served before stays.
 bool write_page(const WebHost &host) {
-  std::string temporary = std::string(PAGE_PATH) + ".new";
-  int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0)
-    return false;
-  bool ok = wait_for(host.spawn({"htmlcatalog"}, -1, fd));
-  ok = close(fd) == 0 && ok;
-  if (ok && rename(temporary.c_str(), PAGE_PATH) == 0)
-    return true;
-  unlink(temporary.c_str());
-  return false;
+  const char *name;
+  int dir = open_folder_of(WEB_PAGE_PATH, &name);
+  Replacement page;
+  bool ok = dir >= 0 && replace_begin(page, dir, name, 0644);
+  if (ok) {
+    if (wait_for(host.spawn({"htmlcatalog"}, -1, page.fd)))
+      ok = replace_commit(page);
+    else
+      replace_abandon(page);
+  }
+  if (dir >= 0)
+    close(dir);
+  return ok;
 }
 
 bool copy_chooser() {
   std::string source = find_on_path("choose.sh");
   std::string script;
-  return !source.empty() && read_whole(source, script) && write_whole(CHOOSER_PATH, script, 0755);
+  return !source.empty() && read_whole(source, script) &&
+         write_text_file(WEB_CHOOSER_PATH, script.data(), script.size(), 0755);
 }
 
 // The user the server runs as; none (the launcher's own) when the launcher is not root.
@@ -137,14 +126,14 @@ const passwd *server_user() {
 // The request FIFO, writable by the server's group only; the launcher holds both ends, so
 // the chooser's writes never wait and the reader never sees its end.
 int make_request_fifo(const WebHost &host) {
-  unlink(REQUEST_FIFO);
-  if (mkfifo(REQUEST_FIFO, 0600) != 0)
+  unlink(FIFO_WEB_PATH);
+  if (mkfifo(FIFO_WEB_PATH, 0600) != 0)
     return -1;
   if (const passwd *user = server_user()) {
-    if (chown(REQUEST_FIFO, 0, user->pw_gid) != 0 || chmod(REQUEST_FIFO, 0620) != 0)
-      host.message("%s: %s", REQUEST_FIFO, strerror(errno));
+    if (chown(FIFO_WEB_PATH, 0, user->pw_gid) != 0 || chmod(FIFO_WEB_PATH, 0620) != 0)
+      host.message("%s: %s", FIFO_WEB_PATH, strerror(errno));
   }
-  return open(REQUEST_FIFO, O_RDWR | O_NONBLOCK | O_CLOEXEC);
+  return open(FIFO_WEB_PATH, O_RDWR | O_NONBLOCK | O_CLOEXEC);
 }
 
 bool listening(const std::string &address, int port) {
@@ -164,11 +153,9 @@ bool listening(const std::string &address, int port) {
 // inherit it), and waits until it takes connections.
 void launch_server(WebServer &web, const WebHost &host) {
   std::string where = web.address + ":" + std::to_string(web.port);
-  std::vector<std::string> argv = {"env",          "-i",       "PATH=/usr/bin:/bin",
-                                   "LANG=C.UTF-8", "busybox",  "httpd",
-                                   "-f",           "-v",       "-p",
-                                   where,          "-h",       WEB_ROOT,
-                                   "-c",           CONFIG_PATH};
+  std::vector<std::string> argv = {
+      "env", "-i", "PATH=/usr/bin:/bin", "LANG=C.UTF-8", "busybox",      "httpd", "-f", "-v", "-p",
+      where, "-h", WEB_ROOT_PATH,        "-c",           WEB_CONFIG_PATH};
   if (const passwd *user = server_user())
     argv.insert(argv.end(), {"-u", user->pw_name});
   int null = open("/dev/null", O_RDWR | O_CLOEXEC);
@@ -224,9 +211,9 @@ bool parse_web_address(const std::string &text, std::string &address, int &port)
 void start_web(WebServer &web, const WebHost &host) {
   if (web.port == 0)
     return;
-  mkdir(WEB_ROOT, 0755);
-  mkdir(CGI_DIR, 0755);
-  for (const char *dir : {WEB_ROOT, CGI_DIR}) {
+  mkdir(WEB_ROOT_PATH, 0755);
+  mkdir(WEB_CGI_PATH, 0755);
+  for (const char *dir : {WEB_ROOT_PATH, WEB_CGI_PATH}) {
     if (!own_folder(dir)) {
       host.message("%s is not a folder of the launcher's own that only it may change; the web "
                    "catalogue stays off",
@@ -235,18 +222,17 @@ void start_web(WebServer &web, const WebHost &host) {
     }
   }
   if (!write_page(host))
-    host.message("could not write the catalogue page %s", PAGE_PATH);
+    host.message("could not write the catalogue page %s", WEB_PAGE_PATH);
   if (!copy_chooser())
-    host.message("could not put choose.sh into %s", CGI_DIR);
+    host.message("could not put choose.sh into %s", WEB_CGI_PATH);
   // UTF-8 titles: the page itself names no character set.
-  if (!write_whole(CONFIG_PATH,
-                   "# The web catalogue's server, written by velm at every start.\n"
-                   ".html:text/html; charset=utf-8\n",
-                   0644))
-    host.message("could not write %s", CONFIG_PATH);
+  const char config[] = "# The web catalogue's server, written by velm at every start.\n"
+                        ".html:text/html; charset=utf-8\n";
+  if (!write_text_file(WEB_CONFIG_PATH, config, sizeof config - 1, 0644))
+    host.message("could not write %s: %s", WEB_CONFIG_PATH, strerror(errno));
   web.fifo = make_request_fifo(host);
   if (web.fifo < 0)
-    host.message("%s: %s", REQUEST_FIFO, strerror(errno));
+    host.message("%s: %s", FIFO_WEB_PATH, strerror(errno));
   launch_server(web, host);
 }
 
@@ -295,13 +281,13 @@ void stop_web(WebServer &web) {
   if (web.fifo >= 0) {
     close(web.fifo);
     web.fifo = -1;
-    unlink(REQUEST_FIFO);
+    unlink(FIFO_WEB_PATH);
   }
   if (web.port == 0)
     return;
-  unlink(CHOOSER_PATH);
-  unlink(PAGE_PATH);
-  rmdir(CGI_DIR);
-  rmdir(WEB_ROOT);
-  unlink(CONFIG_PATH);
+  unlink(WEB_CHOOSER_PATH);
+  unlink(WEB_PAGE_PATH);
+  rmdir(WEB_CGI_PATH);
+  rmdir(WEB_ROOT_PATH);
+  unlink(WEB_CONFIG_PATH);
 }

@@ -2,9 +2,14 @@
 
 #include "sandbox_run.h"
 
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -55,4 +60,68 @@ TEST_F(AtomicFileTest, FailedWriteKeepsOld) {
 TEST_F(AtomicFileTest, OpenFailsInMissingFolder) {
   AtomicFile file;
   EXPECT_FALSE(atomic_open(&file, (sb.scratch() + "/no/such/target").c_str()));
+}
+
+TEST_F(AtomicFileTest, TemporaryIsNamedForTheWritersProcess) {
+  // The launcher removes "<state>.<pid>" files left by a writer that was killed; every
+  // writer's temporary must be found by that rule.
+  AtomicFile file;
+  ASSERT_TRUE(atomic_open(&file, target.c_str()));
+  EXPECT_TRUE(fs::is_regular_file(target + "." + std::to_string(getpid())));
+  ASSERT_TRUE(atomic_commit(&file));
+  EXPECT_EQ(files_in_scratch(), 1);
+}
+
+class ReplaceFileTest : public AtomicFileTest {
+protected:
+  std::string temporary = target + "." + std::to_string(getpid());
+
+  bool replace(const std::string &text, mode_t mode = 0) {
+    return write_text_file(target.c_str(), text.data(), text.size(), mode);
+  }
+};
+
+TEST_F(ReplaceFileTest, GivesTheAskedModeWhateverTheUmask) {
+  mode_t mask = umask(077);
+  bool written = replace("#!/bin/sh\n", 0755);
+  umask(mask);
+  ASSERT_TRUE(written);
+  struct stat st;
+  ASSERT_EQ(stat(target.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0755u);
+  EXPECT_EQ(read_file(target), "#!/bin/sh\n");
+}
+
+TEST_F(ReplaceFileTest, NeverWritesIntoWhatLiesUnderTheTemporaryName) {
+  write_file(target, "old\n");
+  // A FIFO without a reader would hold a writer that opened it; it is taken away instead.
+  ASSERT_EQ(mkfifo(temporary.c_str(), 0666), 0);
+  alarm(10);
+  EXPECT_TRUE(replace("new\n"));
+  alarm(0);
+  EXPECT_EQ(read_file(target), "new\n");
+  EXPECT_FALSE(fs::exists(temporary));
+
+  // A folder cannot be taken away: the replacement fails and the file stays as it was.
+  fs::create_directories(temporary + "/inside");
+  errno = 0;
+  EXPECT_FALSE(replace("newer\n"));
+  EXPECT_EQ(errno, EEXIST);
+  EXPECT_EQ(read_file(target), "new\n");
+  EXPECT_TRUE(fs::is_directory(temporary + "/inside"));
+}
+
+TEST_F(ReplaceFileTest, AnAbandonedReplacementLeavesTheFileAndNoTemporary) {
+  write_file(target, "old\n");
+  const char *name;
+  int dir = open_folder_of(target.c_str(), &name);
+  ASSERT_GE(dir, 0);
+  EXPECT_STREQ(name, "target");
+  Replacement r;
+  ASSERT_TRUE(replace_begin(r, dir, name));
+  ASSERT_EQ(write(r.fd, "half", 4), 4);
+  replace_abandon(r);
+  close(dir);
+  EXPECT_EQ(read_file(target), "old\n");
+  EXPECT_EQ(files_in_scratch(), 1);
 }

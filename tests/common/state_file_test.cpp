@@ -19,6 +19,7 @@ protected:
   Sandbox sb; // only for its scratch folder
   std::string dir = sb.scratch();
   std::string target = dir + "/VOLUME";
+  std::string temporary = target + "." + std::to_string(getpid());
 };
 
 TEST_F(StateFileTest, WritesAndReadsBackAndLeavesNoTemporary) {
@@ -27,14 +28,14 @@ TEST_F(StateFileTest, WritesAndReadsBackAndLeavesNoTemporary) {
   EXPECT_EQ(read_int(target.c_str()), -42);
   ASSERT_TRUE(write_int_file(target.c_str(), 7));
   EXPECT_EQ(read_int(target.c_str()), 7);
-  EXPECT_FALSE(fs::exists(target + ".new"));
+  EXPECT_FALSE(fs::exists(temporary));
   // A missing file reads as the empty text, and so as 0.
   EXPECT_EQ(read_int((dir + "/missing").c_str()), 0);
 }
 
 TEST_F(StateFileTest, NeverWritesThroughALinkUnderTheTemporaryName) {
   write_file(dir + "/victim", "keep\n");
-  fs::create_symlink(dir + "/victim", target + ".new");
+  fs::create_symlink(dir + "/victim", temporary);
   ASSERT_TRUE(write_int_file(target.c_str(), 12));
   EXPECT_EQ(read_file(dir + "/victim"), "keep\n");
   EXPECT_EQ(read_file(target), "12");
@@ -48,7 +49,7 @@ TEST_F(StateFileTest, NeverWritesThroughALinkUnderTheTemporaryName) {
   EXPECT_EQ(read_file(target), "13");
 
   // A stale temporary file left by a writer that was killed is replaced.
-  write_file(target + ".new", "12345678901234567890 stale\n");
+  write_file(temporary, "12345678901234567890 stale\n");
   ASSERT_TRUE(write_int_file(target.c_str(), 14));
   EXPECT_EQ(read_file(target), "14");
 }

@@ -714,7 +714,7 @@ struct Cutter {
   std::mt19937 random;
   std::set<pid_t> spared; // ourselves, our parents, the panel's reader, the sandbox
   FileWatch files;
-  std::vector<std::string> events; // the state file events in order: "+VOLUME.new", ">VOLUME"
+  std::vector<std::string> events; // the state file events in order: "+VOLUME.812", ">VOLUME"
   pid_t velm = -1;
   size_t section = 0; // where the player's output of the jukebox's current start begins
   double started = 0;
@@ -746,7 +746,7 @@ void take_events(Cutter &c) {
   }
 }
 
-// Waits for a state file event (such as "+BASS.new", or "+POSITION.*" for any name
+// Waits for a state file event (such as ">BASS", or "+POSITION.*" for any name
 // beginning so); false after `timeout`.
 bool await_event(Cutter &c, const std::string &event, double timeout) {
   size_t from = c.events.size();
@@ -832,7 +832,7 @@ std::vector<Position> places_at_cut(Cutter &c, const Played &played, bool &chang
 }
 
 // The cut itself, and what must hold right after it.
-// orderbuild's temporary order lists in /tmp ("OPL.XXXXXX").
+// orderbuild's temporary order lists in /tmp ("OPL.<pid>").
 int order_list_temporaries() {
   int found = 0;
   DIR *tmp = opendir("/tmp");
@@ -840,7 +840,10 @@ int order_list_temporaries() {
     return 0;
   while (const dirent *entry = readdir(tmp)) {
     std::string name = entry->d_name;
-    found += name.size() == 10 && name.starts_with("OPL.") ? 1 : 0;
+    found += name.size() > 4 && name.starts_with("OPL.") &&
+                     name.find_first_not_of("0123456789", 4) == std::string::npos
+                 ? 1
+                 : 0;
   }
   closedir(tmp);
   return found;
@@ -858,7 +861,7 @@ void cut(Cutter &c, const std::string &kind) {
   for (size_t i = c.events.size(); i-- > 0;) {
     if (c.events[i] == ">TREBLE")
       break;
-    if (c.events[i] == "+VOLUME.new") {
+    if (c.events[i].starts_with("+VOLUME.")) {
       saving = true;
       break;
     }
@@ -1074,7 +1077,7 @@ int powercut(int runs, unsigned seed) {
     } else {
       turn_knobs(c);
       if (kind == "save") {
-        std::string target = std::string("+") + saved_files[run / 4 % 4] + ".new";
+        std::string target = std::string("+") + saved_files[run / 4 % 4] + ".*";
         // The control daemon is held where the save has got to when we see its file (a
         // save takes well under a millisecond), and everything is killed there.
         pid_t control = find_process("velm_control");
@@ -1095,7 +1098,7 @@ int powercut(int runs, unsigned seed) {
           send_control("player_nextsong");
         }
         // (the scripts' temporary file is POSITION.<pid>)
-        if (!await_event(c, way == 0 ? "+FRAMEPOS.new" : "+POSITION.*", 5))
+        if (!await_event(c, way == 0 ? "+FRAMEPOS.*" : "+POSITION.*", 5))
           note_failure(c, "song change", "no song change seen");
         spin(std::uniform_real_distribution<double>(0, way == 0 ? 0.002 : 0.02)(c.random));
       } else {

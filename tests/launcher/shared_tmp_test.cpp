@@ -23,18 +23,29 @@ TEST(SharedTmp, ForeignFilesUnderTheJukeboxsNamesAreNeitherReadNorWrittenThrough
   std::string script = jukebox_collection(30, "dev1/A") + jukebox_functions() +
                        "export LD_PRELOAD=" + VELM_FASTTIMER + " VELM_FAKE_TIMER_MS=200\n" + R"SH(
 # Someone else's command FIFO, open to all; links from state files and from the
-# temporary file names the savers use to files they must not change; a FIFO where the
-# scripts read the player's state; a web folder anyone may write into.
+# temporary file names the savers use ("<file>.<pid>") to files they must not change; a
+# FIFO where the scripts read the player's state; a web folder anyone may write into.
 mkfifo -m 0666 /tmp/fifo.control && chown 65534:65534 /tmp/fifo.control
-for f in volume frame log random; do echo keep >/tmp/victim.$f; done
+for f in volume volume.temporary frame log random; do echo keep >/tmp/victim.$f; done
 ln -s /tmp/victim.volume /tmp/VOLUME
-ln -s /tmp/victim.frame /tmp/FRAMEPOS.new
 ln -s /tmp/victim.log /tmp/velm.log
 ln -s /tmp/victim.random /tmp/RANDOM
 mkfifo -m 0666 /tmp/STATUS && chown 65534:65534 /tmp/STATUS
 mkdir -m 0777 /tmp/velm-www && chown 65534:65534 /tmp/velm-www
 umask 022
 start_jukebox -w 127.0.0.1:18080 /mnt/music/dev1
+pid_of() {
+  for p in /proc/[0-9]*; do
+    [ "$(cat $p/comm 2>/dev/null)" = "$1" ] && echo ${p#/proc/} && return
+  done
+}
+i=0
+while [ $i -lt 100 ] && ! { watcher=$(pid_of playwatch) && [ -n "$watcher" ]; }; do
+  sleep 0.05; i=$((i + 1))
+done
+# Before the first checkpoint (ten seconds into the song) and the first mixer save.
+ln -s /tmp/victim.frame /tmp/FRAMEPOS.$watcher
+ln -s /tmp/victim.volume.temporary /tmp/VOLUME.$(pid_of velm_control)
 i=0
 while [ $i -lt 100 ] && [ "$(cat /tmp/POSITION 2>/dev/null)" != "1 1 1" ]; do
   sleep 0.05; i=$((i + 1))
@@ -59,7 +70,7 @@ cat /tmp/POSITION /tmp/STATUS >/tmp/state 2>&1
   ASSERT_EQ(r.status, 0) << r.err << sb.read("/tmp/velm.err") << sb.read("/tmp/velm.log");
   std::string err = sb.read("/tmp/velm.err");
   EXPECT_EQ(sb.read("/tmp/velm.status"), "0\n") << err;
-  for (const char *victim : {"volume", "frame", "log", "random"})
+  for (const char *victim : {"volume", "volume.temporary", "frame", "log", "random"})
     EXPECT_EQ(sb.read(std::string("/tmp/victim.") + victim), "keep\n") << victim;
   // The launcher made its own FIFO, and played as usual.
   // Only root may write into the command FIFOs (the player makes its own, 0666 less the
@@ -77,17 +88,17 @@ cat /tmp/POSITION /tmp/STATUS >/tmp/state 2>&1
 }
 
 // Writers killed between creating their temporary file and renaming it (a power cut, a
-// kill) leave it behind; the next start removes those that are the jukebox's own, and
-// nothing else.
+// kill) leave it behind; the next start removes those that are the jukebox's own (and
+// those of earlier versions: "<state>.new", "OPL.XXXXXX"), and nothing else.
 TEST(SharedTmp, TemporariesLeftByKilledWritersAreRemovedAtStart) {
   Sandbox sb;
   std::string script = jukebox_collection(30, "dev1/A") + jukebox_functions() + R"SH(
-planted="OPL.a1B2c3 STATUS.4242 POSITION.77 VOLUME.new FRAMEPOS.new OPL.zzzzzz OPL.backup2
-  STATUS.old notes.123 MPL.new.1"
+planted="OPL.4243 STATUS.4242 POSITION.77 velm-httpd.conf.31 OPL.4244 OPL.backup2 STATUS.old
+  STATUS.new OPL.x7Ab9Q notes.123 MPL.new.1"
 for name in $planted; do
   echo left >/tmp/$name
 done
-chown 65534:65534 /tmp/OPL.zzzzzz
+chown 65534:65534 /tmp/OPL.4244
 start_jukebox /mnt/music/dev1
 i=0
 while [ $i -lt 100 ] && [ "$(cat /tmp/POSITION 2>/dev/null)" != "1 1 1" ]; do
@@ -102,5 +113,40 @@ done >/tmp/left
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(sb.read("/tmp/velm.status"), "0\n") << sb.read("/tmp/velm.err");
   // A foreign file stays, and so do names no writer of the jukebox makes.
-  EXPECT_EQ(sb.read("/tmp/left"), "OPL.zzzzzz\nOPL.backup2\nSTATUS.old\nnotes.123\nMPL.new.1\n");
+  EXPECT_EQ(sb.read("/tmp/left"),
+            "OPL.4244\nOPL.backup2\nSTATUS.old\nnotes.123\nMPL.new.1\n");
+}
+
+// The launcher, as root, writes the web server's configuration into the shared /tmp:
+// links planted at its name and at the temporary names a writer could use must not make
+// it write into, or truncate, a file of someone else's choice.
+TEST(SharedTmp, TheWebConfigurationIsNotWrittenThroughALink) {
+  Sandbox sb;
+  std::string script = jukebox_collection(30, "dev1/A") + jukebox_functions() + R"SH(
+for f in conf conf.new conf.temporary random.temporary; do echo keep >/tmp/victim.$f; done
+ln -s /tmp/victim.conf /tmp/velm-httpd.conf
+ln -s /tmp/victim.conf.new /tmp/velm-httpd.conf.new
+# The launcher's temporaries are named for its pid: the shell's, once velm is exec'd.
+sh -c 'ln -s /tmp/victim.conf.temporary /tmp/velm-httpd.conf.$$
+  ln -s /tmp/victim.random.temporary /tmp/RANDOM.$$
+  exec velm -l -t -p /tmp/player.out -w 127.0.0.1:18081 /mnt/music/dev1' 2>>/tmp/velm.err &
+jukebox=$!
+i=0
+while [ $i -lt 100 ] && [ "$(cat /tmp/POSITION 2>/dev/null)" != "1 1 1" ]; do
+  sleep 0.05; i=$((i + 1))
+done
+stat -c '%n %F %u %a' /tmp/velm-httpd.conf /tmp/RANDOM >/tmp/conf.stat
+cp /tmp/velm-httpd.conf /tmp/conf.copy
+stop_jukebox
+)SH";
+  RunResult r = sb.run(script, "", TIMEOUT_MS);
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::string err = sb.read("/tmp/velm.err");
+  EXPECT_EQ(sb.read("/tmp/velm.status"), "0\n") << err;
+  for (const char *victim : {"conf", "conf.new", "conf.temporary", "random.temporary"})
+    EXPECT_EQ(sb.read(std::string("/tmp/victim.") + victim), "keep\n") << victim;
+  EXPECT_EQ(sb.read("/tmp/conf.stat"), "/tmp/velm-httpd.conf regular file 0 644\n"
+                                       "/tmp/RANDOM regular file 0 644\n")
+      << err;
+  EXPECT_TRUE(contains(sb.read("/tmp/conf.copy"), ".html:text/html; charset=utf-8\n")) << err;
 }

@@ -146,7 +146,7 @@ TEST(Playwatch, TimeLinesCheckpointsAndSongEnds) {
   std::string end = "nextsong.sh STOPCAUGHT\n" + zero;
   EXPECT_EQ(sb.read("/tmp/events.log"), end + end + end);
   EXPECT_EQ(sb.read("/tmp/FRAMEPOS"), "      2147483647\n");
-  EXPECT_FALSE(sb.exists("/tmp/FRAMEPOS.new"));
+  EXPECT_EQ(temporaries_beside(sb, "FRAMEPOS"), "");
   EXPECT_EQ(sb.read("/tmp/fifo.player"), "LOAD next-song.mp3\n");
   input[input.size() - 11] = "@P 0"; // the echo is of the line without its leading blanks
   EXPECT_EQ(sb.read("/tmp/watch.out"), joined(input));

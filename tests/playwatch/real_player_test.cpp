@@ -219,6 +219,6 @@ TEST(RealPlayer, CheckpointIsReplacedWhole) {
   RunResult r = sb.wait(RUN_TIMEOUT_MS);
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(sb.read("/tmp/FRAMEPOS"), framepos(3000 * 38));
-  EXPECT_FALSE(sb.exists("/tmp/FRAMEPOS.new"));
+  EXPECT_EQ(temporaries_beside(sb, "FRAMEPOS"), "");
   EXPECT_GT(changes, 2) << reads << " reads";
 }

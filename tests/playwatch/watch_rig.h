@@ -14,7 +14,20 @@
 
 #include "sandbox_run.h"
 
+#include <filesystem>
 #include <string>
+
+// The names in the sandbox's /tmp of temporary files left beside the file `name`
+// ("FRAMEPOS.1234"), one a line.
+inline std::string temporaries_beside(const Sandbox &sb, const std::string &name) {
+  std::string found;
+  for (const auto &entry : std::filesystem::directory_iterator(sb.path("/tmp"))) {
+    std::string file = entry.path().filename().string();
+    if (file.starts_with(name + "."))
+      found += file + "\n";
+  }
+  return found;
+}
 
 // Shell text that makes the stand-ins (in /tmp/bin, first on PATH) and starts velm.
 inline std::string watch_rig_standins() {
