@@ -95,7 +95,8 @@ bool write_page(const WebHost &host) {
   Replacement page;
   bool ok = dir >= 0 && replace_begin(page, dir, name, 0644);
   if (ok) {
-    if (wait_for(host.spawn({"htmlcatalog"}, -1, page.fd)))
+    ok = wait_for(host.spawn({"htmlcatalog"}, -1, page.fd));
+    if (ok)
       ok = replace_commit(page);
     else
       replace_abandon(page);
