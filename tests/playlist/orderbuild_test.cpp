@@ -125,10 +125,12 @@ TEST(Orderbuild, UsageAndFileErrors) {
   EXPECT_EQ(r.err, "[orderbuild]Could not open MasterPlayList file </tmp/MPL>.\n");
   EXPECT_FALSE(sb.exists("/tmp/OPL"));
 
-  // No room to make the new order list: the old one stays as it was.
+  // No room to make the new order list: the old one stays as it was. Remounts name all
+  // their options, as mount would give back the uid= of a tmpfs made in a user namespace,
+  // which is the host's and unknown inside.
   sb.put("/tmp/MPL", worked_example_mpl);
   sb.put("/tmp/OPL", "old\n");
-  r = sb.run("mount -o remount,ro /tmp && orderbuild");
+  r = sb.run("mount --options-source=disable -o remount,ro,nosuid,nodev /tmp && orderbuild");
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.err,
             found(3) + "[orderbuild]Could not open OrderPlayList file </tmp/OPL> for writing.\n");
@@ -142,7 +144,7 @@ TEST(Orderbuild, FailedWriteLeavesOldOrderListWhole) {
     seq 1 20000 | awk '{ print 1, 1 + int($1 / 100), $1, "/mnt/a/" $1 ".mp3" }' >/tmp/MPL
     echo '1 1 1 1' >/tmp/OPL
     used=$(du -skx /tmp | cut -f1)
-    mount -o remount,size=$(( used + 40 ))k /tmp || exit 98
+    mount --options-source=disable -o remount,nosuid,nodev,size=$(( used + 40 ))k /tmp || exit 98
     orderbuild -a; echo "status $?"; ls /tmp | grep -e MPL -e OPL
   )");
   EXPECT_EQ(r.out, "status 2\nMPL\nOPL\n");
