@@ -15,6 +15,11 @@
 // status as "%d\n" when it has ended; with --hold-fd the namespace is then kept until that
 // descriptor reads end of file, so a test can still look at the sandbox's files through
 // /proc/<pid of sandbox>/root.
+//
+// Started by a user other than root, the sandbox makes a user namespace first, in which
+// that user is root (uid and gid 0) and no one else exists: the programs under test act as
+// they do as root, except where they need another user (chown, running as www-data) or a
+// device of their own (mknod).
 
 #include <algorithm>
 #include <cerrno>
@@ -142,9 +147,32 @@ void make_private_dev() {
   symlink("/proc/self/fd/2", "/dev/stderr");
 }
 
+void write_proc(const char *name, const std::string &text) {
+  std::string path = std::string("/proc/self/") + name;
+  int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
+  if (fd < 0 || write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size()))
+    die("cannot write", path);
+  close(fd);
+}
+
+void make_namespaces() {
+  uid_t uid = geteuid();
+  gid_t gid = getegid();
+  if (uid == 0) {
+    if (unshare(CLONE_NEWNS | CLONE_NEWPID) != 0)
+      die("cannot unshare");
+    return;
+  }
+  if (unshare(CLONE_NEWUSER | CLONE_NEWNS | CLONE_NEWPID) != 0)
+    die("cannot make a user namespace");
+  // The kernel takes a gid map from an unprivileged user only once setgroups is denied.
+  write_proc("setgroups", "deny");
+  write_proc("uid_map", "0 " + std::to_string(uid) + " 1\n");
+  write_proc("gid_map", "0 " + std::to_string(gid) + " 1\n");
+}
+
 void make_private_tree(const Options &options) {
-  if (unshare(CLONE_NEWNS | CLONE_NEWPID) != 0)
-    die("cannot unshare");
+  make_namespaces();
   if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
     die("cannot make / private");
   // Hold on to the kept folders before anything covers them; a bind mount takes its

@@ -2,6 +2,7 @@
 
 #include <string>
 #include <sys/types.h>
+#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -55,6 +56,12 @@ private:
   int status_fd_ = -1;
   int hold_fd_ = -1;
 };
+
+// Run by another user, the sandbox is a user namespace in which only that user exists (as
+// root): a test that needs another user or a real device starts with this.
+#define SKIP_WITHOUT_ROOT(why)                                                                     \
+  if (geteuid() != 0)                                                                              \
+  GTEST_SKIP() << "needs root: " << (why)
 
 // Quotes a word for the shell.
 std::string shell_quote(const std::string &word);

@@ -85,3 +85,15 @@ TEST(Sandbox, FilesReachableWhileRunning) {
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "hello from outside\n");
 }
+
+TEST(Sandbox, ProgramsActAsRootAndWhatTheyMakeIsTheCallers) {
+  // Started by another user, the sandbox is a user namespace in which that user is root.
+  Sandbox sb;
+  RunResult r = sb.run("id -u; id -g; echo made >/tmp/made");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "0\n0\n");
+  struct stat st;
+  ASSERT_EQ(stat(sb.path("/tmp/made").c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, geteuid());
+  EXPECT_EQ(st.st_gid, getegid());
+}

@@ -176,6 +176,7 @@ std::string scrolled_to(const std::string &name) {
 } // namespace
 
 TEST(WebCatalog, BrowserFollowsTheLinksAndTheClickedSongPlays) {
+  SKIP_WITHOUT_ROOT("the web server runs as www-data");
   SKIP_WITHOUT("chromium");
   SKIP_WITHOUT("busybox");
   Sandbox sb;
@@ -259,6 +260,7 @@ stop_jukebox
 }
 
 TEST(WebCatalog, ChooserRefusesWhatThePageNeverWritesAndChangesNothing) {
+  SKIP_WITHOUT_ROOT("the web server runs as www-data");
   SKIP_WITHOUT("busybox");
   Sandbox sb;
   int port = free_port();
@@ -367,6 +369,7 @@ std::vector<std::string> outside_addresses() {
 }
 
 TEST(WebCatalog, ServedOnTheConfiguredAddressOnlyWithThePageOfTheLastScan) {
+  SKIP_WITHOUT_ROOT("the web server runs as www-data");
   SKIP_WITHOUT("busybox");
   Sandbox sb;
   int port = free_port();
