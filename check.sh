@@ -1,43 +1,122 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test twice: once in a normal build and
-# once with the address and undefined-behaviour sanitizers; then runs the static analysis
-# (tools/lint.sh) and gives each fuzzer a short run. Needs root (the tests run the
-# programs in private namespaces). Any lint finding fails the run.
-set -euo pipefail
-cd "$(dirname "$0")"
+# Installs what is missing, then runs every check, each one whatever became of those
+# before it: all tests in a normal build and in a build with the address and
+# undefined-behaviour sanitizers, Release builds with GCC and with Clang (and the fast
+# tests in them), the static analysis (tools/lint.sh, where any finding fails) and a short
+# run of each fuzzer. Prints each stage's result on a line of its own, then the test
+# counts, and exits non-zero when any stage failed. Needs root (the tests run the
+# programs in private namespaces).
+#
+#   ./check.sh [STAGE...]   only these stages, in the order below; by default all of
+#                           deps normal sanitize release-gcc release-clang lint fuzz
+#
+# Warnings are errors in every build here (VELM_WERROR). The tests run with
+# VELM_REQUIRE_ALL=1: a test that needs a program tools/install-deps.sh installs fails
+# when the program is missing, rather than skipping and so passing the check unseen.
+set -uo pipefail
+cd "$(dirname "$0")" || exit 1
+all_stages="deps normal sanitize release-gcc release-clang lint fuzz"
 jobs=$(nproc)
-passed=0 failed=0
+# The Release builds run the tests that need no sandbox: the units the optimiser is most
+# likely to treat differently, in a few seconds.
+fast_tests='^(Charpanel|Display(Commands|States|Screens)|LcdScreen|(Frame|Id3|Watch)Line|'\
+'ParseAtoi|ParseLong|PutDecimal|LineAssembler|AtomicFileTest|StateFileTest|MplReadEntry|'\
+'OplReadEntry|Placement(Seed|Draw|Pick)|GroupEnd|FillOrder|Titleform|Installed)\.'
 
-sh tools/install-deps.sh
+passed=0 failed=0 skipped=0
+results=() failed_stages=()
 
-for variant in normal sanitize; do
-  if [ $variant = normal ]; then
-    dir=build flags="-DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELM_TESTS=ON -DVELM_SANITIZE=OFF"
-  else
-    dir=build-sanitize flags="-DCMAKE_BUILD_TYPE=Debug -DVELM_TESTS=ON -DVELM_SANITIZE=ON"
-  fi
-  echo "== $variant build in $dir"
+usage() {
+  echo "usage: $0 [STAGE...] (stages: $all_stages)" >&2
+  exit 2
+}
+
+# Builds in `dir` with the given cmake options (CC and CXX as the caller set them), then
+# runs ctest there with the arguments that follow; adds the counts of tests to the totals
+# and leaves the stage's detail in `detail`.
+build_and_test() {
+  local dir=$1 options=$2
+  shift 2
   # shellcheck disable=SC2086
-  cmake -S . -B $dir -G Ninja $flags >/dev/null
-  cmake --build $dir
-  (cd $dir && ctest -j"$jobs" --output-on-failure) | tee $dir/ctest.log
-  # "100% tests passed, 0 tests failed out of 56"
-  summary=$(grep -E 'tests failed out of [0-9]+' $dir/ctest.log | tail -n 1)
-  total=${summary##* }
-  bad=$(echo "$summary" | sed -E 's/.* ([0-9]+) tests failed.*/\1/')
-  passed=$((passed + total - bad)) failed=$((failed + bad))
+  if ! cmake -S . -B "$dir" -G Ninja $options -DVELM_TESTS=ON -DVELM_WERROR=ON >/dev/null; then
+    detail="cmake failed"
+    return 1
+  fi
+  if ! cmake --build "$dir" -j "$jobs"; then
+    detail="build failed"
+    return 1
+  fi
+  local log=$dir/ctest.log status=0
+  (cd "$dir" && VELM_REQUIRE_ALL=1 ctest -j"$jobs" --no-tests=error --output-on-failure "$@") 2>&1 |
+    tee "$log" || status=$?
+  count_tests "$log" || status=1
+  return $status
+}
+
+# Counts the result lines of a ctest log ("12/172 Test #13: Suite.Name ....   Passed");
+# a test whose line says neither Passed nor Skipped failed. A log whose count differs
+# from ctest's own summary ("... 0 tests failed out of 172"), or that has none, fails.
+count_tests() {
+  local log=$1 total ok skip bad summary
+  total=$(grep -cE '^ *[0-9]+/[0-9]+ Test +#[0-9]+: ' "$log")
+  ok=$(grep -cE '^ *[0-9]+/[0-9]+ Test +#[0-9]+: .* Passed +[0-9.]+ sec' "$log")
+  skip=$(grep -cE '^ *[0-9]+/[0-9]+ Test +#[0-9]+: .*\*\*\*Skipped +[0-9.]+ sec' "$log")
+  bad=$((total - ok - skip))
+  passed=$((passed + ok)) failed=$((failed + bad)) skipped=$((skipped + skip))
+  detail="$total tests: $ok passed, $bad failed, $skip skipped"
+  summary=$(grep -oE 'tests failed out of [0-9]+$' "$log" | tail -n 1)
+  if [ "$total" -eq 0 ] || [ "${summary##* }" != "$total" ]; then
+    detail="$detail; ctest's summary does not match (${summary:-none})"
+    return 1
+  fi
+  [ "$bad" -eq 0 ]
+}
+
+stage_deps() { sh tools/install-deps.sh; }
+stage_normal() { build_and_test build "-DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELM_SANITIZE=OFF"; }
+stage_sanitize() { build_and_test build-sanitize "-DCMAKE_BUILD_TYPE=Debug -DVELM_SANITIZE=ON"; }
+stage_release_gcc() {
+  CC=gcc CXX=g++ build_and_test build-release-gcc -DCMAKE_BUILD_TYPE=Release -R "$fast_tests"
+}
+stage_release_clang() {
+  CC=clang CXX=clang++ build_and_test build-release-clang -DCMAKE_BUILD_TYPE=Release \
+    -R "$fast_tests"
+}
+stage_lint() { tools/lint.sh; }
+stage_fuzz() { fuzz/run.sh 10; }
+
+run_stage() {
+  local name=$1 start=$SECONDS result
+  detail=""
+  echo "== $name"
+  if "stage_${name//-/_}"; then
+    result=passed
+  else
+    result=FAILED
+    failed_stages+=("$name")
+  fi
+  results+=("$name: $result ($((SECONDS - start)) s${detail:+; $detail})")
+  echo "${results[-1]}"
+}
+
+stages=${*:-$all_stages}
+for name in $stages; do
+  case " $all_stages " in
+    *" $name "*) ;;
+    *) usage ;;
+  esac
+done
+for name in $all_stages; do
+  case " $stages " in
+    *" $name "*) run_stage "$name" ;;
+  esac
 done
 
-echo "== static analysis"
-lint_status=0
-tools/lint.sh || lint_status=$?
-
-if [ -x fuzz/run.sh ]; then
-  echo "== fuzzers, a short run each"
-  fuzz/run.sh 10
-fi
-echo "tests: $passed passed, $failed failed"
-if [ $lint_status -ne 0 ]; then
-  echo "!! static analysis found faults (tools/lint.sh)" >&2
+echo "== summary"
+printf '%s\n' "${results[@]}"
+echo "tests: $passed passed, $failed failed, $skipped skipped"
+if [ ${#failed_stages[@]} -ne 0 ]; then
+  echo "check: FAILED (${failed_stages[*]})"
   exit 1
 fi
+echo "check: every stage passed"

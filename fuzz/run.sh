@@ -37,7 +37,7 @@ build_dir=$source_dir/build-fuzz
 targets=${FUZZ_TARGETS:-"fuzz_mpl_reader fuzz_opl_reader fuzz_order fuzz_titleform fuzz_catalog fuzz_display_lines fuzz_lcdscreen fuzz_player_lines fuzz_control_lines fuzz_hd44780"}
 
 CC=clang CXX=clang++ cmake -S "$source_dir" -B "$build_dir" -G Ninja \
-  -DVELM_FUZZ=ON -DVELM_TESTS=OFF >/dev/null
+  -DVELM_FUZZ=ON -DVELM_TESTS=OFF -DVELM_WERROR=ON >/dev/null
 # shellcheck disable=SC2086
 cmake --build "$build_dir" --target $targets
 

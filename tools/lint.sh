@@ -19,7 +19,7 @@ jobs=${LINT_JOBS:-2}
 cd "$root"
 
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
-  -DVELM_TESTS=ON -DVELM_FUZZ=ON -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >/dev/null
+  -DVELM_TESTS=ON -DVELM_FUZZ=ON -DVELM_WERROR=ON -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >/dev/null
 
 # A source built into two targets is analysed once.
 sources=$(grep -o '"file": "[^"]*"' "$build/compile_commands.json" | sed 's/^"file": "//; s/"$//' |

@@ -3,6 +3,7 @@
 // from it (its --dump-dom serialisation) is checked for the sections, the links within
 // the page, the links to the song chooser and titles holding markup characters.
 
+#include "installed.h"
 #include "sandbox_run.h"
 
 #include <gtest/gtest.h>
@@ -15,25 +16,9 @@
 #include <set>
 #include <sstream>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace {
-
-// Where chromium is looked for: the folders of the sandbox's PATH after the build's own.
-bool chromium_installed() {
-  for (const char *dir :
-       {"/usr/local/sbin", "/usr/local/bin", "/usr/sbin", "/usr/bin", "/sbin", "/bin"}) {
-    if (access((std::string(dir) + "/chromium").c_str(), X_OK) == 0)
-      return true;
-  }
-  return false;
-}
-
-#define SKIP_WITHOUT_CHROMIUM()                                                                    \
-  if (!chromium_installed())                                                                       \
-  GTEST_SKIP() << "chromium is not installed (sh tools/install-deps.sh installs it); the "         \
-                  "catalogue page was not checked in a browser"
 
 // Shell text run inside the sandbox after the master list is made: writes the page and
 // chromium's document of it into the scratch folder. Chromium runs as root, so without
@@ -127,7 +112,7 @@ Codes codes_of(const std::string &mpl) {
 } // namespace
 
 TEST(CatalogBrowser, CollectionPageParsesWithWorkingLinks) {
-  SKIP_WITHOUT_CHROMIUM();
+  SKIP_WITHOUT("chromium");
   Sandbox sb;
   // Device 1: two lists, one of them hidden, the other of four songs, one song named with
   // markup characters; device 2: one list; device 3: no list, only a stray file.
@@ -230,7 +215,7 @@ TEST(CatalogBrowser, CollectionPageParsesWithWorkingLinks) {
 }
 
 TEST(CatalogBrowser, EmptyMasterListGivesTheBarePage) {
-  SKIP_WITHOUT_CHROMIUM();
+  SKIP_WITHOUT("chromium");
   Sandbox sb;
   RunResult r = sb.run(std::string(": >/tmp/MPL\n") + page_and_dom, "", 90000);
   ASSERT_EQ(r.status, 0) << r.err << (r.status == 91 ? chromium_messages(sb) : "");
@@ -248,7 +233,7 @@ TEST(CatalogBrowser, EmptyMasterListGivesTheBarePage) {
 }
 
 TEST(CatalogBrowser, ScreenshotToolDrawsThePage) {
-  SKIP_WITHOUT_CHROMIUM();
+  SKIP_WITHOUT("chromium");
   Sandbox sb;
   std::string tool = shell_quote(std::string(source_dir()) + "/tools/catalog-screenshot.sh");
   RunResult r = sb.run(R"(

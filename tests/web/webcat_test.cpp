@@ -4,6 +4,7 @@
 // chooser refuses and where the server can be reached.
 
 #include "devtools.h"
+#include "installed.h"
 #include "jukebox_rig.h"
 #include "panel_rows.h"
 #include "sandbox_run.h"
@@ -26,18 +27,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-bool installed(const char *program) {
-  for (const char *dir : {"/usr/local/bin", "/usr/bin", "/bin"}) {
-    if (access((std::string(dir) + "/" + program).c_str(), X_OK) == 0)
-      return true;
-  }
-  return false;
-}
-
-#define SKIP_WITHOUT(program)                                                                      \
-  if (!installed(program))                                                                         \
-  GTEST_SKIP() << (program) << " is not installed (sh tools/install-deps.sh installs it)"
 
 // A TCP port free on every address of the machine just now.
 int free_port() {
@@ -123,8 +112,10 @@ std::string code(int device, int list, int song) {
 
 // The title (file name without ".mp3") of a song of the master list.
 std::string title_of(const std::string &mpl, int device, int list, int song) {
-  std::string head =
-      "\n" + std::to_string(device) + " " + std::to_string(list) + " " + std::to_string(song) + " ";
+  // Appended rather than "\n" + std::to_string(...), of which GCC 12 at -O3 warns falsely
+  // (-Wrestrict).
+  std::string head = "\n";
+  head += std::to_string(device) + " " + std::to_string(list) + " " + std::to_string(song) + " ";
   size_t at = ("\n" + mpl).find(head);
   if (at == std::string::npos)
     return "";
