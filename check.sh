@@ -4,18 +4,20 @@
 # undefined-behaviour sanitizers, Release builds with GCC and with Clang (and the fast
 # tests in them), the static analysis (tools/lint.sh, where any finding fails) and a short
 # run of each fuzzer. Prints each stage's result on a line of its own, then the test
-# counts, and exits non-zero when any stage failed. Needs root (the tests run the
+# counts, and exits non-zero when any stage failed. The rootless stage runs the tests again
+# as a user without root (nobody), as a developer without sudo does. Needs root (the tests run the
 # programs in private namespaces).
 #
 #   ./check.sh [STAGE...]   only these stages, in the order below; by default all of
-#                           deps normal sanitize release-gcc release-clang lint fuzz
+#                           deps normal sanitize rootless release-gcc release-clang lint
+#                           fuzz
 #
 # Warnings are errors in every build here (VELM_WERROR). The tests run with
 # VELM_REQUIRE_ALL=1: a test that needs a program tools/install-deps.sh installs fails
 # when the program is missing, rather than skipping and so passing the check unseen.
 set -uo pipefail
 cd "$(dirname "$0")" || exit 1
-all_stages="deps normal sanitize release-gcc release-clang lint fuzz"
+all_stages="deps normal sanitize rootless release-gcc release-clang lint fuzz"
 jobs=$(nproc)
 # The Release builds run the tests that need no sandbox: the units the optimiser is most
 # likely to treat differently, in a few seconds.
@@ -75,6 +77,35 @@ count_tests() {
 stage_deps() { sh tools/install-deps.sh; }
 stage_normal() { build_and_test build "-DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELM_SANITIZE=OFF"; }
 stage_sanitize() { build_and_test build-sanitize "-DCMAKE_BUILD_TYPE=Debug -DVELM_SANITIZE=ON"; }
+# The tests as a developer without root runs them: the sandbox makes a user namespace, and
+# the tests that need real root skip themselves ("needs root: ..."). The checkout is copied
+# where that user may read it (a clone under /root is not).
+stage_rootless() {
+  local copy log status=0
+  copy=$(mktemp -d /tmp/velm-rootless.XXXXXX) || return 1
+  chmod 755 "$copy"
+  git ls-files -z --cached --others --exclude-standard |
+    xargs -0 cp -a --parents -t "$copy" || status=1
+  log=$copy/rootless.log
+  if [ $status -eq 0 ]; then
+    VELM_REQUIRE_ALL=1 VELM_TEST_USER=nobody JOBS=$jobs \
+      "$copy/tools/rootless-check.sh" "$copy/build" 2>&1 | tee "$log" || status=$?
+    # "tests as nobody: 167 passed, 5 skipped, 0 failed"
+    local counts
+    counts=$(grep -oE '[0-9]+ passed, [0-9]+ skipped, [0-9]+ failed$' "$log" | tail -n 1)
+    if [ -n "$counts" ]; then
+      read -r ok _ skip _ bad _ <<<"${counts//,/}"
+      passed=$((passed + ok)) failed=$((failed + bad)) skipped=$((skipped + skip))
+      detail="as nobody: $counts"
+      [ "$bad" -eq 0 ] || status=1
+    else
+      detail="no test counts"
+      status=1
+    fi
+  fi
+  rm -rf "$copy"
+  return $status
+}
 stage_release_gcc() {
   CC=gcc CXX=g++ build_and_test build-release-gcc -DCMAKE_BUILD_TYPE=Release -R "$fast_tests"
 }

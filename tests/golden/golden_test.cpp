@@ -62,13 +62,24 @@ bool update_wanted() {
 // Regular files under `dir`, keyed by their path below `base` ("tmp/OPL"). Links,
 // folders and other kinds are not looked at.
 using FileMap = std::map<std::string, std::string>;
+// The folders the sandbox keeps from the host (the sources and the build, which may lie
+// under /tmp) are passed over.
 void collect_files(const fs::path &base, const fs::path &dir, FileMap &files) {
   std::error_code missing;
   if (!fs::is_directory(fs::symlink_status(dir, missing)))
     return;
-  for (const fs::directory_entry &entry : fs::recursive_directory_iterator(dir)) {
-    if (entry.is_regular_file() && !entry.is_symlink())
-      files[entry.path().lexically_relative(base).string()] = read_file(entry.path().string());
+  const fs::path kept[] = {fs::path(VELM_SOURCE_DIR).lexically_normal(),
+                           fs::path(VELM_BUILD_DIR).lexically_normal()};
+  for (auto entry = fs::recursive_directory_iterator(dir);
+       entry != fs::recursive_directory_iterator(); ++entry) {
+    fs::path inside = "/" / entry->path().lexically_relative(base);
+    if (entry->is_directory() &&
+        std::find(std::begin(kept), std::end(kept), inside) != std::end(kept)) {
+      entry.disable_recursion_pending();
+      continue;
+    }
+    if (entry->is_regular_file() && !entry->is_symlink())
+      files[entry->path().lexically_relative(base).string()] = read_file(entry->path().string());
   }
 }
 

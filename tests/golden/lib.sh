@@ -51,7 +51,7 @@ in_name_order() {
 golden_setup() {
   for top in tmp mnt; do
     [ -d "$1/in/$top" ] || continue
-    cp -a "$1/in/$top/." "/$top/" || {
+    cp -R --preserve=mode,timestamps "$1/in/$top/." "/$top/" || {
       echo "golden setup: cannot copy $1/in/$top" >&2
       exit 125
     }
