@@ -223,6 +223,9 @@ int status_code(int status) {
     die("cannot fork");
   if (command == 0) {
     signal(SIGPIPE, SIG_DFL);
+    // The command starts with standard input, output and error only, whatever the
+    // caller (a shell, ctest) left open, as a program started at boot would.
+    close_range(3, ~0U, 0);
     execvp(options.command[0], options.command);
     die("cannot run", options.command[0]);
   }

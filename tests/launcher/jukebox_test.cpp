@@ -207,7 +207,8 @@ stop_jukebox
   std::string err = sb.read("/tmp/velm.err");
   EXPECT_EQ(sb.read("/tmp/velm.status"), "0\n") << err;
   std::string given = sb.read("/tmp/fds.given");
-  ASSERT_EQ(given.rfind("0 1 2 ", 0), 0u) << given;
+  // The sandbox starts the script with 0, 1 and 2 only; ls adds the folder it reads.
+  ASSERT_EQ(given, "0 1 2 3 \n");
   given.pop_back();
   std::string log = sb.read("/tmp/fds.log");
   for (const std::string &name : children) {
@@ -220,7 +221,12 @@ stop_jukebox
     size_t end = log.find('\n', start);
     std::string line = log.substr(start, end - start);
     std::string name = line.substr(0, line.find(' '));
-    EXPECT_EQ(line, name + " " + given);
+    // The player scripts hold their lock on descriptor 9 while the look-ups they wait
+    // for run; what they leave running in the background gets it closed.
+    if (name == "orderquery" || name == "entryquery")
+      EXPECT_EQ(line, name + " " + given + "9 ");
+    else
+      EXPECT_EQ(line, name + " " + given);
     start = end + 1;
   }
 }
