@@ -18,6 +18,8 @@
 //
 // Without section names every section runs.
 
+#include "paths.h"
+
 #include "bench_util.h"
 
 #include <algorithm>
@@ -134,16 +136,16 @@ void await_lines(int fd, int lines) {
 Relay start_relay(bool ours) {
   Relay relay;
   relay.ours = ours;
-  const char *control_path = ours ? "/tmp/fifo.control" : "/tmp/cat.control";
-  const char *player_path = ours ? "/tmp/fifo.player" : "/tmp/cat.player";
+  const char *control_path = ours ? FIFO_CONTROL_PATH : "/tmp/cat.control";
+  const char *player_path = ours ? FIFO_PLAYER_PATH : "/tmp/cat.player";
   make_fifo(control_path);
   make_fifo(player_path);
   if (ours)
-    make_fifo("/tmp/fifo.display");
+    make_fifo(FIFO_DISPLAY_PATH);
   // The reading ends first and without waiting, so the relay's opens find them.
   relay.player = open_or_fail(player_path, O_RDONLY | O_NONBLOCK);
   if (ours)
-    relay.display = open_or_fail("/tmp/fifo.display", O_RDONLY | O_NONBLOCK);
+    relay.display = open_or_fail(FIFO_DISPLAY_PATH, O_RDONLY | O_NONBLOCK);
   relay.pid = fork();
   if (relay.pid < 0)
     fail("cannot fork");
@@ -338,14 +340,14 @@ void bench_idle(const Settings &settings) {
   Relay cat = start_relay(false);
   Cpu our_before = cpu_of(ours.pid), cat_before = cpu_of(cat.pid);
   struct stat volume_before = {};
-  bool had_volume = stat("/tmp/VOLUME", &volume_before) == 0;
+  bool had_volume = stat(VOLUME_PATH, &volume_before) == 0;
   double start = now_seconds();
   double left;
   while ((left = start + settings.idle_seconds - now_seconds()) > 0)
     usleep(static_cast<useconds_t>(std::min(left, 1.0) * 1e6));
   Cpu our_after = cpu_of(ours.pid), cat_after = cpu_of(cat.pid);
   struct stat volume_after = {};
-  bool saved = stat("/tmp/VOLUME", &volume_after) == 0 &&
+  bool saved = stat(VOLUME_PATH, &volume_after) == 0 &&
                (!had_volume || volume_after.st_ino != volume_before.st_ino);
   Stopped our_end = stop_relay(ours);
   Stopped cat_end = stop_relay(cat);

@@ -20,6 +20,8 @@
 //
 //   display_bench [--seconds S] [--flood-rate N] [quiet|flood]...
 
+#include "paths.h"
+
 #include "bench_util.h"
 #include "lcdscreen.h"
 
@@ -71,7 +73,7 @@ void write_line(int fd, const std::string &line) {
 // `seconds`; then reports how many it wrote on `report`. Mode 0 stays, so the lines
 // change figures but draw no bars.
 [[noreturn]] void flood(int rate, double seconds, int report) {
-  int fd = open("/tmp/fifo.display", O_WRONLY | O_CLOEXEC);
+  int fd = open(FIFO_DISPLAY_PATH, O_WRONLY | O_CLOEXEC);
   if (fd < 0)
     _exit(1);
   const char *lines[] = {"display_settime +00:01 -03:59\n", "display_setstatus PLAY 1 2 3\n",
@@ -123,7 +125,7 @@ struct Run {
 };
 
 Run measure(const Settings &settings, bool flooded) {
-  make_fifo("/tmp/fifo.display");
+  make_fifo(FIFO_DISPLAY_PATH);
   make_fifo("/dev/lcd");
   // Our end of the panel first, so the daemon's open does not wait for it.
   int lcd_in = open("/dev/lcd", O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -138,7 +140,7 @@ Run measure(const Settings &settings, bool flooded) {
     execl(VELM_BIN_DIR "/velm_display", "velm_display", "-l", static_cast<char *>(nullptr));
     _exit(127);
   }
-  int display_out = open("/tmp/fifo.display", O_WRONLY | O_CLOEXEC);
+  int display_out = open(FIFO_DISPLAY_PATH, O_WRONLY | O_CLOEXEC);
   if (display_out < 0)
     fail("cannot open /tmp/fifo.display");
   write_line(display_out, "display_startup");

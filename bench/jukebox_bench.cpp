@@ -14,6 +14,8 @@
 //
 //   jukebox_bench [--presses N] [--songs N] [keys|startup]...
 
+#include "paths.h"
+
 #include "bench_util.h"
 #include "lcdscreen.h"
 
@@ -155,7 +157,7 @@ void bench_keys(const Settings &settings) {
   // The first title shows once the welcome has passed.
   if (await_row(jukebox, is_title, 30) < 0)
     fail("no title on the panel");
-  int control = open("/tmp/fifo.control", O_WRONLY | O_CLOEXEC);
+  int control = open(FIFO_CONTROL_PATH, O_WRONLY | O_CLOEXEC);
   if (control < 0)
     fail("cannot open /tmp/fifo.control");
   fprintf(stderr, "keys: %d presses...\n", settings.presses);
@@ -194,8 +196,8 @@ void bench_keys(const Settings &settings) {
 // Seconds from the launcher's start until the player's first frame line.
 double time_to_music(const std::vector<std::string> &devices) {
   unlink("/tmp/player.out");
-  unlink("/tmp/POSITION");
-  unlink("/tmp/FRAMEPOS");
+  unlink(POSITION_PATH);
+  unlink(FRAMEPOS_PATH);
   double start = now_seconds();
   Jukebox jukebox = start_jukebox(devices);
   double took = -1;

@@ -19,6 +19,8 @@
 //
 //   playwatch_bench [--runs N]
 
+#include "paths.h"
+
 #include "bench_util.h"
 #include "daemon.h"
 
@@ -209,12 +211,12 @@ double time_program(const std::vector<const char *> &argv, const std::string &in
 
 // playwatch with a reader draining the display FIFO for the whole run.
 double time_playwatch(const std::string &input, std::string *display) {
-  unlink("/tmp/fifo.display");
-  if (mkfifo("/tmp/fifo.display", 0600) != 0)
+  unlink(FIFO_DISPLAY_PATH);
+  if (mkfifo(FIFO_DISPLAY_PATH, 0600) != 0)
     fail("cannot make /tmp/fifo.display");
   pid_t reader = fork();
   if (reader == 0) {
-    int fifo = open("/tmp/fifo.display", O_RDONLY);
+    int fifo = open(FIFO_DISPLAY_PATH, O_RDONLY);
     int out = open("/tmp/display.out", O_WRONLY | O_CREAT | O_TRUNC, 0644);
     char buffer[1 << 16];
     ssize_t got;
