@@ -128,8 +128,8 @@ std::string title_of(const std::string &mpl, int device, int list, int song) {
 // C), three songs each titled by list and number ("C2", artist "Artist"); /dev/lcd read
 // into /tmp/lcd.bytes; `start_jukebox ARGS...` and `stop_jukebox`; `await NAME`: waits
 // (at most 100 s) for the test to make the file NAME in the scratch folder.
-const std::string rig = jukebox_collection(30, "dev1/A dev1/B dev2/C") + jukebox_functions() +
-                        R"SH(
+// `await NAME`, in the scripts of these tests.
+const std::string await_function = R"SH(
 await() {
   i=0
   while [ $i -lt 1000 ] && [ ! -e "$VELM_SCRATCH/$1" ]; do
@@ -138,6 +138,8 @@ await() {
   done
 }
 )SH";
+const std::string rig =
+    jukebox_collection(30, "dev1/A dev1/B dev2/C") + jukebox_functions() + await_function;
 
 // Lets the sandboxed script go on past `await NAME`.
 void signal_script(const Sandbox &sb, const std::string &name) {
@@ -414,19 +416,13 @@ TEST(WebCatalog, ServedOnTheConfiguredAddressOnlyWithThePageOfTheLastScan) {
 // htmlcatalog fail) is not served: the page served before stays, and the log says why.
 TEST(WebCatalog, APageThatCouldNotBeWrittenLeavesThePageBefore) {
   SKIP_WITHOUT("busybox");
+  SKIP_WITHOUT_ROOT("the web server runs as www-data");
   Sandbox sb;
   int port = free_port();
   ASSERT_GT(port, 0);
   const std::string before = "<HTML><BODY>the catalogue of the last start</BODY></HTML>\n";
   sb.put("/tmp/before.html", before);
-  sb.start(jukebox_collection(2, "dev1/A") + jukebox_functions() + R"SH(
-await() {
-  i=0
-  while [ $i -lt 1000 ] && [ ! -e "$VELM_SCRATCH/$1" ]; do
-    sleep 0.1
-    i=$((i + 1))
-  done
-}
+  sb.start(jukebox_collection(2, "dev1/A") + jukebox_functions() + await_function + R"SH(
 mkdir -p /tmp/bin /tmp/velm-www
 cp /tmp/before.html /tmp/velm-www/index.html
 printf '#!/bin/sh\necho "<HTML><BODY>cut sh"\nexit 1\n' >/tmp/bin/htmlcatalog
