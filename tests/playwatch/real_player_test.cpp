@@ -197,28 +197,34 @@ TEST(RealPlayer, CheckpointIsReplacedWhole) {
   std::string input;
   for (int second = 1; second <= 3000; ++second)
     input += "@F " + std::to_string(second * 38) + " 100 " + std::to_string(second) + ".00 1.00\n";
-  Sandbox sb;
-  sb.put("/tmp/FRAMEPOS", framepos(7));
-  sb.start(watch_rig_run(sb, input));
-  // The staged files are in place once the rig has started velm.
-  for (int i = 0; i < 3000 && !sb.exists("/tmp/velm.ready"); ++i)
-    usleep(1000);
-  int reads = 0, changes = 0;
-  std::string last;
-  while (!sb.exists("/tmp/watch.status")) {
-    std::string text = read_file(sb.path("/tmp/FRAMEPOS"));
-    ++reads;
-    ASSERT_EQ(text.size(), 17u) << "read " << reads;
-    int frame = atoi(text.c_str());
-    ASSERT_EQ(text, framepos(frame));
-    ASSERT_TRUE(frame == 7 || frame % 380 == 0) << frame;
-    if (text != last)
-      ++changes;
-    last = text;
+  // Every read must find a whole checkpoint. How many replacements a read catches depends
+  // on how the two processes are scheduled, so a run that caught too few to show anything
+  // is tried again, a few times at most.
+  int changes = 0, reads = 0;
+  for (int attempt = 0; attempt < 5 && changes <= 2; ++attempt) {
+    Sandbox sb;
+    sb.put("/tmp/FRAMEPOS", framepos(7));
+    sb.start(watch_rig_run(sb, input));
+    // The staged files are in place once the rig has started velm.
+    for (int i = 0; i < 3000 && !sb.exists("/tmp/velm.ready"); ++i)
+      usleep(1000);
+    changes = reads = 0;
+    std::string last;
+    while (!sb.exists("/tmp/watch.status")) {
+      std::string text = read_file(sb.path("/tmp/FRAMEPOS"));
+      ++reads;
+      ASSERT_EQ(text.size(), 17u) << "read " << reads;
+      int frame = atoi(text.c_str());
+      ASSERT_EQ(text, framepos(frame));
+      ASSERT_TRUE(frame == 7 || frame % 380 == 0) << frame;
+      if (text != last)
+        ++changes;
+      last = text;
+    }
+    RunResult r = sb.wait(RUN_TIMEOUT_MS);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(sb.read("/tmp/FRAMEPOS"), framepos(3000 * 38));
+    EXPECT_EQ(temporaries_beside(sb, "FRAMEPOS"), "");
   }
-  RunResult r = sb.wait(RUN_TIMEOUT_MS);
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(sb.read("/tmp/FRAMEPOS"), framepos(3000 * 38));
-  EXPECT_EQ(temporaries_beside(sb, "FRAMEPOS"), "");
   EXPECT_GT(changes, 2) << reads << " reads";
 }
