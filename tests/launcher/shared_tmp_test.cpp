@@ -115,8 +115,7 @@ done >/tmp/left
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(sb.read("/tmp/velm.status"), "0\n") << sb.read("/tmp/velm.err");
   // A foreign file stays, and so do names no writer of the jukebox makes.
-  EXPECT_EQ(sb.read("/tmp/left"),
-            "OPL.4244\nOPL.backup2\nSTATUS.old\nnotes.123\nMPL.new.1\n");
+  EXPECT_EQ(sb.read("/tmp/left"), "OPL.4244\nOPL.backup2\nSTATUS.old\nnotes.123\nMPL.new.1\n");
 }
 
 // The launcher, as root, writes the web server's configuration into the shared /tmp:
