@@ -150,14 +150,10 @@ void open_display() {
 // The folder of /tmp/FRAMEPOS, open for the whole run once it could be opened, and the
 // file's name in it.
 int framepos_dir = -1;
-const char *const framepos_name = strrchr(FRAMEPOS_PATH, '/') + 1;
+const char *framepos_name = nullptr;
 
 void open_framepos_dir() {
-  char dir[sizeof FRAMEPOS_PATH];
-  auto length = static_cast<size_t>(framepos_name - 1 - FRAMEPOS_PATH);
-  memcpy(dir, FRAMEPOS_PATH, length);
-  dir[length] = '\0';
-  framepos_dir = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  framepos_dir = open_folder_of(FRAMEPOS_PATH, &framepos_name);
 }
 
 // The checkpoint replaces the file whole, so that a power cut leaves the old or the new
