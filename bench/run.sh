@@ -15,6 +15,7 @@
 #   bench/run.sh playwatch [ARG]...   playwatch_bench only (--runs N)
 #   bench/run.sh jukebox [ARG]...     jukebox_bench only (--presses N, --songs N and the
 #                                     sections keys, startup)
+#   bench/run.sh key [ARG]...         key_bench only (--presses N, --settle-ms MS)
 set -eu
 
 source_dir=$(cd "$(dirname "$0")/.." && pwd -P)
@@ -23,7 +24,7 @@ build_dir=${BENCH_BUILD_DIR:-$source_dir/build-bench}
 if [ ! -f "$build_dir/build.ninja" ]; then
   cmake -S "$source_dir" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release
 fi
-cmake --build "$build_dir" --target playlist_bench control_bench display_bench playwatch_bench jukebox_bench sandbox
+cmake --build "$build_dir" --target playlist_bench control_bench display_bench playwatch_bench jukebox_bench key_bench sandbox
 
 build_dir=$(cd "$build_dir" && pwd -P)
 in_sandbox() {
@@ -40,6 +41,9 @@ case "${1:-}" in
   jukebox)
     shift
     in_sandbox "$build_dir/bench/jukebox_bench" "$@" ;;
+  key)
+    shift
+    in_sandbox "$build_dir/bench/key_bench" "$@" ;;
   playwatch)
     shift
     in_sandbox "$build_dir/bench/playwatch_bench" "$@" ;;
@@ -55,5 +59,6 @@ case "${1:-}" in
     in_sandbox "$build_dir/bench/display_bench" || status=$?
     in_sandbox "$build_dir/bench/playwatch_bench" || status=$?
     in_sandbox "$build_dir/bench/jukebox_bench" || status=$?
+    in_sandbox "$build_dir/bench/key_bench" || status=$?
     exit $status ;;
 esac
