@@ -155,17 +155,22 @@ bool save_state(Move &m) {
   return false;
 }
 
-// The status changes: in the core's record first, then for the outside.
-void set_status(Move &m, PlayStatus status) {
-  m.state.status = status;
-  save_state(m);
-  const char *word = status_word(status);
+// /tmp/STATUS says the status to the outside; written only when it changes.
+void tell_status(Move &m) {
+  const char *word = status_word(m.state.status);
   if (m.status_file == word)
     return;
   if (m.io.replace(STATUS_PATH, std::string(word) + "\n"))
     m.status_file = word;
   else
     fail_io(m, "could not write", STATUS_PATH);
+}
+
+// The status changes: in the core's record first, then for the outside.
+void set_status(Move &m, PlayStatus status) {
+  m.state.status = status;
+  save_state(m);
+  tell_status(m);
 }
 
 // Takes the song at an address as the current one, not yet saved: a new choice, whose
@@ -271,7 +276,7 @@ void play_current(Move &m) {
   show_song(m, "PLAY");
   m.state.status = PlayStatus::play;
   keep_choice(m);
-  set_status(m, PlayStatus::play);
+  tell_status(m);
 }
 
 bool framepos_is_zero(Move &m) {
@@ -330,14 +335,17 @@ void change_device(Move &m) {
     }
   }
   int start = m.state.song.device;
+  const ListEntry *chosen = nullptr;
   for (int k = 1; k <= n; ++k) {
     const ListEntry &to = lists[(at + k) % n];
     if (!to.first)
       continue;
-    take_song(m, {to.device, to.list, 1}, *to.first);
+    chosen = &to;
     if (to.device != start)
       break;
   }
+  if (chosen != nullptr)
+    take_song(m, {chosen->device, chosen->list, 1}, *chosen->first);
   play_current(m);
 }
 
