@@ -438,126 +438,142 @@ void next_song(Move &m) {
     play_current(m);
 }
 
-void carry_out(Move &m, const PlayRequest &r) {
-  // A song's start-up pass and a chosen address do not need the current song first.
-  if (r.verb == PlayVerb::startup) {
-    if (song_had_ended(m) && current(m) && choose_order(m, order_number(m.io, m.state.song) + 1))
-      keep_choice(m);
-    return;
-  }
-  if (r.verb == PlayVerb::address) {
-    SongAddress song{r.numbers[0], r.numbers[1], r.numbers[2] == 0 ? 1 : r.numbers[2]};
-    if (choose_address(m, song))
-      play_current(m);
-    return;
-  }
-  if ((r.verb == PlayVerb::gotolist || r.verb == PlayVerb::gotosong) && r.numbers[0] < 1)
-    return; // list 0 is the device itself, song 0 the list itself
-  if (!current(m))
-    return; // no song at all: nothing to do
-  switch (r.verb) {
-  case PlayVerb::next:
-    if (m.startup())
-      prepare_current(m);
-    else
-      next_song(m);
-    break;
-  case PlayVerb::song_ended:
-    // Stops that were asked for (a stop, a paused load, a start) start nothing.
-    if (!m.startup() && m.state.status == PlayStatus::play)
-      next_song(m);
-    break;
-  case PlayVerb::prev: {
-    int order = order_number(m.io, m.state.song);
-    if (choose_order(m, order <= 1 ? order_count(m.io) : order - 1))
-      play_current(m);
-    break;
-  }
-  case PlayVerb::nextlist:
-    step_list(m, 1);
-    break;
-  case PlayVerb::prevlist:
-    step_list(m, -1);
-    break;
-  case PlayVerb::gotolist:
-    if (choose_address(m, {m.state.song.device, r.numbers[0], 1}))
-      play_current(m);
-    break;
-  case PlayVerb::gotosong:
-    if (choose_address(m, {m.state.song.device, m.state.song.list, r.numbers[0]}))
-      play_current(m);
-    break;
-  case PlayVerb::pause:
-    if (m.startup() || m.state.status == PlayStatus::pause) {
-      set_status(m, PlayStatus::play);
-      player(m, "PAUSE");
-      show_status(m, "PLAY");
-    } else if (m.state.status == PlayStatus::play) {
-      set_status(m, PlayStatus::pause);
-      player(m, "PAUSE");
-      show_status(m, "PAUS");
-    } else {
-      play_current(m);
-    }
-    break;
-  case PlayVerb::stop:
-    if (m.startup()) {
-      prepare_current(m);
-    } else {
-      // Recorded before the player stops, so that its report of the stop is never taken
-      // for a song's end after a power cut.
-      set_status(m, PlayStatus::stop);
-      player(m, "STOP");
-      show_status(m, "STOP");
-    }
-    break;
-  case PlayVerb::random:
-    change_order(m);
-    break;
-  case PlayVerb::device:
-    change_device(m);
-    break;
-  case PlayVerb::say: {
-    std::string title = title_of(m.path);
-    display(m, {"display_settitle " + title});
-    m.io.say(title);
-    break;
-  }
-  case PlayVerb::address:
-  case PlayVerb::startup:
-    break;
+// The moves, each on the current song (which `current` has found) unless its entry in
+// the table below says otherwise.
+
+void move_next(Move &m, const PlayRequest & /*request*/) {
+  if (m.startup())
+    prepare_current(m);
+  else
+    next_song(m);
+}
+
+void move_song_ended(Move &m, const PlayRequest & /*request*/) {
+  // Stops that were asked for (a stop, a paused load, a start) start nothing.
+  if (!m.startup() && m.state.status == PlayStatus::play)
+    next_song(m);
+}
+
+void move_prev(Move &m, const PlayRequest & /*request*/) {
+  int order = order_number(m.io, m.state.song);
+  if (choose_order(m, order <= 1 ? order_count(m.io) : order - 1))
+    play_current(m);
+}
+
+void move_nextlist(Move &m, const PlayRequest & /*request*/) {
+  step_list(m, 1);
+}
+
+void move_prevlist(Move &m, const PlayRequest & /*request*/) {
+  step_list(m, -1);
+}
+
+// List 0 of a device is the device itself and song 0 of a list the list: no change.
+void move_gotolist(Move &m, const PlayRequest &r) {
+  if (r.numbers[0] >= 1 && choose_address(m, {m.state.song.device, r.numbers[0], 1}))
+    play_current(m);
+}
+
+void move_gotosong(Move &m, const PlayRequest &r) {
+  if (r.numbers[0] >= 1 &&
+      choose_address(m, {m.state.song.device, m.state.song.list, r.numbers[0]}))
+    play_current(m);
+}
+
+void move_pause(Move &m, const PlayRequest & /*request*/) {
+  if (m.startup() || m.state.status == PlayStatus::pause) {
+    set_status(m, PlayStatus::play);
+    player(m, "PAUSE");
+    show_status(m, "PLAY");
+  } else if (m.state.status == PlayStatus::play) {
+    set_status(m, PlayStatus::pause);
+    player(m, "PAUSE");
+    show_status(m, "PAUS");
+  } else {
+    play_current(m);
   }
 }
 
-struct VerbName {
+void move_stop(Move &m, const PlayRequest & /*request*/) {
+  if (m.startup()) {
+    prepare_current(m);
+    return;
+  }
+  // Recorded before the player stops, so that its report of the stop is never taken for
+  // a song's end after a power cut.
+  set_status(m, PlayStatus::stop);
+  player(m, "STOP");
+  show_status(m, "STOP");
+}
+
+void move_random(Move &m, const PlayRequest & /*request*/) {
+  change_order(m);
+}
+
+void move_device(Move &m, const PlayRequest & /*request*/) {
+  change_device(m);
+}
+
+void move_say(Move &m, const PlayRequest & /*request*/) {
+  std::string title = title_of(m.path);
+  display(m, {"display_settitle " + title});
+  m.io.say(title);
+}
+
+// Needs no current song: a chosen address plays from its start (song 0: the list's
+// first); one the master list does not hold changes nothing.
+void move_address(Move &m, const PlayRequest &r) {
+  SongAddress song{r.numbers[0], r.numbers[1], r.numbers[2] == 0 ? 1 : r.numbers[2]};
+  if (choose_address(m, song))
+    play_current(m);
+}
+
+// Before the daemons start: a song whose end the power cut interrupted is followed by the
+// next, from its start. Otherwise nothing is written.
+void move_startup(Move &m, const PlayRequest & /*request*/) {
+  if (song_had_ended(m) && current(m) && choose_order(m, order_number(m.io, m.state.song) + 1))
+    keep_choice(m);
+}
+
+struct VerbEntry {
   const char *name;
   PlayVerb verb;
-  int numbers;
+  int numbers;                                      // how many follow the verb
+  bool on_current;                                  // the current song is found first
+  void (*carry_out)(Move &m, const PlayRequest &r); // what it does
 };
 
-const VerbName VERBS[] = {
-    {"next", PlayVerb::next, 0},
-    {"prev", PlayVerb::prev, 0},
-    {"nextlist", PlayVerb::nextlist, 0},
-    {"prevlist", PlayVerb::prevlist, 0},
-    {"gotolist", PlayVerb::gotolist, 1},
-    {"gotosong", PlayVerb::gotosong, 1},
-    {"pause", PlayVerb::pause, 0},
-    {"stop", PlayVerb::stop, 0},
-    {"random", PlayVerb::random, 0},
-    {"device", PlayVerb::device, 0},
-    {"address", PlayVerb::address, 3},
-    {"say", PlayVerb::say, 0},
-    {"song-ended", PlayVerb::song_ended, 0},
-    {"startup", PlayVerb::startup, 0},
+const VerbEntry VERBS[] = {
+    {"next", PlayVerb::next, 0, true, move_next},
+    {"prev", PlayVerb::prev, 0, true, move_prev},
+    {"nextlist", PlayVerb::nextlist, 0, true, move_nextlist},
+    {"prevlist", PlayVerb::prevlist, 0, true, move_prevlist},
+    {"gotolist", PlayVerb::gotolist, 1, true, move_gotolist},
+    {"gotosong", PlayVerb::gotosong, 1, true, move_gotosong},
+    {"pause", PlayVerb::pause, 0, true, move_pause},
+    {"stop", PlayVerb::stop, 0, true, move_stop},
+    {"random", PlayVerb::random, 0, true, move_random},
+    {"device", PlayVerb::device, 0, true, move_device},
+    {"address", PlayVerb::address, 3, false, move_address},
+    {"say", PlayVerb::say, 0, true, move_say},
+    {"song-ended", PlayVerb::song_ended, 0, true, move_song_ended},
+    {"startup", PlayVerb::startup, 0, false, move_startup},
 };
+
+const VerbEntry *entry_of(PlayVerb verb) {
+  for (const VerbEntry &v : VERBS) {
+    if (v.verb == verb)
+      return &v;
+  }
+  return nullptr;
+}
 
 } // namespace
 
 bool parse_play_request(int count, char *const *words, PlayRequest *request) {
   if (count < 1)
     return false;
-  for (const VerbName &v : VERBS) {
+  for (const VerbEntry &v : VERBS) {
     if (strcmp(words[0], v.name) != 0)
       continue;
     if (count != 1 + v.numbers)
@@ -580,6 +596,14 @@ bool play_move(PlayIo &io, const PlayRequest &request) {
   std::string text;
   if (io.read(PLAYSTATE_PATH, text))
     m.state = parse_play_state(text);
-  carry_out(m, request);
+  const VerbEntry *verb = entry_of(request.verb);
+  if (verb == nullptr)
+    return false;
+  // A goto of 0 changes nothing, not even the fall-back choice of a first song.
+  bool names_nothing = (request.verb == PlayVerb::gotolist || request.verb == PlayVerb::gotosong) &&
+                       request.numbers[0] < 1;
+  if (names_nothing || (verb->on_current && !current(m)))
+    return m.ok; // no song at all: nothing to do
+  verb->carry_out(m, request);
   return m.ok;
 }

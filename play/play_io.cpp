@@ -15,8 +15,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-extern char **environ;
-
 namespace {
 
 // A FIFO that has no reader is waited for this long, then its lines are dropped: a

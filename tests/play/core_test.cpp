@@ -261,10 +261,11 @@ TEST(PlayCore, EveryVerbFromEveryState) {
 TEST(PlayCore, ASongChangeTellsThePlayerAndTheDisplayFirstThenRecordsTheChoice) {
   World w = world_from(From::play);
   ASSERT_TRUE(w.move({"next"}));
+  const std::string shown = "display display_settitle Three | display_setstatus PLAY 1 1 3 | "
+                            "display_settime +00:00 -00:00";
   const std::vector<std::string> steps = {
       "player LOAD /mnt/dev1/A/03_three.mp3",
-      "display display_settitle Three | display_setstatus PLAY 1 1 3 | "
-      "display_settime +00:00 -00:00",
+      shown,
       "replace /tmp/PLAYSTATE", // frame fresh
       "remove /tmp/FRAMEPOS",
       "replace /tmp/PLAYSTATE", // frame kept
