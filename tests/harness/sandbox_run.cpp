@@ -118,11 +118,14 @@ void Sandbox::start(const std::string &script, const std::string &input) {
                                      "--status-fd",
                                      "3",
                                      "--hold-fd",
-                                     "4",
-                                     "--",
-                                     "/bin/sh",
-                                     "-c",
-                                     full};
+                                     "4"};
+    if (tmp_size_ > 0) {
+      args.emplace_back("--tmp-size");
+      args.push_back(std::to_string(tmp_size_));
+    }
+    for (const char *arg : {"--", "/bin/sh", "-c"})
+      args.emplace_back(arg);
+    args.push_back(full);
     std::vector<char *> argv;
     for (std::string &arg : args)
       argv.push_back(arg.data());

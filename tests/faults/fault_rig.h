@@ -1,0 +1,107 @@
+#pragma once
+
+// Injected I/O faults for the jukebox's writers. A program runs under fiu-run with
+// libfiu's POSIX preload library and one failure point enabled (its errno given as
+// failinfo), or with a /tmp that is full: the sandbox's /tmp made a small tmpfs and
+// filled up before the program starts. libfiu wraps open, write, fsync, rename, fopen,
+// fwrite and the like, but not openat and renameat, with which every file is replaced
+// (common/atomic_file.h); the stand-in fiuat.so, preloaded after it, adds those two
+// under the names posix/io/oc/openat and posix/io/dir/renameat.
+//
+// Shell functions the prelude defines inside the sandbox:
+//   faulty COMMAND PROGRAM [ARG]...   PROGRAM under fiu-run with the libfiu command
+//                                     COMMAND ("enable name=...,failinfo=N"); the
+//                                     libraries in $VELM_PRELOAD are preloaded too. With
+//                                     $FIU_CTRL set, fiu-ctrl reaches it through
+//                                     $FIU_CTRL-PID.
+//   fill_tmp                          fills /tmp up (exits with 99 when it did not)
+
+#include "installed.h"
+#include "sandbox_run.h"
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+// One fault: a libfiu command, or (empty) a full /tmp.
+struct Fault {
+  std::string name;
+  std::string enable;
+  int error; // the errno the program meets
+};
+
+inline Fault fault_point(const std::string &point, int error) {
+  return {point + " " + (error == ENOSPC ? "ENOSPC" : error == EIO ? "EIO" : strerror(error)),
+          "enable name=" + point + ",failinfo=" + std::to_string(error), error};
+}
+
+inline const Fault FULL_TMP = {"full /tmp", "", ENOSPC};
+
+// The faults of a file replaced whole through descriptors (replace_file_at): the
+// temporary not made, its write, its sync and its rename failing, and a full /tmp.
+inline std::vector<Fault> replacement_faults() {
+  return {fault_point("posix/io/oc/openat", ENOSPC), fault_point("posix/io/rw/write", ENOSPC),
+          fault_point("posix/io/rw/write", EIO),     fault_point("posix/io/sync/fsync", EIO),
+          fault_point("posix/io/dir/renameat", EIO), FULL_TMP};
+}
+
+// The size of the small /tmp of the full-/tmp cases.
+constexpr unsigned long SMALL_TMP = 1UL << 20;
+
+inline std::string fault_prelude() {
+  return "FIUAT=" + shell_quote(VELM_FIUAT) + "\n" + R"(
+faulty() {
+  fiu_command=$1
+  shift
+  fiu-run -x -f "${FIU_CTRL:-}" -c "$fiu_command" \
+    /bin/sh -c 'LD_PRELOAD="$LD_PRELOAD $0 ${VELM_PRELOAD:-}" exec "$@"' "$FIUAT" "$@"
+}
+fill_tmp() {
+  head -c 100000000 /dev/zero >/tmp/fill 2>/dev/null
+  if printf x 2>/dev/null >/tmp/.room; then
+    echo "fill_tmp: /tmp is not full" >&2
+    exit 99
+  fi
+  rm -f /tmp/.room
+}
+)";
+}
+
+// Shell text running `command` under the fault: the fill comes first for a full /tmp.
+inline std::string under(const Fault &fault, const std::string &command) {
+  if (fault.enable.empty())
+    return "fill_tmp\n" + command + "\n";
+  return "faulty " + shell_quote(fault.enable) + " " + command + "\n";
+}
+
+// Sets the sandbox up for the fault: a small /tmp for a full one.
+inline void prepare(Sandbox &sb, const Fault &fault) {
+  sb.limit_tmp(fault.enable.empty() ? SMALL_TMP : 0);
+}
+
+// fiu-run and the failure points work in a build with the address sanitizer too: the
+// sandbox sets ASAN_OPTIONS=verify_asan_link_order=0, and the sanitizer's runtime then
+// takes libfiu's preloaded libraries before it.
+#define SKIP_WITHOUT_FIU() SKIP_WITHOUT("fiu-run")
+
+// Nothing died of a signal, and no sanitizer spoke.
+inline void expect_no_crash(const RunResult &r) {
+  EXPECT_GE(r.status, 0) << "timed out";
+  EXPECT_LT(r.status, 128) << "killed by signal " << r.status - 128;
+  for (const char *mark : {"Sanitizer", "runtime error:", "LeakSanitizer"})
+    EXPECT_EQ(r.err.find(mark), std::string::npos) << r.err;
+}
+
+// The names in the sandbox's /tmp that begin with `name` and a dot: temporaries left.
+inline std::string left_beside(const Sandbox &sb, const std::string &name) {
+  std::string found;
+  for (const auto &entry : std::filesystem::directory_iterator(sb.path("/tmp"))) {
+    std::string file = entry.path().filename().string();
+    if (file.starts_with(name + "."))
+      found += file + "\n";
+  }
+  return found;
+}
