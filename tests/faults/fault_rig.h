@@ -5,15 +5,19 @@
 // failinfo), or with a /tmp that is full: the sandbox's /tmp made a small tmpfs and
 // filled up before the program starts. libfiu wraps open, write, fsync, rename, fopen,
 // fwrite and the like, but not openat and renameat, with which every file is replaced
-// (common/atomic_file.h); the stand-in fiuat.so, preloaded after it, adds those two
-// under the names posix/io/oc/openat and posix/io/dir/renameat.
+// (common/atomic_file.h), and its write and fsync never fail inside a signal handler;
+// the stand-in fiuat.so, preloaded before it, takes those four calls under libfiu's
+// names (posix/io/oc/openat, posix/io/dir/renameat, posix/io/rw/write,
+// posix/io/sync/fsync).
 //
 // Shell functions the prelude defines inside the sandbox:
 //   faulty COMMAND PROGRAM [ARG]...   PROGRAM under fiu-run with the libfiu command
 //                                     COMMAND ("enable name=...,failinfo=N"); the
 //                                     libraries in $VELM_PRELOAD are preloaded too. With
 //                                     $FIU_CTRL set, fiu-ctrl reaches it through
-//                                     $FIU_CTRL-PID.
+//                                     $FIU_CTRL-PID. With FAULTY_EXEC=1 the shell is
+//                                     replaced by it (its pid is the shell's).
+//   plain PROGRAM [ARG]...            PROGRAM with $VELM_PRELOAD only (FAULTY_EXEC too)
 //   fill_tmp                          fills /tmp up (exits with 99 when it did not)
 
 #include "installed.h"
@@ -34,7 +38,10 @@ struct Fault {
 };
 
 inline Fault fault_point(const std::string &point, int error) {
-  return {point + " " + (error == ENOSPC ? "ENOSPC" : error == EIO ? "EIO" : strerror(error)),
+  return {point + " " +
+              (error == ENOSPC ? "ENOSPC"
+               : error == EIO  ? "EIO"
+                               : strerror(error)),
           "enable name=" + point + ",failinfo=" + std::to_string(error), error};
 }
 
@@ -56,8 +63,11 @@ inline std::string fault_prelude() {
 faulty() {
   fiu_command=$1
   shift
-  fiu-run -x -f "${FIU_CTRL:-}" -c "$fiu_command" \
-    /bin/sh -c 'LD_PRELOAD="$LD_PRELOAD $0 ${VELM_PRELOAD:-}" exec "$@"' "$FIUAT" "$@"
+  ${FAULTY_EXEC:+exec} fiu-run -x -f "${FIU_CTRL:-}" -c "$fiu_command" \
+    /bin/sh -c 'LD_PRELOAD="$0 $LD_PRELOAD ${VELM_PRELOAD:-}" exec "$@"' "$FIUAT" "$@"
+}
+plain() {
+  ${FAULTY_EXEC:+exec} env LD_PRELOAD="${VELM_PRELOAD:-}" "$@"
 }
 fill_tmp() {
   head -c 100000000 /dev/zero >/tmp/fill 2>/dev/null
@@ -73,7 +83,7 @@ fill_tmp() {
 // Shell text running `command` under the fault: the fill comes first for a full /tmp.
 inline std::string under(const Fault &fault, const std::string &command) {
   if (fault.enable.empty())
-    return "fill_tmp\n" + command + "\n";
+    return "fill_tmp\nplain " + command + "\n";
   return "faulty " + shell_quote(fault.enable) + " " + command + "\n";
 }
 

@@ -46,11 +46,10 @@ std::string small_collection() {
 
 TEST(OrderbuildFaults, OldOrderListStaysAndTheFailureIsSaid) {
   SKIP_WITHOUT_FIU();
-  std::vector<Fault> faults = {fault_point("posix/io/oc/openat", ENOSPC),
-                               fault_point("posix/stdio/rw/fwrite", EIO),
-                               fault_point("posix/stdio/fflush", ENOSPC),
-                               fault_point("posix/io/sync/fsync", EIO),
-                               fault_point("posix/io/dir/renameat", EIO), FULL_TMP};
+  std::vector<Fault> faults = {
+      fault_point("posix/io/oc/openat", ENOSPC), fault_point("posix/stdio/rw/fwrite", EIO),
+      fault_point("posix/stdio/fflush", ENOSPC), fault_point("posix/io/sync/fsync", EIO),
+      fault_point("posix/io/dir/renameat", EIO), FULL_TMP};
   const std::string old_list = "1 9 9 9\n";
   for (const Fault &fault : faults) {
     for (const char *option : {"", "-a"}) {
@@ -84,7 +83,8 @@ TEST(ScantreeFaults, MasterListKeepsItsOldLinesAndTheFailureIsSaid) {
     std::string message;
   };
   const std::vector<Case> cases = {
-      {fault_point("posix/stdio/oc/fopen", ENOSPC), "[scantree]Could not open MPL file </tmp/MPL>.\n"},
+      {fault_point("posix/stdio/oc/fopen", ENOSPC),
+       "[scantree]Could not open MPL file </tmp/MPL>.\n"},
       {FULL_TMP, "[scantree]Could not write MPL file </tmp/MPL>.\n"},
   };
   for (const Case &c : cases) {

@@ -1,18 +1,22 @@
-/* Failure points for the calls libfiu's POSIX preload library does not wrap, preloaded
- * after it into a program under test (fiu-run -x): the jukebox replaces its files with
- * openat and renameat, which libfiu 1.1 leaves alone. Each call asks libfiu first, under
- * the name libfiu would give it:
+/* Failure points for calls that libfiu's POSIX preload library cannot fail in the
+ * jukebox's programs, preloaded before it into a program under test (fiu-run -x):
  *
- *   openat    posix/io/oc/openat
- *   renameat  posix/io/dir/renameat
+ *   openat    posix/io/oc/openat     libfiu 1.1 does not wrap it; files are replaced
+ *   renameat  posix/io/dir/renameat  with openat and renameat (common/atomic_file.h)
+ *   write     posix/io/rw/write      libfiu wraps these, but passes every call through
+ *   fsync     posix/io/sync/fsync    while the process is inside another wrapped call
+ *                                    (its recursion guard), so a save made in a signal
+ *                                    handler that interrupted a wrapped read never fails
  *
- * so `fiu-run -x -c 'enable name=posix/io/dir/renameat,failinfo=5'` makes every renameat
- * fail with errno 5 (EIO); without failinfo the errno is EIO. Without libfiu loaded (no
- * fiu-run) the calls go to the kernel unchanged.
+ * Each call asks libfiu (fiu_fail, loaded with fiu-run's preload library) under the name
+ * libfiu gives it, so `fiu-run -x -c 'enable name=posix/io/dir/renameat,failinfo=5'`
+ * makes every renameat fail with errno 5 (EIO), and fiu-ctrl enables and disables the
+ * points as usual; without failinfo the errno is EIO. A call that does not fail goes to
+ * the kernel. Without libfiu loaded (no fiu-run) nothing fails.
  *
- * With VELM_FIU_ONLY set to a program's name, only that program's calls may fail: the
+ * With VELM_FIU_ONLY set to a program's name, only that program's calls fail here: the
  * programs it starts, which inherit the preloads and libfiu's enabled points, pass these
- * two calls to the kernel (libfiu's own points still fail in all of them). */
+ * four calls to the kernel (libfiu's own points still fail in all of them). */
 
 #define _GNU_SOURCE
 #include <dlfcn.h>
@@ -27,21 +31,25 @@
 typedef int (*fiu_fail_fn)(const char *);
 typedef void *(*fiu_failinfo_fn)(void);
 
+static fiu_fail_fn fail;
+static fiu_failinfo_fn failinfo;
+
+/* Looked up before main, so that a call in a signal handler allocates nothing. */
+__attribute__((constructor)) static void look_up(void) {
+  const char *only = getenv("VELM_FIU_ONLY");
+  if (only != NULL && *only != '\0' && strcmp(only, program_invocation_short_name) != 0)
+    return;
+  fail = (fiu_fail_fn)dlsym(RTLD_DEFAULT, "fiu_fail");
+  failinfo = (fiu_failinfo_fn)dlsym(RTLD_DEFAULT, "fiu_failinfo");
+}
+
 /* Whether the failure point fails this call; errno is then set. */
 static int fails(const char *point) {
-  static fiu_fail_fn fail;
-  static fiu_failinfo_fn failinfo;
-  static int looked;
-  if (!looked) {
-    const char *only = getenv("VELM_FIU_ONLY");
-    if (only == NULL || *only == '\0' || strcmp(only, program_invocation_short_name) == 0) {
-      fail = (fiu_fail_fn)dlsym(RTLD_DEFAULT, "fiu_fail");
-      failinfo = (fiu_failinfo_fn)dlsym(RTLD_DEFAULT, "fiu_failinfo");
-    }
-    looked = 1;
-  }
-  if (fail == NULL || !fail(point))
+  int saved = errno;
+  if (fail == NULL || !fail(point)) {
+    errno = saved;
     return 0;
+  }
   long info = failinfo == NULL ? 0 : (long)failinfo();
   errno = info != 0 ? (int)info : EIO;
   return 1;
@@ -76,4 +84,16 @@ int renameat(int old_dir_fd, const char *old_path, int new_dir_fd, const char *n
   if (fails("posix/io/dir/renameat"))
     return -1;
   return (int)syscall(SYS_renameat, old_dir_fd, old_path, new_dir_fd, new_path);
+}
+
+ssize_t write(int fd, const void *buffer, size_t size) {
+  if (fails("posix/io/rw/write"))
+    return -1;
+  return syscall(SYS_write, fd, buffer, size);
+}
+
+int fsync(int fd) {
+  if (fails("posix/io/sync/fsync"))
+    return -1;
+  return (int)syscall(SYS_fsync, fd);
 }

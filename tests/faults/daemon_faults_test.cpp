@@ -1,0 +1,161 @@
+// The daemons' state files under injected I/O faults: velm_control's mixer saves and
+// playwatch's checkpoint. The fault is on from the daemon's start; while it lasts the
+// old file must stay whole and each failed save be said, and the daemon must go on, so
+// that once the fault is lifted (fiu-ctrl disables the failure point, or the filler of
+// /tmp is removed) the next save lands.
+
+#include "fault_rig.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// Shell text that lifts the fault from the process $daemon.
+std::string lift(const Fault &fault) {
+  if (fault.enable.empty())
+    return "rm -f /tmp/fill\n";
+  std::string point = fault.enable.substr(fault.enable.find("name=") + 5);
+  point = point.substr(0, point.find(','));
+  return "fiu-ctrl -f \"$FIU_CTRL\" -c " + shell_quote("disable name=" + point) +
+         " $daemon || echo 'fiu-ctrl failed' >&2\n";
+}
+
+// Runs the daemon under the fault in the background as $daemon.
+std::string start_daemon(const Fault &fault, const std::string &command) {
+  std::string text = fault.enable.empty() ? "fill_tmp\n(FAULTY_EXEC=1; plain " + command + ")"
+                                          : "(FAULTY_EXEC=1; faulty " + shell_quote(fault.enable) +
+                                                " " + command + ")";
+  return text + " &\ndaemon=$!\n";
+}
+
+std::string read_or_empty(const std::string &path) {
+  try {
+    return read_file(path);
+  } catch (...) {
+    return "";
+  }
+}
+
+// A report that is itself a write(2) to standard error is lost while every write fails.
+bool report_survives(const Fault &fault) {
+  return fault.enable.find("posix/io/rw/write") == std::string::npos;
+}
+
+// ---------------------------------------------------------------------------------------
+// velm_control: every failed save says "write_string failed"; the daemon goes on.
+
+TEST(ControlSaveFaults, OldSettingsStayAndTheDaemonSavesOnceTheFaultIsGone) {
+  SKIP_WITHOUT_FIU();
+  for (const Fault &fault : replacement_faults()) {
+    SCOPED_TRACE(fault.name);
+    Sandbox sb;
+    prepare(sb, fault);
+    sb.put("/tmp/VOLUME", "40");
+    sb.put("/tmp/BALANCE", "-12");
+    sb.put("/tmp/BASS", "50");
+    sb.put("/tmp/TREBLE", "50");
+    std::string script =
+        fault_prelude() + "export FIU_CTRL=\"$VELM_SCRATCH/fiu\"\n" +
+        "export VELM_PRELOAD=" + shell_quote(std::string(VELM_FAKEMIXER) + " " + VELM_FASTTIMER) +
+        " VELM_FAKE_TIMER_MS=100 VELM_FAKE_MIXER_LOG=\"$VELM_SCRATCH/mixer.log\""
+        " VELM_FAKE_MIXER_MASK=0x17\n"
+        "touch /dev/mixer\n"
+        "mkfifo /tmp/fifo.control /tmp/fifo.player /tmp/fifo.display\n"
+        "cat /tmp/fifo.player >\"$VELM_SCRATCH/player.out\" &\n"
+        "cat /tmp/fifo.display >\"$VELM_SCRATCH/display.out\" &\n" +
+        start_daemon(fault, "velm_control >/dev/null 2>\"$VELM_SCRATCH/control.err\"") +
+        "{\n"
+        "  printf 'mixer_volumeup\\n'\n"
+        "  sleep 1\n"
+        "  cat /tmp/VOLUME /tmp/BALANCE >\"$VELM_SCRATCH/during\"\n"
+        "  ls /tmp >\"$VELM_SCRATCH/names\"\n" +
+        lift(fault) +
+        "  sleep 1\n"
+        "} >/tmp/fifo.control\n"
+        "wait $daemon\n";
+    RunResult r = sb.run(script);
+    r.err += read_or_empty(sb.scratch() + "/control.err");
+    expect_no_crash(r);
+    EXPECT_EQ(r.status, 0) << r.err;
+    // While the fault lasted, the old settings stayed and no temporary was left.
+    EXPECT_EQ(read_or_empty(sb.scratch() + "/during"), "40-12");
+    std::string names = read_or_empty(sb.scratch() + "/names");
+    for (const char *file : {"VOLUME.", "BALANCE.", "BASS.", "TREBLE."})
+      EXPECT_EQ(names.find(file), std::string::npos) << names;
+    if (report_survives(fault)) {
+      EXPECT_NE(r.err.find("\r\n[velm_control] write_string failed\r\n"), std::string::npos)
+          << r.err;
+    }
+    // It went on: the change made while saves failed is saved once they work again.
+    EXPECT_EQ(sb.read("/tmp/VOLUME"), "44");
+    EXPECT_EQ(sb.read("/tmp/BALANCE"), "-12");
+  }
+}
+
+// ---------------------------------------------------------------------------------------
+// playwatch: a failed checkpoint says "[playwatch]error opening frameposfile"; the
+// watcher goes on echoing and checkpoints again.
+
+// Frame-status lines of the seconds from..to, 38 frames a second.
+std::string frame_lines(int from, int to) {
+  std::string text;
+  for (int second = from; second <= to; ++second)
+    text += "@F " + std::to_string(second * 38) + " " + std::to_string((100 - second) * 38) + " " +
+            std::to_string(second) + ".00 " + std::to_string(100 - second) + ".00\n";
+  return text;
+}
+
+std::string framepos(int frame) {
+  char text[32];
+  snprintf(text, sizeof text, "%16d\n", frame);
+  return text;
+}
+
+TEST(CheckpointFaults, OldCheckpointStaysAndTheWatcherGoesOn) {
+  SKIP_WITHOUT_FIU();
+  for (const Fault &fault : replacement_faults()) {
+    SCOPED_TRACE(fault.name);
+    Sandbox sb;
+    prepare(sb, fault);
+    sb.put("/tmp/FRAMEPOS", framepos(100));
+    std::string script = fault_prelude() + "export FIU_CTRL=\"$VELM_SCRATCH/fiu\"\n" +
+                         "mkfifo /tmp/fifo.display /tmp/player\n"
+                         "cat /tmp/fifo.display >\"$VELM_SCRATCH/display.out\" &\n" +
+                         start_daemon(fault, "playwatch </tmp/player >\"$VELM_SCRATCH/echo\" "
+                                             "2>\"$VELM_SCRATCH/watch.err\"") +
+                         "{\n"
+                         "  printf '%s' " +
+                         shell_quote(frame_lines(1, 25)) +
+                         "\n"
+                         "  sleep 0.5\n"
+                         "  cat /tmp/FRAMEPOS >\"$VELM_SCRATCH/during\"\n"
+                         "  ls /tmp >\"$VELM_SCRATCH/names\"\n" +
+                         lift(fault) + "  printf '%s' " + shell_quote(frame_lines(26, 35)) +
+                         "\n"
+                         "} >/tmp/player\n"
+                         "wait $daemon\n";
+    RunResult r = sb.run(script);
+    r.err += read_or_empty(sb.scratch() + "/watch.err");
+    expect_no_crash(r);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read_or_empty(sb.scratch() + "/during"), framepos(100));
+    EXPECT_EQ(read_or_empty(sb.scratch() + "/names").find("FRAMEPOS."), std::string::npos);
+    // The checkpoints of the 10th and 20th second failed, each said once.
+    std::string message = "[playwatch]error opening frameposfile\n";
+    size_t first = r.err.find(message);
+    EXPECT_NE(first, std::string::npos) << r.err;
+    if (first != std::string::npos) {
+      EXPECT_NE(r.err.find(message, first + 1), std::string::npos) << r.err;
+    }
+    // It went on: the checkpoint of the 30th second, and the echo up to the last line.
+    EXPECT_EQ(sb.read("/tmp/FRAMEPOS"), framepos(30 * 38));
+    std::string echo = read_or_empty(sb.scratch() + "/echo");
+    if (report_survives(fault)) {
+      EXPECT_EQ(echo, frame_lines(1, 35));
+    } else {
+      EXPECT_TRUE(echo.ends_with(frame_lines(35, 35))) << echo;
+    }
+  }
+}
+
+} // namespace
