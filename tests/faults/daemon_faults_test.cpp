@@ -5,8 +5,12 @@
 // /tmp is removed) the next save lands.
 
 #include "fault_rig.h"
+#include "jukebox_rig.h"
 
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -159,3 +163,73 @@ TEST(CheckpointFaults, OldCheckpointStaysAndTheWatcherGoesOn) {
 }
 
 } // namespace
+
+// ---------------------------------------------------------------------------------------
+// The launcher velm: /tmp/RANDOM and the web server's page, chooser and configuration.
+// A file it cannot replace is said on its standard error ("velm: could not ...") and the
+// jukebox starts all the same; the fault is in velm alone (VELM_FIU_ONLY), not in the
+// programs it starts. On a full /tmp the device cannot be scanned either ("velm: could
+// not scan ..."): the jukebox starts without songs. (A failing write(2) is left out:
+// in velm it fails the lines to the daemons too, the QUIT of the shutdown among them.)
+
+// A TCP port free just now.
+int free_port() {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in any{};
+  any.sin_family = AF_INET;
+  socklen_t size = sizeof any;
+  bind(fd, reinterpret_cast<sockaddr *>(&any), sizeof any);
+  getsockname(fd, reinterpret_cast<sockaddr *>(&any), &size);
+  close(fd);
+  return ntohs(any.sin_port);
+}
+
+TEST(LauncherFaults, FilesItCannotReplaceAreSaidAndTheJukeboxStarts) {
+  SKIP_WITHOUT_FIU();
+  SKIP_WITHOUT("mpg123");
+  SKIP_WITHOUT("lame");
+  SKIP_WITHOUT("busybox");
+  const std::vector<Fault> faults = {fault_point("posix/io/oc/openat", ENOSPC),
+                                     fault_point("posix/io/sync/fsync", EIO),
+                                     fault_point("posix/io/dir/renameat", EIO), FULL_TMP};
+  for (const Fault &fault : faults) {
+    SCOPED_TRACE(fault.name);
+    Sandbox sb;
+    prepare(sb, fault);
+    sb.put("/tmp/RANDOM", "a\n");
+    std::string web = "127.0.0.1:" + std::to_string(free_port());
+    std::string command = "velm -l -t -p \"$VELM_SCRATCH/player.out\" -r l -w " + web +
+                          " /mnt/music/dev1 2>\"$VELM_SCRATCH/velm.err\"";
+    std::string script =
+        fault_prelude() + jukebox_collection(2, "dev1/A dev1/B") +
+        "mkfifo /dev/lcd\nwhile :; do cat /dev/lcd; done >/dev/null &\n"
+        "export VELM_FIU_ONLY=velm\n" +
+        start_daemon(fault, command) +
+        // Up once the player plays (or velm ended).
+        "for i in $(seq 200); do kill -0 $daemon 2>/dev/null || break; "
+        "grep -q '^@F' \"$VELM_SCRATCH/player.out\" 2>/dev/null && break; sleep 0.05; done\n"
+        "if kill -0 $daemon 2>/dev/null; then echo up >\"$VELM_SCRATCH/state\"; fi\n"
+        "cat /tmp/RANDOM >\"$VELM_SCRATCH/random\"\n"
+        "ls /tmp /tmp/velm-www /tmp/velm-www/cgi-bin >\"$VELM_SCRATCH/names\" 2>&1\n"
+        "kill -TERM $daemon\nwait $daemon\n";
+    RunResult r = sb.run(script);
+    r.err += read_or_empty(sb.scratch() + "/velm.err");
+    expect_no_crash(r);
+    EXPECT_EQ(read_or_empty(sb.scratch() + "/random"), "a\n");
+    std::string names = read_or_empty(sb.scratch() + "/names");
+    for (const char *file : {"RANDOM.", "index.html.", "choose.sh.", "velm-httpd.conf."})
+      EXPECT_EQ(names.find(file), std::string::npos) << names;
+    if (fault.enable.empty()) {
+      EXPECT_NE(r.err.find("velm: could not scan /mnt/music/dev1\n"), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(read_or_empty(sb.scratch() + "/state"), "up\n") << r.err;
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::string cause = strerror(fault.error);
+    for (const std::string &message :
+         {"velm: could not write /tmp/RANDOM: " + cause + "\n",
+          std::string("velm: could not write the catalogue page /tmp/velm-www/index.html\n"),
+          std::string("velm: could not put choose.sh into /tmp/velm-www/cgi-bin\n"),
+          "velm: could not write /tmp/velm-httpd.conf: " + cause + "\n"})
+      EXPECT_NE(r.err.find(message), std::string::npos) << message << " in:\n" << r.err;
+  }
+}
