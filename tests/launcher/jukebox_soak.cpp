@@ -561,9 +561,9 @@ int soak(double seconds, double rate, int writers) {
   for (const std::string &problem : log_problems())
     fail(problem);
   std::string played = read_text("/tmp/player.out");
-  printf("player: %zu songs loaded, %zu song ends, %zu checkpoints, %zu positions chosen\n",
+  printf("player: %zu songs loaded, %zu song ends, %zu checkpoints, %zu play records written\n",
          count_lines(played, "@I ID3:"), count_lines(played, "@P 0"),
-         files.moved["FRAMEPOS"].size(), files.moved["POSITION"].size());
+         files.moved["FRAMEPOS"].size(), files.moved["PLAYSTATE"].size());
 
   kill(velm, SIGTERM);
   int status = -1;
@@ -810,9 +810,7 @@ std::vector<Position> places_at_cut(Cutter &c, const Played &played, bool &chang
   if (played.title.empty())
     return c.last_places; // nothing played since the last cut
   places.push_back({played.title, played.frame < 0 ? 0 : played.frame});
-  std::string position = read_text("/tmp/POSITION");
-  if (!position.empty())
-    position.pop_back();
+  std::string position = chosen_song();
   auto chosen = c.catalog.title_of.find(position);
   if (chosen != c.catalog.title_of.end() && chosen->second != played.title) {
     places.push_back({chosen->second, 0});
@@ -1097,8 +1095,8 @@ int powercut(int runs, unsigned seed) {
         } else {
           send_control("player_nextsong");
         }
-        // (the scripts' temporary file is POSITION.<pid>)
-        if (!await_event(c, way == 0 ? "+FRAMEPOS.*" : "+POSITION.*", 5))
+        // (the play core's temporary file is PLAYSTATE.<pid>)
+        if (!await_event(c, way == 0 ? "+FRAMEPOS.*" : "+PLAYSTATE.*", 5))
           note_failure(c, "song change", "no song change seen");
         spin(std::uniform_real_distribution<double>(0, way == 0 ? 0.002 : 0.02)(c.random));
       } else {

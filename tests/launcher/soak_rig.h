@@ -57,6 +57,9 @@ MixerValues saved_mixer_values();
 
 // The state files under /tmp, each absent or holding exactly one well-formed value.
 // Returns one line per file that is not so ("/tmp/FRAMEPOS: torn: ..."), with
+// The song the play core's record holds, "device list song"; empty when none.
+std::string chosen_song();
+
 // `mpl_songs` the "device list song" addresses of the collection.
 std::vector<std::string> check_state_files(const std::vector<std::string> &mpl_songs);
 
