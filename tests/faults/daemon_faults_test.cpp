@@ -233,3 +233,70 @@ TEST(LauncherFaults, FilesItCannotReplaceAreSaidAndTheJukeboxStarts) {
       EXPECT_NE(r.err.find(message), std::string::npos) << message << " in:\n" << r.err;
   }
 }
+
+// ---------------------------------------------------------------------------------------
+// velm_play: a move whose state files cannot be replaced ends with status 1 and
+// "velm_play: ..." on standard error; /tmp/PLAYSTATE, STATUS and RANDOM keep their old
+// text, and /tmp/FRAMEPOS is the old one or gone (never one the record does not own).
+
+const std::string OLD_PLAYSTATE = "song 1 1 1\nstatus play\nframe kept\ngeneration 3\n";
+
+std::string play_rig() {
+  return "mkdir -p /mnt/stick/One /mnt/stick/Two\n"
+         "for s in 01_a 02_b 03_c; do : >/mnt/stick/One/$s.mp3; : >/mnt/stick/Two/$s.mp3; done\n"
+         "scantree /mnt/stick 1 >/dev/null 2>&1 && orderbuild 2>/dev/null || exit 98\n"
+         "mkfifo /tmp/fifo.player /tmp/fifo.display\n"
+         "while :; do cat /tmp/fifo.player; done >\"$VELM_SCRATCH/player.out\" &\n"
+         "while :; do cat /tmp/fifo.display; done >\"$VELM_SCRATCH/display.out\" &\n";
+}
+
+TEST(PlayCoreFaults, StateFilesStayWholeAndTheFailureIsSaid) {
+  SKIP_WITHOUT_FIU();
+  for (const Fault &fault : replacement_faults()) {
+    for (const char *verb : {"next", "random", "stop", "gotolist 2"}) {
+      SCOPED_TRACE(fault.name + " velm_play " + verb);
+      Sandbox sb;
+      prepare(sb, fault);
+      sb.put("/tmp/PLAYSTATE", OLD_PLAYSTATE);
+      sb.put("/tmp/STATUS", "play\n");
+      sb.put("/tmp/RANDOM", "s\n");
+      sb.put("/tmp/FRAMEPOS", framepos(380));
+      RunResult r =
+          sb.run(fault_prelude() + play_rig() + under(fault, std::string("velm_play ") + verb) +
+                 "status=$?\n" + "ls /tmp >\"$VELM_SCRATCH/names\"\nexit $status\n");
+      expect_no_crash(r);
+      EXPECT_EQ(r.status, 1) << r.err;
+      EXPECT_NE(r.err.find("velm_play: "), std::string::npos) << r.err;
+      EXPECT_EQ(sb.read("/tmp/PLAYSTATE"), OLD_PLAYSTATE);
+      EXPECT_EQ(sb.read("/tmp/STATUS"), "play\n");
+      EXPECT_EQ(sb.read("/tmp/RANDOM"), "s\n");
+      if (sb.exists("/tmp/FRAMEPOS")) {
+        EXPECT_EQ(sb.read("/tmp/FRAMEPOS"), framepos(380));
+      }
+      std::string names = read_or_empty(sb.scratch() + "/names");
+      for (const char *file : {"PLAYSTATE.", "STATUS.", "RANDOM.", "PREPARED."})
+        EXPECT_EQ(names.find(file), std::string::npos) << names;
+    }
+  }
+}
+
+// The removal of an older song's checkpoint fails: the record already says "frame
+// fresh", so the checkpoint left there is not taken for the new song's.
+TEST(PlayCoreFaults, CheckpointThatCannotBeRemovedIsNotTakenForTheNewSong) {
+  SKIP_WITHOUT_FIU();
+  for (int error : {EIO, EACCES}) {
+    Fault fault = fault_point("posix/io/dir/unlink", error);
+    SCOPED_TRACE(fault.name);
+    Sandbox sb;
+    sb.put("/tmp/PLAYSTATE", OLD_PLAYSTATE);
+    sb.put("/tmp/STATUS", "play\n");
+    sb.put("/tmp/FRAMEPOS", framepos(380));
+    RunResult r = sb.run(fault_prelude() + play_rig() + under(fault, "velm_play next"));
+    expect_no_crash(r);
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find("velm_play: "), std::string::npos) << r.err;
+    std::string state = sb.read("/tmp/PLAYSTATE");
+    EXPECT_NE(state.find("frame fresh\n"), std::string::npos) << state;
+    EXPECT_EQ(state.find("song 1 1 1\n"), std::string::npos) << state;
+  }
+}
