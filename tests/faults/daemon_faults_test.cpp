@@ -19,7 +19,7 @@ std::string lift(const Fault &fault) {
   if (fault.enable.empty())
     return "rm -f /tmp/fill\n";
   std::string point = fault.enable.substr(fault.enable.find("name=") + 5);
-  point = point.substr(0, point.find(','));
+  point.resize(point.find(','));
   return "fiu-ctrl -f \"$FIU_CTRL\" -c " + shell_quote("disable name=" + point) +
          " $daemon || echo 'fiu-ctrl failed' >&2\n";
 }
@@ -45,11 +45,50 @@ bool report_survives(const Fault &fault) {
   return fault.enable.find("posix/io/rw/write") == std::string::npos;
 }
 
+// Frame-status lines of the seconds from..to, 38 frames a second.
+std::string frame_lines(int from, int to) {
+  std::string text;
+  for (int second = from; second <= to; ++second)
+    text += "@F " + std::to_string(second * 38) + " " + std::to_string((100 - second) * 38) + " " +
+            std::to_string(second) + ".00 " + std::to_string(100 - second) + ".00\n";
+  return text;
+}
+
+std::string framepos(int frame) {
+  char text[32];
+  snprintf(text, sizeof text, "%16d\n", frame);
+  return text;
+}
+
+// A TCP port free just now.
+int free_port() {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in any{};
+  any.sin_family = AF_INET;
+  socklen_t size = sizeof any;
+  bool bound = bind(fd, reinterpret_cast<sockaddr *>(&any), size) == 0 &&
+               getsockname(fd, reinterpret_cast<sockaddr *>(&any), &size) == 0;
+  close(fd);
+  return bound ? ntohs(any.sin_port) : 8080;
+}
+
+const std::string OLD_PLAYSTATE = "song 1 1 1\nstatus play\nframe kept\ngeneration 3\n";
+
+std::string play_rig() {
+  return "mkdir -p /mnt/stick/One /mnt/stick/Two\n"
+         "for s in 01_a 02_b 03_c; do : >/mnt/stick/One/$s.mp3; : >/mnt/stick/Two/$s.mp3; done\n"
+         "scantree /mnt/stick 1 >/dev/null 2>&1 && orderbuild 2>/dev/null || exit 98\n"
+         "mkfifo /tmp/fifo.player /tmp/fifo.display\n"
+         "while :; do cat /tmp/fifo.player; done >\"$VELM_SCRATCH/player.out\" &\n"
+         "while :; do cat /tmp/fifo.display; done >\"$VELM_SCRATCH/display.out\" &\n";
+}
+
+} // namespace
+
 // ---------------------------------------------------------------------------------------
 // velm_control: every failed save says "write_string failed"; the daemon goes on.
-
 TEST(ControlSaveFaults, OldSettingsStayAndTheDaemonSavesOnceTheFaultIsGone) {
-  SKIP_WITHOUT_FIU();
+  SKIP_WITHOUT("fiu-run");
   for (const Fault &fault : replacement_faults()) {
     SCOPED_TRACE(fault.name);
     Sandbox sb;
@@ -99,24 +138,8 @@ TEST(ControlSaveFaults, OldSettingsStayAndTheDaemonSavesOnceTheFaultIsGone) {
 // ---------------------------------------------------------------------------------------
 // playwatch: a failed checkpoint says "[playwatch]error opening frameposfile"; the
 // watcher goes on echoing and checkpoints again.
-
-// Frame-status lines of the seconds from..to, 38 frames a second.
-std::string frame_lines(int from, int to) {
-  std::string text;
-  for (int second = from; second <= to; ++second)
-    text += "@F " + std::to_string(second * 38) + " " + std::to_string((100 - second) * 38) + " " +
-            std::to_string(second) + ".00 " + std::to_string(100 - second) + ".00\n";
-  return text;
-}
-
-std::string framepos(int frame) {
-  char text[32];
-  snprintf(text, sizeof text, "%16d\n", frame);
-  return text;
-}
-
 TEST(CheckpointFaults, OldCheckpointStaysAndTheWatcherGoesOn) {
-  SKIP_WITHOUT_FIU();
+  SKIP_WITHOUT("fiu-run");
   for (const Fault &fault : replacement_faults()) {
     SCOPED_TRACE(fault.name);
     Sandbox sb;
@@ -162,8 +185,6 @@ TEST(CheckpointFaults, OldCheckpointStaysAndTheWatcherGoesOn) {
   }
 }
 
-} // namespace
-
 // ---------------------------------------------------------------------------------------
 // The launcher velm: /tmp/RANDOM and the web server's page, chooser and configuration.
 // A file it cannot replace is said on its standard error ("velm: could not ...") and the
@@ -171,21 +192,8 @@ TEST(CheckpointFaults, OldCheckpointStaysAndTheWatcherGoesOn) {
 // programs it starts. On a full /tmp the device cannot be scanned either ("velm: could
 // not scan ..."): the jukebox starts without songs. (A failing write(2) is left out:
 // in velm it fails the lines to the daemons too, the QUIT of the shutdown among them.)
-
-// A TCP port free just now.
-int free_port() {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in any{};
-  any.sin_family = AF_INET;
-  socklen_t size = sizeof any;
-  bind(fd, reinterpret_cast<sockaddr *>(&any), sizeof any);
-  getsockname(fd, reinterpret_cast<sockaddr *>(&any), &size);
-  close(fd);
-  return ntohs(any.sin_port);
-}
-
 TEST(LauncherFaults, FilesItCannotReplaceAreSaidAndTheJukeboxStarts) {
-  SKIP_WITHOUT_FIU();
+  SKIP_WITHOUT("fiu-run");
   SKIP_WITHOUT("mpg123");
   SKIP_WITHOUT("lame");
   SKIP_WITHOUT("busybox");
@@ -238,20 +246,8 @@ TEST(LauncherFaults, FilesItCannotReplaceAreSaidAndTheJukeboxStarts) {
 // velm_play: a move whose state files cannot be replaced ends with status 1 and
 // "velm_play: ..." on standard error; /tmp/PLAYSTATE, STATUS and RANDOM keep their old
 // text, and /tmp/FRAMEPOS is the old one or gone (never one the record does not own).
-
-const std::string OLD_PLAYSTATE = "song 1 1 1\nstatus play\nframe kept\ngeneration 3\n";
-
-std::string play_rig() {
-  return "mkdir -p /mnt/stick/One /mnt/stick/Two\n"
-         "for s in 01_a 02_b 03_c; do : >/mnt/stick/One/$s.mp3; : >/mnt/stick/Two/$s.mp3; done\n"
-         "scantree /mnt/stick 1 >/dev/null 2>&1 && orderbuild 2>/dev/null || exit 98\n"
-         "mkfifo /tmp/fifo.player /tmp/fifo.display\n"
-         "while :; do cat /tmp/fifo.player; done >\"$VELM_SCRATCH/player.out\" &\n"
-         "while :; do cat /tmp/fifo.display; done >\"$VELM_SCRATCH/display.out\" &\n";
-}
-
 TEST(PlayCoreFaults, StateFilesStayWholeAndTheFailureIsSaid) {
-  SKIP_WITHOUT_FIU();
+  SKIP_WITHOUT("fiu-run");
   for (const Fault &fault : replacement_faults()) {
     for (const char *verb : {"next", "random", "stop", "gotolist 2"}) {
       SCOPED_TRACE(fault.name + " velm_play " + verb);
@@ -283,7 +279,7 @@ TEST(PlayCoreFaults, StateFilesStayWholeAndTheFailureIsSaid) {
 // The removal of an older song's checkpoint fails: the record already says "frame
 // fresh", so the checkpoint left there is not taken for the new song's.
 TEST(PlayCoreFaults, CheckpointThatCannotBeRemovedIsNotTakenForTheNewSong) {
-  SKIP_WITHOUT_FIU();
+  SKIP_WITHOUT("fiu-run");
   for (int error : {EIO, EACCES}) {
     Fault fault = fault_point("posix/io/dir/unlink", error);
     SCOPED_TRACE(fault.name);

@@ -16,8 +16,32 @@ std::string message_of(int error) {
 // ---------------------------------------------------------------------------------------
 // velm_put: exit 1 and "velm_put: FILE: cause"; the old line stays.
 
+// ---------------------------------------------------------------------------------------
+// orderbuild: exit 2 and its one message; the old order list stays.
+
+// Shell text making a device of two lists and its master list.
+std::string small_collection() {
+  return "mkdir -p /mnt/stick/One /mnt/stick/Two\n"
+         "for s in 01_a 02_b 03_c; do : >/mnt/stick/One/$s.mp3; : >/mnt/stick/Two/$s.mp3; done\n"
+         "scantree /mnt/stick 1 >/dev/null 2>&1 || exit 98\n";
+}
+
+// ---------------------------------------------------------------------------------------
+// scantree: exit 1 and a message; what the master list held before stays whole, with
+// nothing of the failed scan behind it.
+
+// ---------------------------------------------------------------------------------------
+// orderquery writes its three result files with plain opens (their old text is not
+// kept); a failure is said, with exit 2, and a file is never left holding part of a line.
+
+// ---------------------------------------------------------------------------------------
+// htmlcatalog and titleform write to standard output: a file of a full /tmp there makes
+// them say so and end with a failure.
+
+} // namespace
+
 TEST(VelmPutFaults, OldLineStaysAndTheCauseIsSaid) {
-  SKIP_WITHOUT_FIU();
+  SKIP_WITHOUT("fiu-run");
   std::vector<Fault> faults = replacement_faults();
   faults.push_back(fault_point("posix/io/oc/open", EIO)); // the folder cannot be opened
   for (const Fault &fault : faults) {
@@ -34,18 +58,8 @@ TEST(VelmPutFaults, OldLineStaysAndTheCauseIsSaid) {
   }
 }
 
-// ---------------------------------------------------------------------------------------
-// orderbuild: exit 2 and its one message; the old order list stays.
-
-// Shell text making a device of two lists and its master list.
-std::string small_collection() {
-  return "mkdir -p /mnt/stick/One /mnt/stick/Two\n"
-         "for s in 01_a 02_b 03_c; do : >/mnt/stick/One/$s.mp3; : >/mnt/stick/Two/$s.mp3; done\n"
-         "scantree /mnt/stick 1 >/dev/null 2>&1 || exit 98\n";
-}
-
 TEST(OrderbuildFaults, OldOrderListStaysAndTheFailureIsSaid) {
-  SKIP_WITHOUT_FIU();
+  SKIP_WITHOUT("fiu-run");
   std::vector<Fault> faults = {
       fault_point("posix/io/oc/openat", ENOSPC), fault_point("posix/stdio/rw/fwrite", EIO),
       fault_point("posix/stdio/fflush", ENOSPC), fault_point("posix/io/sync/fsync", EIO),
@@ -72,12 +86,8 @@ TEST(OrderbuildFaults, OldOrderListStaysAndTheFailureIsSaid) {
   }
 }
 
-// ---------------------------------------------------------------------------------------
-// scantree: exit 1 and a message; what the master list held before stays whole, with
-// nothing of the failed scan behind it.
-
 TEST(ScantreeFaults, MasterListKeepsItsOldLinesAndTheFailureIsSaid) {
-  SKIP_WITHOUT_FIU();
+  SKIP_WITHOUT("fiu-run");
   struct Case {
     Fault fault;
     std::string message;
@@ -105,12 +115,8 @@ TEST(ScantreeFaults, MasterListKeepsItsOldLinesAndTheFailureIsSaid) {
   }
 }
 
-// ---------------------------------------------------------------------------------------
-// orderquery writes its three result files with plain opens (their old text is not
-// kept); a failure is said, with exit 2, and a file is never left holding part of a line.
-
 TEST(OrderqueryFaults, FailureToWriteTheResultFilesIsSaid) {
-  SKIP_WITHOUT_FIU();
+  SKIP_WITHOUT("fiu-run");
   struct Case {
     Fault fault;
     bool old_files;
@@ -155,12 +161,8 @@ TEST(OrderqueryFaults, FailureToWriteTheResultFilesIsSaid) {
   }
 }
 
-// ---------------------------------------------------------------------------------------
-// htmlcatalog and titleform write to standard output: a file of a full /tmp there makes
-// them say so and end with a failure.
-
 TEST(StandardOutputFaults, FullTmpUnderStandardOutputIsSaid) {
-  SKIP_WITHOUT_FIU();
+  SKIP_WITHOUT("fiu-run");
   struct Case {
     std::string name;
     std::string command;
@@ -179,5 +181,3 @@ TEST(StandardOutputFaults, FullTmpUnderStandardOutputIsSaid) {
     EXPECT_NE(r.err.find("standard output: No space left on device"), std::string::npos) << r.err;
   }
 }
-
-} // namespace
