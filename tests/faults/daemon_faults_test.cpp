@@ -280,6 +280,9 @@ TEST(PlayCoreFaults, StateFilesStayWholeAndTheFailureIsSaid) {
 // fresh", so the checkpoint left there is not taken for the new song's.
 TEST(PlayCoreFaults, CheckpointThatCannotBeRemovedIsNotTakenForTheNewSong) {
   SKIP_WITHOUT("fiu-run");
+#ifdef VELM_SANITIZED
+  GTEST_SKIP() << POSIX_PRELOAD_SKIP;
+#endif
   for (int error : {EIO, EACCES}) {
     Fault fault = fault_point("posix/io/dir/unlink", error);
     SCOPED_TRACE(fault.name);

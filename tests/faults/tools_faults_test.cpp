@@ -1,5 +1,5 @@
-// The command-line writers under injected I/O faults: velm_put, orderbuild, scantree,
-// orderquery, htmlcatalog and titleform. Each case checks that the file the program
+// The command-line writers under injected I/O faults: orderbuild, scantree, orderquery,
+// htmlcatalog and titleform. Each case checks that the file the program
 // would have replaced is as it was, that the failure is said on standard error, that
 // the program ends as documented, and that nothing crashed.
 
@@ -9,16 +9,6 @@
 
 namespace {
 
-std::string message_of(int error) {
-  return strerror(error);
-}
-
-// ---------------------------------------------------------------------------------------
-// velm_put: exit 1 and "velm_put: FILE: cause"; the old line stays.
-
-// ---------------------------------------------------------------------------------------
-// orderbuild: exit 2 and its one message; the old order list stays.
-
 // Shell text making a device of two lists and its master list.
 std::string small_collection() {
   return "mkdir -p /mnt/stick/One /mnt/stick/Two\n"
@@ -26,44 +16,16 @@ std::string small_collection() {
          "scantree /mnt/stick 1 >/dev/null 2>&1 || exit 98\n";
 }
 
-// ---------------------------------------------------------------------------------------
-// scantree: exit 1 and a message; what the master list held before stays whole, with
-// nothing of the failed scan behind it.
-
-// ---------------------------------------------------------------------------------------
-// orderquery writes its three result files with plain opens (their old text is not
-// kept); a failure is said, with exit 2, and a file is never left holding part of a line.
-
-// ---------------------------------------------------------------------------------------
-// htmlcatalog and titleform write to standard output: a file of a full /tmp there makes
-// them say so and end with a failure.
-
 } // namespace
 
-TEST(VelmPutFaults, OldLineStaysAndTheCauseIsSaid) {
-  SKIP_WITHOUT("fiu-run");
-  std::vector<Fault> faults = replacement_faults();
-  faults.push_back(fault_point("posix/io/oc/open", EIO)); // the folder cannot be opened
-  for (const Fault &fault : faults) {
-    SCOPED_TRACE(fault.name);
-    Sandbox sb;
-    prepare(sb, fault);
-    sb.put("/tmp/STATUS", "stop\n");
-    RunResult r = sb.run(fault_prelude() + under(fault, "velm_put /tmp/STATUS play"));
-    expect_no_crash(r);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "velm_put: /tmp/STATUS: " + message_of(fault.error) + "\n");
-    EXPECT_EQ(sb.read("/tmp/STATUS"), "stop\n");
-    EXPECT_EQ(left_beside(sb, "STATUS"), "");
-  }
-}
-
+// ---------------------------------------------------------------------------------------
+// orderbuild: exit 2 and its one message; the old order list stays.
 TEST(OrderbuildFaults, OldOrderListStaysAndTheFailureIsSaid) {
   SKIP_WITHOUT("fiu-run");
-  std::vector<Fault> faults = {
-      fault_point("posix/io/oc/openat", ENOSPC), fault_point("posix/stdio/rw/fwrite", EIO),
-      fault_point("posix/stdio/fflush", ENOSPC), fault_point("posix/io/sync/fsync", EIO),
-      fault_point("posix/io/dir/renameat", EIO), FULL_TMP};
+  std::vector<Fault> faults = runnable(
+      {fault_point("posix/io/oc/openat", ENOSPC), fault_point("posix/stdio/rw/fwrite", EIO),
+       fault_point("posix/stdio/fflush", ENOSPC), fault_point("posix/io/sync/fsync", EIO),
+       fault_point("posix/io/dir/renameat", EIO), FULL_TMP});
   const std::string old_list = "1 9 9 9\n";
   for (const Fault &fault : faults) {
     for (const char *option : {"", "-a"}) {
@@ -86,6 +48,9 @@ TEST(OrderbuildFaults, OldOrderListStaysAndTheFailureIsSaid) {
   }
 }
 
+// ---------------------------------------------------------------------------------------
+// scantree: exit 1 and a message; what the master list held before stays whole, with
+// nothing of the failed scan behind it.
 TEST(ScantreeFaults, MasterListKeepsItsOldLinesAndTheFailureIsSaid) {
   SKIP_WITHOUT("fiu-run");
   struct Case {
@@ -98,6 +63,8 @@ TEST(ScantreeFaults, MasterListKeepsItsOldLinesAndTheFailureIsSaid) {
       {FULL_TMP, "[scantree]Could not write MPL file </tmp/MPL>.\n"},
   };
   for (const Case &c : cases) {
+    if (left_out(c.fault))
+      continue;
     SCOPED_TRACE(c.fault.name);
     Sandbox sb;
     prepare(sb, c.fault);
@@ -115,6 +82,9 @@ TEST(ScantreeFaults, MasterListKeepsItsOldLinesAndTheFailureIsSaid) {
   }
 }
 
+// ---------------------------------------------------------------------------------------
+// orderquery writes its three result files with plain opens (their old text is not
+// kept); a failure is said, with exit 2, and a file is never left holding part of a line.
 TEST(OrderqueryFaults, FailureToWriteTheResultFilesIsSaid) {
   SKIP_WITHOUT("fiu-run");
   struct Case {
@@ -133,6 +103,8 @@ TEST(OrderqueryFaults, FailureToWriteTheResultFilesIsSaid) {
       {FULL_TMP, true, 0, ""},
   };
   for (const Case &c : cases) {
+    if (left_out(c.fault))
+      continue;
     SCOPED_TRACE(c.fault.name + (c.old_files ? " over old files" : " without old files"));
     Sandbox sb;
     prepare(sb, c.fault);
@@ -161,6 +133,9 @@ TEST(OrderqueryFaults, FailureToWriteTheResultFilesIsSaid) {
   }
 }
 
+// ---------------------------------------------------------------------------------------
+// htmlcatalog and titleform write to standard output: a file of a full /tmp there makes
+// them say so and end with a failure.
 TEST(StandardOutputFaults, FullTmpUnderStandardOutputIsSaid) {
   SKIP_WITHOUT("fiu-run");
   struct Case {
