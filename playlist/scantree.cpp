@@ -7,6 +7,9 @@
 
 #include <cstdio>
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -47,13 +50,24 @@ int main(int argc, char **argv) {
   // the scan, and a failed write is reported while its cause is known.
   bool shown = close_stdout("[scantree]");
 
+  // What the master list held before this scan. A scan that cannot be written whole (a
+  // full disk) is cut off again, so the list never ends in part of a line. (Only a plain
+  // file keeps lines to go back to.)
+  struct stat st;
+  off_t kept = fstat(fileno(mpl), &st) == 0 && S_ISREG(st.st_mode) ? st.st_size : -1;
   static char buffer[1 << 16];
   setvbuf(mpl, buffer, _IOFBF, sizeof buffer);
   scan_device(mpl, stderr, root, root_dir, device);
   closedir(root_dir);
 
+  int fd = fcntl(fileno(mpl), F_DUPFD_CLOEXEC, 0);
   bool written = ferror(mpl) == 0;
-  if (fclose(mpl) != 0 || !written) {
+  written = fclose(mpl) == 0 && written;
+  if (!written && kept >= 0 && (fd < 0 || ftruncate(fd, kept) != 0))
+    fprintf(stderr, "[scantree]Could not cut MPL file <%s> back to its old lines.\n", MPL_PATH);
+  if (fd >= 0)
+    close(fd);
+  if (!written) {
     fprintf(stderr, "[scantree]Could not write MPL file <%s>.\n", MPL_PATH);
     return 1;
   }

@@ -1,6 +1,7 @@
 // sandbox: runs a command with a private /tmp, /dev and process table.
 //
-//   sandbox [--keep DIR]... [--tmpfs DIR]... [--status-fd N] [--hold-fd N] -- COMMAND [ARG]...
+//   sandbox [--keep DIR]... [--tmpfs DIR]... [--tmp-size BYTES] [--status-fd N] [--hold-fd N]
+//           -- COMMAND [ARG]...
 //
 // The command runs in a new mount and pid namespace: a fresh tmpfs on /tmp (and on each
 // existing folder named with --tmpfs, such as /mnt for music devices), a fresh
@@ -53,13 +54,15 @@ struct Kept {
 struct Options {
   std::vector<Kept> keep;
   std::vector<std::string> tmpfs = {"/tmp"};
+  std::string tmp_size; // of /tmp, in bytes; empty for the tmpfs default
   int status_fd = -1;
   int hold_fd = -1;
   char **command = nullptr;
 };
 
 void usage() {
-  fputs("usage: sandbox [--keep DIR]... [--tmpfs DIR]... [--status-fd N] [--hold-fd N] -- "
+  fputs("usage: sandbox [--keep DIR]... [--tmpfs DIR]... [--tmp-size BYTES] [--status-fd N] "
+        "[--hold-fd N] -- "
         "COMMAND [ARG]...\n",
         stderr);
   exit(125);
@@ -80,6 +83,10 @@ Options parse_options(int argc, char **argv) {
       free(real);
     } else if (arg == "--tmpfs") {
       options.tmpfs.push_back(argv[++i]);
+    } else if (arg == "--tmp-size") {
+      options.tmp_size = argv[++i];
+      if (options.tmp_size.find_first_not_of("0123456789") != std::string::npos)
+        usage();
     } else if (arg == "--status-fd") {
       options.status_fd = atoi(argv[++i]);
     } else if (arg == "--hold-fd") {
@@ -184,7 +191,10 @@ void make_private_tree(const Options &options) {
       die("cannot open", kept.path);
   }
   for (const std::string &dir : options.tmpfs) {
-    if (mount("tmpfs", dir.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "mode=1777") != 0)
+    std::string data = "mode=1777";
+    if (dir == "/tmp" && !options.tmp_size.empty())
+      data += ",size=" + options.tmp_size;
+    if (mount("tmpfs", dir.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, data.c_str()) != 0)
       die("cannot mount", dir);
   }
   make_private_dev();

@@ -106,23 +106,16 @@ void Sandbox::start(const std::string &script, const std::string &input) {
     // The sanitizer runtime must not object to a preloaded stand-in library.
     setenv("ASAN_OPTIONS", "verify_asan_link_order=0:detect_leaks=1", 0);
     signal(SIGPIPE, SIG_DFL);
-    std::vector<std::string> args = {VELM_SANDBOX,
-                                     "--keep",
-                                     VELM_SOURCE_DIR,
-                                     "--keep",
-                                     VELM_BUILD_DIR,
-                                     "--keep",
-                                     scratch_,
-                                     "--tmpfs",
-                                     "/mnt",
-                                     "--status-fd",
-                                     "3",
-                                     "--hold-fd",
-                                     "4",
-                                     "--",
-                                     "/bin/sh",
-                                     "-c",
-                                     full};
+    std::vector<std::string> args = {
+        VELM_SANDBOX, "--keep", VELM_SOURCE_DIR, "--keep", VELM_BUILD_DIR, "--keep", scratch_,
+        "--tmpfs",    "/mnt",   "--status-fd",   "3",      "--hold-fd",    "4"};
+    if (tmp_size_ > 0) {
+      args.emplace_back("--tmp-size");
+      args.push_back(std::to_string(tmp_size_));
+    }
+    for (const char *arg : {"--", "/bin/sh", "-c"})
+      args.emplace_back(arg);
+    args.push_back(full);
     std::vector<char *> argv;
     for (std::string &arg : args)
       argv.push_back(arg.data());

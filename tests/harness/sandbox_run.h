@@ -44,6 +44,10 @@ public:
   std::string read(const std::string &inside) const;
   bool exists(const std::string &inside) const;
 
+  // Makes the next starts' /tmp a tmpfs of `bytes` (0: the default size, half the memory),
+  // for tests of a full /tmp. Kept folders under /tmp come back as usual.
+  void limit_tmp(unsigned long bytes) { tmp_size_ = bytes; }
+
   // A host folder of this sandbox's own, seen at the same path inside it.
   const std::string &scratch() const { return scratch_; }
 
@@ -52,6 +56,7 @@ private:
 
   std::string scratch_;
   std::vector<std::pair<std::string, std::string>> staged_; // host file, path inside
+  unsigned long tmp_size_ = 0;
   pid_t pid_ = -1;
   int status_fd_ = -1;
   int hold_fd_ = -1;
