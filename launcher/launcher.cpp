@@ -265,19 +265,20 @@ void reap_children(Jukebox &jukebox) {
   }
 }
 
-// Waits up to `seconds` for a child to end; then ends it.
+// Waits up to `seconds` for a child to end; then ends it: SIGTERM, and SIGKILL for one
+// that is still there two seconds later, so no child can hold the shutdown up.
 void await(Child &child, double seconds) {
   double until = now_seconds() + seconds;
+  bool asked = false;
   while (child.pid > 0) {
     if (waitpid(child.pid, nullptr, WNOHANG) == child.pid) {
       child.pid = -1;
       return;
     }
     if (now_seconds() > until) {
-      kill(child.pid, SIGTERM);
-      waitpid(child.pid, nullptr, 0);
-      child.pid = -1;
-      return;
+      kill(child.pid, asked ? SIGKILL : SIGTERM);
+      until = now_seconds() + 2;
+      asked = true;
     }
     usleep(10000);
   }
@@ -299,8 +300,8 @@ namespace {
 
 // The jukebox's state, list and log files in /tmp, and the web server's configuration.
 const char *const STATE_FILES[] = {
-    MPL_PATH,      OPL_PATH,    DEVICE_PATH,   LIST_PATH,     SONG_PATH,      STATUS_PATH,
-    FRAMEPOS_PATH, VOLUME_PATH, BALANCE_PATH,  BASS_PATH,     TREBLE_PATH,    RANDOM_PATH,
+    MPL_PATH,      OPL_PATH,    DEVICE_PATH,    LIST_PATH,     SONG_PATH,      STATUS_PATH,
+    FRAMEPOS_PATH, VOLUME_PATH, BALANCE_PATH,   BASS_PATH,     TREBLE_PATH,    RANDOM_PATH,
     LOG_PATH,      LOCK_PATH,   PLAYSTATE_PATH, PREPARED_PATH, WEB_CONFIG_PATH};
 
 } // namespace

@@ -229,6 +229,31 @@ stop_jukebox
   }
 }
 
+// A child that takes no notice of the end (here a watcher that ignores SIGTERM and stays
+// after the player's output ends) cannot hold the shutdown up: it is killed.
+TEST(Jukebox, AChildThatIgnoresTheEndIsKilledAtShutdown) {
+  Sandbox sb;
+  std::string script = jukebox_collection(5, "dev1/A") + jukebox_functions() + R"SH(
+mkdir -p /tmp/bin
+printf '#!/bin/sh\ntrap "" TERM\n%s "$@"\nexec sleep 600\n' "$(command -v playwatch)" \
+  >/tmp/bin/playwatch
+chmod +x /tmp/bin/playwatch
+export PATH=/tmp/bin:$PATH
+start_jukebox /mnt/music/dev1
+i=0
+while [ $i -lt 200 ] && [ "$(chosen_song)" != "1 1 1" ]; do sleep 0.05; i=$((i + 1)); done
+started=$(date +%s)
+stop_jukebox
+echo $(($(date +%s) - started)) >/tmp/took
+pgrep -x sleep >/tmp/left || true
+)SH";
+  RunResult r = sb.run(script, "", TIMEOUT_MS);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(sb.read("/tmp/velm.status"), "0\n") << sb.read("/tmp/velm.err");
+  EXPECT_LE(std::stoi(sb.read("/tmp/took")), 15);
+  EXPECT_EQ(sb.read("/tmp/left"), "") << "the watcher is still there";
+}
+
 TEST(Jukebox, MixerKeysShowBarsAndTheValuesComeBackAfterARestart) {
   Sandbox sb;
   // Saves every 200 ms instead of every 10 s.
