@@ -196,7 +196,7 @@ void bench_keys(const Settings &settings) {
 // Seconds from the launcher's start until the player's first frame line.
 double time_to_music(const std::vector<std::string> &devices) {
   unlink("/tmp/player.out");
-  unlink(POSITION_PATH);
+  unlink(PLAYSTATE_PATH);
   unlink(FRAMEPOS_PATH);
   double start = now_seconds();
   Jukebox jukebox = start_jukebox(devices);

@@ -301,7 +301,7 @@ namespace {
 const char *const STATE_FILES[] = {
     MPL_PATH,      OPL_PATH,    DEVICE_PATH,   LIST_PATH,     SONG_PATH,      STATUS_PATH,
     FRAMEPOS_PATH, VOLUME_PATH, BALANCE_PATH,  BASS_PATH,     TREBLE_PATH,    RANDOM_PATH,
-    LOG_PATH,      LOCK_PATH,   POSITION_PATH, PREPARED_PATH, WEB_CONFIG_PATH};
+    LOG_PATH,      LOCK_PATH,   PLAYSTATE_PATH, PREPARED_PATH, WEB_CONFIG_PATH};
 
 } // namespace
 
@@ -379,7 +379,7 @@ void build_lists(const Options &options) {
 }
 
 void pass_ended_song() {
-  if (!run({"nextsong.sh", "ENDED"}))
+  if (!run({"velm_play", "startup"}))
     message("could not look for a song whose end the power cut short");
 }
 

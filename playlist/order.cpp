@@ -1,5 +1,7 @@
 #include "order.h"
 
+#include "format.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -207,4 +209,16 @@ void print_buffered(FILE *out, OrderMode mode, int count) {
     fprintf(out, "[orderbuild]buffered %i entries in SEQUENTIAL order.\n", count);
   else
     fprintf(out, "[orderbuild]buffered %i entries in RANDOMIZED order (%s).\n", count, name);
+}
+
+char *put_order_line(char *p, int order, const SongAddress &song) {
+  p = put_decimal(p, order);
+  *p++ = ' ';
+  p = put_decimal(p, song.device);
+  *p++ = ' ';
+  p = put_decimal(p, song.list);
+  *p++ = ' ';
+  p = put_decimal(p, song.song);
+  *p++ = '\n';
+  return p;
 }

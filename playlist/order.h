@@ -53,5 +53,10 @@ inline int placement_pick(int free_slots, int r) {
 void fill_order(const SongAddress *entries, int count, OrderMode mode, SongAddress *slots,
                 int (*clock)());
 
+// One order list line, "%i %i %i %i\n", written at p by hand (it is written 99,999
+// times); returns its end. A line takes at most ORDER_LINE_MAX characters.
+inline constexpr int ORDER_LINE_MAX = 4 * 12;
+char *put_order_line(char *p, int order, const SongAddress &song);
+
 // Reports how many entries were put in order, and in which mode.
 void print_buffered(FILE *out, OrderMode mode, int count);

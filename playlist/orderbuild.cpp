@@ -2,7 +2,6 @@
 // master list's order or shuffled over all songs, per device or per list.
 
 #include "atomic_file.h"
-#include "format.h"
 #include "order.h"
 #include "paths.h"
 
@@ -43,20 +42,6 @@ bool parse_options(int argc, char **argv, OrderMode *mode) {
   return true;
 }
 
-// One order list line, "%i %i %i %i\n", formatted by hand: it is written 99,999 times.
-void write_order_line(FILE *fp, int order, const SongAddress &song) {
-  char line[4 * 12];
-  char *p = put_decimal(line, order);
-  *p++ = ' ';
-  p = put_decimal(p, song.device);
-  *p++ = ' ';
-  p = put_decimal(p, song.list);
-  *p++ = ' ';
-  p = put_decimal(p, song.song);
-  *p++ = '\n';
-  fwrite(line, 1, static_cast<size_t>(p - line), fp);
-}
-
 // Both tables are set up once at full capacity.
 SongAddress entries[ORDER_MAX_ENTRIES];
 SongAddress slots[ORDER_MAX_ENTRIES];
@@ -93,8 +78,9 @@ int main(int argc, char **argv) {
   fill_order(entries, count, mode, slots, clock_millis);
   print_buffered(stderr, mode, count);
 
+  char line[ORDER_LINE_MAX];
   for (int i = 0; i < count; ++i)
-    write_order_line(opl.fp, i + 1, slots[i]);
+    fwrite(line, 1, static_cast<size_t>(put_order_line(line, i + 1, slots[i]) - line), opl.fp);
   if (!atomic_commit(&opl)) {
     print_opl_failure();
     return EXIT_FILE;

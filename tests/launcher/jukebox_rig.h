@@ -36,5 +36,9 @@ stop_jukebox() {
   wait $jukebox
   echo $? >>/tmp/velm.status
 }
+# The song the play core's record holds: "device list song".
+chosen_song() {
+  sed -n 's/^song //p' /tmp/PLAYSTATE 2>/dev/null
+}
 )SH";
 }

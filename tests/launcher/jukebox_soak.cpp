@@ -562,9 +562,9 @@ int soak(double seconds, double rate, int writers) {
   for (const std::string &problem : log_problems())
     fail(problem);
   std::string played = read_text(rig_file("player.out"));
-  printf("player: %zu songs loaded, %zu song ends, %zu checkpoints, %zu positions chosen\n",
+  printf("player: %zu songs loaded, %zu song ends, %zu checkpoints, %zu play records written\n",
          count_lines(played, "@I ID3:"), count_lines(played, "@P 0"),
-         files.moved["FRAMEPOS"].size(), files.moved["POSITION"].size());
+         files.moved["FRAMEPOS"].size(), files.moved["PLAYSTATE"].size());
 
   kill(velm, SIGTERM);
   int status = -1;
@@ -795,7 +795,7 @@ void take_events(Cutter &c) {
   }
 }
 
-// Waits for a state file event (such as ">BASS", or "+POSITION.*" for any name
+// Waits for a state file event (such as ">BASS", or "+PLAYSTATE.*" for any name
 // beginning so); false after `timeout`.
 bool await_event(Cutter &c, const std::string &event, double timeout) {
   size_t from = c.events.size();
@@ -861,9 +861,7 @@ std::vector<Position> places_at_cut(Cutter &c, const Played &played, bool &chang
   if (played.title.empty())
     return c.last_places; // nothing played since the last cut
   places.push_back({played.title, played.frame < 0 ? 0 : played.frame});
-  std::string position = read_text("/tmp/POSITION");
-  if (!position.empty())
-    position.pop_back();
+  std::string position = chosen_song();
   auto chosen = c.catalog.title_of.find(position);
   if (chosen != c.catalog.title_of.end() && chosen->second != played.title) {
     places.push_back({chosen->second, 0});
@@ -1166,8 +1164,8 @@ int powercut(int runs, unsigned seed) {
         } else {
           send_control("player_nextsong");
         }
-        // (the scripts' temporary file is POSITION.<pid>)
-        if (!await_event(c, way == 0 ? "+FRAMEPOS.*" : "+POSITION.*", 5))
+        // (the play core's temporary file is PLAYSTATE.<pid>)
+        if (!await_event(c, way == 0 ? "+FRAMEPOS.*" : "+PLAYSTATE.*", 5))
           note_failure(c, "song change", "no song change seen");
         spin(std::uniform_real_distribution<double>(0, way == 0 ? 0.002 : 0.02)(c.random));
       } else {
@@ -1218,8 +1216,8 @@ int powercut(int runs, unsigned seed) {
 //   the song it was sent during. The new song is the one loaded, or else the one after
 //   the old song in the order list the jukebox had.
 // - Which of the two counts is what the copy holds, read before the jukebox boots from
-//   it: the new song when the disk's chosen song (/tmp/PLAYSTATE's "song", or
-//   /tmp/POSITION) is it, or when the disk names the old song that had ended and holds the
+//   it: the new song when the disk's chosen song (/tmp/PLAYSTATE's "song") is it, or when
+//   the disk names the old song that had ended and holds the
 //   watcher's end mark (FRAMEPOS 0), the song after it (in the order list of the boot);
 //   otherwise the old song, at most 10 s of music before its last frame. Without a
 //   change under way the disk must name the song that played, and it resumes so.
@@ -1237,8 +1235,6 @@ constexpr long RESUME_SLACK = 3; // frames
 const std::vector<SampleSong> REAL_CUT_SONGS = {{"dev1/A", "A1", 40}, {"dev1/A", "A2", 40},
                                                 {"dev1/B", "B1", 40}, {"dev1/B", "B2", 40},
                                                 {"dev2/C", "C1", 40}, {"dev2/C", "C2", 40}};
-
-const char *choice_file = "POSITION"; // PLAYSTATE with the play core
 
 Disk disk;
 void release_disk() {
@@ -1264,16 +1260,8 @@ std::string describe(const Resume &r) {
 
 // The song the disk names as chosen, by title; "" when none, or not one of the collection.
 std::string disk_choice(const Cutter &c) {
-  std::string address;
-  if (std::string(choice_file) == "PLAYSTATE") {
-    PlayState state = read_play_state(mpl_addresses(c.reference_mpl));
-    if (state.well_formed)
-      address = state.song;
-  } else {
-    address = read_text("/tmp/POSITION");
-    if (!address.empty() && address.back() == '\n')
-      address.pop_back();
-  }
+  PlayState state = read_play_state(mpl_addresses(c.reference_mpl));
+  std::string address = state.well_formed ? state.song : "";
   auto found = c.catalog.title_of.find(address);
   return found == c.catalog.title_of.end() ? "" : found->second;
 }
@@ -1287,9 +1275,8 @@ std::string shown(const std::string &text) {
 
 // What the disk holds of the play state, for reports.
 std::string disk_state_text() {
-  std::string text = std::string(choice_file) + " ";
-  std::string path = std::string("/tmp/") + choice_file;
-  text += file_exists(path) ? shown(read_text(path)) : "absent";
+  std::string text = "PLAYSTATE ";
+  text += file_exists("/tmp/PLAYSTATE") ? shown(read_text("/tmp/PLAYSTATE")) : "absent";
   text +=
       ", FRAMEPOS " + (file_exists("/tmp/FRAMEPOS") ? shown(read_text("/tmp/FRAMEPOS")) : "absent");
   text += ", STATUS " + (file_exists("/tmp/STATUS") ? shown(read_text("/tmp/STATUS")) : "absent");
@@ -1560,8 +1547,6 @@ void boot_and_check(Cutter &c) {
 
 int powercut_real(int runs, unsigned seed) {
   printf("powercut --real: %d runs, seed %u\n", runs, seed);
-  if (file_exists(std::string(VELM_BIN_DIR) + "/velm_play"))
-    choice_file = "PLAYSTATE";
   if (chdir("/") != 0)
     give_up("chdir /");
   Cutter c;
@@ -1620,7 +1605,6 @@ int powercut_real(int runs, unsigned seed) {
   const char *const kinds[] = {"start-up", "save", "song change", "playing", "order change"};
   int song_changes = 0, saves = 0, startups = 0, order_changes = 0;
   double campaign_start = now_seconds();
-  std::string choice_temporary = std::string("+") + choice_file + ".*";
   for (int run = 0; run < runs; ++run) {
     std::string kind = kinds[run % 5];
     take_events(c);
@@ -1666,7 +1650,7 @@ int powercut_real(int runs, unsigned seed) {
               },
               0.002);
         }
-        if (!await_event(c, way == 1 ? "+FRAMEPOS.*" : choice_temporary, 5))
+        if (!await_event(c, way == 1 ? "+FRAMEPOS.*" : "+PLAYSTATE.*", 5))
           note_failure(c, "song change", "no song change seen");
         spin(std::uniform_real_distribution<double>(0, way == 1 ? 0.002 : 0.02)(c.random));
       } else if (kind == "order change") {

@@ -28,13 +28,16 @@ std::string jukebox_rig(int seconds = 30) {
 keys() {
   printf '%s\n' "$@" | velm_keys
 }
+state_of() { # the chosen song of the play core's record, the whole of other files
+  if [ "$1" = /tmp/PLAYSTATE ]; then chosen_song; else cat "$1" 2>/dev/null; fi
+}
 wait_for() {
   i=0
-  while [ $i -lt 100 ] && [ "$(cat "$1" 2>/dev/null)" != "$2" ]; do
+  while [ $i -lt 100 ] && [ "$(state_of "$1")" != "$2" ]; do
     sleep 0.05
     i=$((i + 1))
   done
-  echo "$1 $(cat "$1" 2>/dev/null)" >>/tmp/steps
+  echo "$1 $(state_of "$1")" >>/tmp/steps
 }
 wait_played() {
   i=0
@@ -82,18 +85,18 @@ TEST(Jukebox, PlaysSongAfterSongAndTheKeysMoveIt) {
   Sandbox sb;
   std::string script = jukebox_rig() + R"(
 start_jukebox /mnt/music/dev1 /mnt/music/dev2 /mnt/music/dev3
-wait_for /tmp/POSITION "1 1 1"
-keys n "wait 0.3"; wait_for /tmp/POSITION "1 1 2"
-keys n "wait 0.3"; wait_for /tmp/POSITION "1 1 3"
-keys N "wait 0.3"; wait_for /tmp/POSITION "1 2 1"
-keys P "wait 0.3"; wait_for /tmp/POSITION "1 1 1"
-keys p "wait 0.3"; wait_for /tmp/POSITION "3 1 3"
-keys d "wait 0.3"; wait_for /tmp/POSITION "1 1 1"
-keys 2 "wait 0.5" enter "wait 0.3"; wait_for /tmp/POSITION "1 1 2"
-keys 2 l "wait 0.3"; wait_for /tmp/POSITION "1 2 1"
+wait_for /tmp/PLAYSTATE "1 1 1"
+keys n "wait 0.3"; wait_for /tmp/PLAYSTATE "1 1 2"
+keys n "wait 0.3"; wait_for /tmp/PLAYSTATE "1 1 3"
+keys N "wait 0.3"; wait_for /tmp/PLAYSTATE "1 2 1"
+keys P "wait 0.3"; wait_for /tmp/PLAYSTATE "1 1 1"
+keys p "wait 0.3"; wait_for /tmp/PLAYSTATE "3 1 3"
+keys d "wait 0.3"; wait_for /tmp/PLAYSTATE "1 1 1"
+keys 2 "wait 0.5" enter "wait 0.3"; wait_for /tmp/PLAYSTATE "1 1 2"
+keys 2 l "wait 0.3"; wait_for /tmp/PLAYSTATE "1 2 1"
 # Song 0 and list 0 are no songs: nothing changes.
-keys 0 "wait 0.5" enter "wait 0.6"; wait_for /tmp/POSITION "1 2 1"
-keys 0 l "wait 0.6"; wait_for /tmp/POSITION "1 2 1"
+keys 0 "wait 0.5" enter "wait 0.6"; wait_for /tmp/PLAYSTATE "1 2 1"
+keys 0 l "wait 0.6"; wait_for /tmp/PLAYSTATE "1 2 1"
 keys space "wait 0.3"; wait_for /tmp/STATUS pause
 keys space "wait 0.3"; wait_for /tmp/STATUS play
 cp /tmp/OPL /tmp/OPL.sequential
@@ -107,12 +110,12 @@ stop_jukebox
   ASSERT_EQ(r.status, 0) << r.err;
   std::string err = sb.read("/tmp/velm.err");
   EXPECT_EQ(sb.read("/tmp/velm.status"), "0\n") << err;
-  EXPECT_EQ(sb.read("/tmp/steps"), "/tmp/POSITION 1 1 1\n/tmp/POSITION 1 1 2\n"
-                                   "/tmp/POSITION 1 1 3\n/tmp/POSITION 1 2 1\n"
-                                   "/tmp/POSITION 1 1 1\n/tmp/POSITION 3 1 3\n"
-                                   "/tmp/POSITION 1 1 1\n/tmp/POSITION 1 1 2\n"
-                                   "/tmp/POSITION 1 2 1\n/tmp/POSITION 1 2 1\n"
-                                   "/tmp/POSITION 1 2 1\n/tmp/STATUS pause\n/tmp/STATUS play\n"
+  EXPECT_EQ(sb.read("/tmp/steps"), "/tmp/PLAYSTATE 1 1 1\n/tmp/PLAYSTATE 1 1 2\n"
+                                   "/tmp/PLAYSTATE 1 1 3\n/tmp/PLAYSTATE 1 2 1\n"
+                                   "/tmp/PLAYSTATE 1 1 1\n/tmp/PLAYSTATE 3 1 3\n"
+                                   "/tmp/PLAYSTATE 1 1 1\n/tmp/PLAYSTATE 1 1 2\n"
+                                   "/tmp/PLAYSTATE 1 2 1\n/tmp/PLAYSTATE 1 2 1\n"
+                                   "/tmp/PLAYSTATE 1 2 1\n/tmp/STATUS pause\n/tmp/STATUS play\n"
                                    "/tmp/RANDOM a\n/tmp/STATUS stop\n/tmp/STATUS play\n")
       << err << player_events(sb.read("/tmp/player.out"));
 
@@ -157,7 +160,7 @@ TEST(Jukebox, AKeyPressedDuringTheStartDoesNotEndTheControlDaemon) {
   echo mixer_volumeup >/tmp/fifo.control
 ) &
 start_jukebox /mnt/music/dev1
-wait_for /tmp/POSITION "1 1 1"
+wait_for /tmp/PLAYSTATE "1 1 1"
 sleep 2
 pgrep -x velm_control >/tmp/control.pid || echo none >/tmp/control.pid
 keys m "wait 0.5"
@@ -180,9 +183,9 @@ stop_jukebox
 TEST(Jukebox, ChildrenGetNoDescriptorOfTheLauncher) {
   // ls lists its own descriptors: those it inherited, then the folder it reads.
   const std::string list = "$(ls /proc/self/fd | sort -n | tr '\\n' ' ')";
-  const std::vector<std::string> children = {"scantree",   "orderbuild", "velm_display",
-                                             "mpg123",     "playwatch",  "velm_control",
-                                             "orderquery", "entryquery", "audiopace"};
+  const std::vector<std::string> children = {"scantree",  "orderbuild", "velm_display",
+                                             "mpg123",    "playwatch",  "velm_control",
+                                             "velm_play", "audiopace"};
   std::string wrappers = "mkdir -p /tmp/bin\n";
   for (const std::string &name : children)
     wrappers += "printf '#!/bin/sh\\necho \"" + name +
@@ -195,7 +198,7 @@ TEST(Jukebox, ChildrenGetNoDescriptorOfTheLauncher) {
                        R"SH(
 start_jukebox /mnt/music/dev1
 i=0
-while [ $i -lt 200 ] && [ "$(cat /tmp/POSITION 2>/dev/null)" != "1 1 1" ]; do
+while [ $i -lt 200 ] && [ "$(chosen_song)" != "1 1 1" ]; do
   sleep 0.05
   i=$((i + 1))
 done
@@ -212,8 +215,8 @@ stop_jukebox
   given.pop_back();
   std::string log = sb.read("/tmp/fds.log");
   for (const std::string &name : children) {
-    if (name == "entryquery" || name == "audiopace")
-      continue; // started only by some scripts, or without a sound card
+    if (name == "audiopace")
+      continue; // started only without a sound card
     EXPECT_NE(log.find(name + " "), std::string::npos) << name << " did not start\n" << log;
   }
   size_t start = 0;
@@ -221,12 +224,7 @@ stop_jukebox
     size_t end = log.find('\n', start);
     std::string line = log.substr(start, end - start);
     std::string name = line.substr(0, line.find(' '));
-    // The player scripts hold their lock on descriptor 9 while the look-ups they wait
-    // for run; what they leave running in the background gets it closed.
-    if (name == "orderquery" || name == "entryquery")
-      EXPECT_EQ(line, name + " " + given + "9 ");
-    else
-      EXPECT_EQ(line, name + " " + given);
+    EXPECT_EQ(line, name + " " + given);
     start = end + 1;
   }
 }
@@ -237,14 +235,14 @@ TEST(Jukebox, MixerKeysShowBarsAndTheValuesComeBackAfterARestart) {
   std::string script =
       jukebox_rig() + "export LD_PRELOAD=" + VELM_FASTTIMER + " VELM_FAKE_TIMER_MS=200\n" + R"(
 start_jukebox /mnt/music/dev1
-wait_for /tmp/POSITION "1 1 1"
+wait_for /tmp/PLAYSTATE "1 1 1"
 sleep 7.5  # the welcome scroll: no bars before its end
 keys m + + + ">" ">" B T T "wait 2.5"
 wait_for /tmp/VOLUME 12
 stop_jukebox
 cp /tmp/lcd.bytes /tmp/lcd.first
 start_jukebox /mnt/music/dev1
-wait_for /tmp/POSITION "1 1 1"
+wait_for /tmp/PLAYSTATE "1 1 1"
 keys m "wait 0.6"
 stop_jukebox
 )";
@@ -273,7 +271,7 @@ mkdir -p "/mnt/long/Long Play"
 tonegen 3 440 | lame --quiet -m m -b 64 --tt Short --ta Player - "/mnt/long/Long Play/01 Short.mp3"
 tonegen 30 220 330 | lame --quiet -m m -b 64 --tt Long --ta Player - "/mnt/long/Long Play/02 Long.mp3"
 start_jukebox /mnt/long
-wait_for /tmp/POSITION "1 1 2"
+wait_for /tmp/PLAYSTATE "1 1 2"
 i=0
 while [ $i -lt 300 ]; do
   frame=$(tr -d ' \n' 2>/dev/null </tmp/FRAMEPOS)
@@ -296,14 +294,14 @@ sleep 1
 killall -9 velm_control
 sleep 1
 keys p "wait 0.5"
-wait_for /tmp/POSITION "1 1 1"
+wait_for /tmp/PLAYSTATE "1 1 1"
 stop_jukebox
 )SH";
   RunResult r = sb.run(script, "", TIMEOUT_MS);
   ASSERT_EQ(r.status, 0) << r.err;
   std::string err = sb.read("/tmp/velm.err");
   EXPECT_EQ(sb.read("/tmp/velm.status"), "0\n") << err;
-  EXPECT_EQ(sb.read("/tmp/steps"), "/tmp/POSITION 1 1 2\n/tmp/POSITION 1 1 1\n");
+  EXPECT_EQ(sb.read("/tmp/steps"), "/tmp/PLAYSTATE 1 1 2\n/tmp/PLAYSTATE 1 1 1\n");
   EXPECT_NE(err.find("the player ended; starting it again"), std::string::npos) << err;
   EXPECT_NE(err.find("velm_display ended; starting it again"), std::string::npos) << err;
   EXPECT_NE(err.find("velm_control ended; starting it again"), std::string::npos) << err;
@@ -353,26 +351,26 @@ stop_jukebox
   EXPECT_TRUE(contains(titles, "Player - Long" + std::string(11, ' ')));
 }
 
-// A power cut between the choice of the next song (its address in /tmp/POSITION) and its
-// resume point 0 leaves the last song's checkpoint behind: the chosen song then starts at
-// its beginning, not at the other song's frame. A checkpoint written after the choice is
-// the song's own and is resumed.
+// A power cut after the record of a new song ("frame fresh") and before the removal of
+// the last song's checkpoint leaves that checkpoint behind: the chosen song then starts at
+// its beginning, not at the other song's frame. A checkpoint the record keeps is the
+// song's own and is resumed.
 TEST(Jukebox, ACheckpointOlderThanTheSongsChoiceIsNotResumed) {
   Sandbox sb;
   std::string script = jukebox_rig(0) + R"SH(
 mkdir -p /mnt/cut/List
 tonegen 20 440 | lame --quiet -m m -b 32 --tt One --ta Cut - /mnt/cut/List/01.mp3
 tonegen 20 330 | lame --quiet -m m -b 32 --tt Two --ta Cut - /mnt/cut/List/02.mp3
-printf '%16d\n' 300 >/tmp/FRAMEPOS
-sleep 0.1
-echo "1 1 2" >/tmp/POSITION
+record() {
+  printf 'song 1 1 2\nstatus play\nframe %s\ngeneration 7\n' "$1" >/tmp/PLAYSTATE
+  printf '%16d\n' 300 >/tmp/FRAMEPOS
+}
+record fresh
 start_jukebox /mnt/cut
 wait_played
 stop_jukebox
 mv /tmp/player.out /tmp/chosen-after.out
-echo "1 1 2" >/tmp/POSITION
-sleep 0.1
-printf '%16d\n' 300 >/tmp/FRAMEPOS
+record kept
 start_jukebox /mnt/cut
 wait_played
 stop_jukebox
@@ -393,10 +391,10 @@ stop_jukebox
   EXPECT_NE(own.find("\n@J 300\n"), std::string::npos) << player_events(own);
 }
 
-// A power cut as a song ends leaves the watcher's resume point 0 behind, written after the
-// status "play": the start goes on with the next song. The same files written in the
-// order the scripts use to start a song (the choice, the resume point 0, the status),
-// cut short before the status, or after a stop, keep the chosen song.
+// A power cut as a song ends leaves the watcher's mark of the end (a checkpoint of 0)
+// behind, in a record that says "play" and keeps its checkpoint: the start goes on with
+// the next song. A song just chosen ("fresh": the 0 is the song before's), a song started
+// with no checkpoint yet, and a stopped song are kept.
 TEST(Jukebox, ASongWhoseEndThePowerCutShortIsFollowedByTheNext) {
   Sandbox sb;
   std::string script = jukebox_rig(0) + R"SH(
@@ -409,27 +407,23 @@ played() {
   stop_jukebox
   mv /tmp/player.out /tmp/$1.out
 }
-state() { # the state files in the order given, each written a little after the one before
-  for write in "$@"; do
-    case $write in
-    P*) echo "1 1 ${write#P}" >/tmp/POSITION ;;
-    F) printf '%16d\n' 0 >/tmp/FRAMEPOS ;;
-    *) echo "$write" >/tmp/STATUS ;;
-    esac
-    sleep 0.05
-  done
+record() { # SONG STATUS FRAME, and the watcher's end mark with a fourth word "ended"
+  printf 'song 1 1 %s\nstatus %s\nframe %s\ngeneration 3\n' "$1" "$2" "$3" >/tmp/PLAYSTATE
+  rm -f /tmp/FRAMEPOS
+  [ "${4:-}" = ended ] && printf '%16d\n' 0 >/tmp/FRAMEPOS
+  return 0
 }
 # Files are named One, Three, Two: the songs 1 1 1, 1 1 2, 1 1 3 in that order.
-state P1 play F
+record 1 play kept ended
 start_jukebox /mnt/cut
 played ended
-state P1 F play
+record 1 play kept
 start_jukebox /mnt/cut
 played started
-state play P2 F
+record 2 play fresh ended
 start_jukebox /mnt/cut
 played chosen
-state P1 stop F
+record 1 stop kept ended
 start_jukebox /mnt/cut
 played stopped
 )SH";

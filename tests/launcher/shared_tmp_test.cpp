@@ -48,7 +48,7 @@ done
 ln -s /tmp/victim.frame /tmp/FRAMEPOS.$watcher
 ln -s /tmp/victim.volume.temporary /tmp/VOLUME.$(pid_of velm_control)
 i=0
-while [ $i -lt 100 ] && [ "$(cat /tmp/POSITION 2>/dev/null)" != "1 1 1" ]; do
+while [ $i -lt 100 ] && [ "$(chosen_song)" != "1 1 1" ]; do
   sleep 0.05; i=$((i + 1))
 done
 stat -c '%n %F %u %a' /tmp/fifo.control /tmp/fifo.display /tmp/fifo.player >/tmp/fifo.stat
@@ -65,7 +65,7 @@ while [ $i -lt 200 ]; do
   sleep 0.1; i=$((i + 1))
 done
 stop_jukebox
-cat /tmp/POSITION /tmp/STATUS >/tmp/state 2>&1
+{ chosen_song; cat /tmp/STATUS; } >/tmp/state 2>&1
 )SH";
   RunResult r = sb.run(script, "", TIMEOUT_MS);
   ASSERT_EQ(r.status, 0) << r.err << sb.read("/tmp/velm.err") << sb.read("/tmp/velm.log");
@@ -95,7 +95,7 @@ TEST(SharedTmp, TemporariesLeftByKilledWritersAreRemovedAtStart) {
   SKIP_WITHOUT_ROOT("files of another user (chown 65534)");
   Sandbox sb;
   std::string script = jukebox_collection(30, "dev1/A") + jukebox_functions() + R"SH(
-planted="OPL.4243 STATUS.4242 POSITION.77 velm-httpd.conf.31 OPL.4244 OPL.backup2 STATUS.old
+planted="OPL.4243 STATUS.4242 PLAYSTATE.77 velm-httpd.conf.31 OPL.4244 OPL.backup2 STATUS.old
   STATUS.new OPL.x7Ab9Q notes.123 MPL.new.1"
 for name in $planted; do
   echo left >/tmp/$name
@@ -103,7 +103,7 @@ done
 chown 65534:65534 /tmp/OPL.4244
 start_jukebox /mnt/music/dev1
 i=0
-while [ $i -lt 100 ] && [ "$(cat /tmp/POSITION 2>/dev/null)" != "1 1 1" ]; do
+while [ $i -lt 100 ] && [ "$(chosen_song)" != "1 1 1" ]; do
   sleep 0.05; i=$((i + 1))
 done
 stop_jukebox
@@ -133,7 +133,7 @@ sh -c 'ln -s /tmp/victim.conf.temporary /tmp/velm-httpd.conf.$$
   exec velm -l -t -p /tmp/player.out -w 127.0.0.1:18081 /mnt/music/dev1' 2>>/tmp/velm.err &
 jukebox=$!
 i=0
-while [ $i -lt 100 ] && [ "$(cat /tmp/POSITION 2>/dev/null)" != "1 1 1" ]; do
+while [ $i -lt 100 ] && [ "$(chosen_song)" != "1 1 1" ]; do
   sleep 0.05; i=$((i + 1))
 done
 stat -c '%n %F %u %a' /tmp/velm-httpd.conf /tmp/RANDOM >/tmp/conf.stat

@@ -220,6 +220,13 @@ MixerValues saved_mixer_values() {
   return values;
 }
 
+std::string chosen_song() {
+  std::string text = read_text("/tmp/PLAYSTATE");
+  if (!text.starts_with("song "))
+    return "";
+  return text.substr(5, text.find('\n') - 5);
+}
+
 std::vector<std::string> check_state_files(const std::vector<std::string> &mpl_songs) {
   std::vector<std::string> problems;
   auto complain = [&](const std::string &path, const std::string &what, const std::string &text) {
@@ -252,18 +259,22 @@ std::vector<std::string> check_state_files(const std::vector<std::string> &mpl_s
     if (text != "play\n" && text != "pause\n" && text != "stop\n" && text != "startup\n")
       complain("/tmp/STATUS", "not one status word", text);
   }
-  for (const char *path : {"/tmp/POSITION", "/tmp/PREPARED"}) {
-    if (!file_exists(path))
-      continue;
-    std::string text = read_text(path);
-    if (text.empty() || text.back() != '\n' ||
-        std::find(mpl_songs.begin(), mpl_songs.end(), text.substr(0, text.size() - 1)) ==
-            mpl_songs.end())
-      complain(path, "not one song's address", text);
+  auto is_song = [&](const std::string &address) {
+    return std::find(mpl_songs.begin(), mpl_songs.end(), address) != mpl_songs.end();
+  };
+  if (file_exists("/tmp/PREPARED")) {
+    std::string text = read_text("/tmp/PREPARED");
+    if (text.empty() || text.back() != '\n' || !is_song(text.substr(0, text.size() - 1)))
+      complain("/tmp/PREPARED", "not one song's address", text);
   }
-  if (file_exists("/tmp/PLAYSTATE") && !read_play_state(mpl_songs).well_formed)
-    complain("/tmp/PLAYSTATE", "not song, status, frame and generation",
-             read_text("/tmp/PLAYSTATE"));
+  if (file_exists("/tmp/PLAYSTATE")) {
+    std::string text = read_text("/tmp/PLAYSTATE");
+    static const std::regex form("song ([0-9]+ [0-9]+ [0-9]+)\nstatus (play|pause|stop)\n"
+                                 "frame (kept|fresh)\ngeneration [0-9]+\n");
+    std::smatch parts;
+    if (!std::regex_match(text, parts, form) || !is_song(parts[1].str()))
+      complain("/tmp/PLAYSTATE", "not a record of one song", text);
+  }
   if (file_exists("/tmp/RANDOM")) {
     std::string text = read_text("/tmp/RANDOM");
     if (text.size() != 2 || strchr("sadl", text[0]) == nullptr || text[1] != '\n')

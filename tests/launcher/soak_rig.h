@@ -62,10 +62,13 @@ struct MixerValues {
 };
 MixerValues saved_mixer_values();
 
+// The song the play core's record holds, "device list song"; empty when none.
+std::string chosen_song();
+
 // The state files under /tmp, each absent or holding exactly one well-formed value
-// (/tmp/PLAYSTATE: its four "key value" lines). Returns one line per file that is not so
-// ("/tmp/FRAMEPOS: torn: ..."), with `mpl_songs` the "device list song" addresses of the
-// collection.
+// (/tmp/PLAYSTATE: its four lines "key value" in order). Returns one line per file that is
+// not so ("/tmp/FRAMEPOS: torn: ..."), with `mpl_songs` the "device list song" addresses
+// of the collection.
 std::vector<std::string> check_state_files(const std::vector<std::string> &mpl_songs);
 
 // The master list's lines are whole and each one of `reference` (all of them when
