@@ -26,6 +26,16 @@
 // mixer values and resume the song within 10 s of music of where it was cut, with no
 // temporary order list of a killed orderbuild left in /tmp.
 //
+// powercut --real: the cuts are real ones. The jukebox's /tmp is an ext4 disk on a loop
+// device (cut_disk.h); a cut is a copy of that disk taken while everything runs, so that
+// what the kernel had not yet written is lost; every process is then killed and the
+// jukebox boots from the copy (the journal replayed at the mount). The moments: start-up,
+// a save, a song change (a "next song" key or a song's end), playing, and an order change
+// (the random-mode key). The state files on the copy must be whole, the music must play
+// again within 5 s of the boot, where the disk says it was (see "Real power cuts" below),
+// and the mixer must come back as last saved before the cut. The rig's own records (the
+// player's output, the mixer's log) lie off the disk, in /mnt/rig.
+//
 // Both work at the jukebox's fixed paths, so they run only inside the sandbox launcher
 // (tools/soak.sh and tools/powercut.sh start them so). The report goes to standard
 // output; the exit status is 0 when everything passed, 1 otherwise.
@@ -1293,7 +1303,10 @@ long disk_framepos() {
 // Waits `seconds`, taking the state file events as they come.
 void watch_for(Cutter &c, double seconds) {
   double until = now_seconds() + seconds;
-  for (double left = seconds; left > 0; left = until - now_seconds()) {
+  for (;;) {
+    double left = until - now_seconds();
+    if (left <= 0)
+      return;
     pollfd in = {c.files.fd, POLLIN, 0};
     poll(&in, 1, static_cast<int>(left * 1000) + 1);
     take_events(c);
@@ -1312,11 +1325,13 @@ struct AtCut {
 
 AtCut observe(const Cutter &c, const Played &p) {
   AtCut at;
-  if (p.title.empty()) {
+  // (A song loaded at the start-up, paused before its jump to the resume point, has not
+  // played yet either.)
+  if (p.title.empty() || p.frames_reported == 0) {
     at.nothing = true;
     return at;
   }
-  bool just_loaded = p.frame < FRAMES_PER_SECOND;
+  bool just_loaded = static_cast<double>(p.frame) < FRAMES_PER_SECOND;
   if (just_loaded && !p.prev_title.empty()) {
     at.old_title = p.prev_title;
     at.old_frame = std::max(0L, p.prev_frame);
@@ -1557,7 +1572,8 @@ int powercut_real(int runs, unsigned seed) {
   make_collection(REAL_CUT_SONGS);
   write_text("/dev/mixer", "");
   run_shell("mkfifo /dev/lcd");
-  atexit(release_disk);
+  if (atexit(release_disk) != 0)
+    give_up("atexit");
   std::string error = disk_create(disk, "/mnt/disk", 64);
   if (!error.empty())
     give_up("no disk for /tmp: " + error);
