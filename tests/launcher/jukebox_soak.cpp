@@ -1,7 +1,7 @@
 // jukebox_soak: the whole jukebox under load, and through power cuts.
 //
 //   jukebox_soak soak SECONDS [--rate N] [--writers N] [--tick-limit MS]
-//   jukebox_soak powercut RUNS [--seed N]
+//   jukebox_soak powercut RUNS [--seed N] [--real]
 //
 // soak: the launcher on a collection of songs of a few seconds, while several writer
 // processes put random control command lines (player, mixer, number input, jumps, and a
@@ -26,11 +26,22 @@
 // mixer values and resume the song within 10 s of music of where it was cut, with no
 // temporary order list of a killed orderbuild left in /tmp.
 //
+// powercut --real: the cuts are real ones. The jukebox's /tmp is an ext4 disk on a loop
+// device (cut_disk.h); a cut is a copy of that disk taken while everything runs, so that
+// what the kernel had not yet written is lost; every process is then killed and the
+// jukebox boots from the copy (the journal replayed at the mount). The moments: start-up,
+// a save, a song change (a "next song" key or a song's end), playing, and an order change
+// (the random-mode key). The state files on the copy must be whole, the music must play
+// again within 5 s of the boot, where the disk says it was (see "Real power cuts" below),
+// and the mixer must come back as last saved before the cut. The rig's own records (the
+// player's output, the mixer's log) lie off the disk, in /mnt/rig.
+//
 // Both work at the jukebox's fixed paths, so they run only inside the sandbox launcher
 // (tools/soak.sh and tools/powercut.sh start them so). The report goes to standard
 // output; the exit status is 0 when everything passed, 1 otherwise.
 
 #include "convert.h"
+#include "cut_disk.h"
 #include "lcdscreen.h"
 #include "soak_rig.h"
 
@@ -73,7 +84,7 @@ void fail(const std::string &what) {
 
 [[noreturn]] void give_up(const std::string &what) {
   printf("FAIL: %s\n", what.c_str());
-  printf("velm.err:\n%s\n", read_text("/tmp/velm.err").c_str());
+  printf("velm.err:\n%s\n", read_text(rig_file("velm.err")).c_str());
   fflush(stdout);
   exit(1);
 }
@@ -112,7 +123,7 @@ bool jukebox_up() {
 // reports of the sanitizers.
 std::vector<std::string> log_problems() {
   std::vector<std::string> problems;
-  std::string err = read_text("/tmp/velm.err"), log = read_text("/tmp/velm.log");
+  std::string err = read_text(rig_file("velm.err")), log = read_text("/tmp/velm.log");
   for (const char *mark : {"starting it again", "keeps ending", "did not start"}) {
     if (err.find(mark) != std::string::npos)
       problems.push_back(std::string("velm.err: \"") + mark + "\"");
@@ -306,8 +317,8 @@ int soak(double seconds, double rate, int writers) {
   pid_t velm = start_velm(collection_devices(songs));
   if (!wait_until(30, [] { return jukebox_up(); }))
     give_up("the jukebox did not start");
-  if (!wait_until(30,
-                  [] { return read_text("/tmp/player.out").find("\n@F ") != std::string::npos; }))
+  if (!wait_until(
+          30, [] { return read_text(rig_file("player.out")).find("\n@F ") != std::string::npos; }))
     give_up("the music did not start");
   double control_start = now_seconds();
   pid_t pids[4];
@@ -383,7 +394,7 @@ int soak(double seconds, double rate, int writers) {
     }
     if (draining) {
       struct stat st;
-      off_t size = stat("/tmp/mixer.log", &st) == 0 ? st.st_size : -1;
+      off_t size = stat(rig_file("mixer.log").c_str(), &st) == 0 ? st.st_size : -1;
       if (size != mixer_size)
         mixer_changed = now_seconds();
       mixer_size = size;
@@ -482,7 +493,7 @@ int soak(double seconds, double rate, int writers) {
   MixerValues saved = saved_mixer_values();
   std::vector<std::string> pcm, bass, treble;
   {
-    std::string log = read_text("/tmp/mixer.log");
+    std::string log = read_text(rig_file("mixer.log"));
     size_t at = 0;
     while (at < log.size()) {
       size_t eol = log.find('\n', at);
@@ -560,7 +571,7 @@ int soak(double seconds, double rate, int writers) {
     fail("a process of the jukebox died");
   for (const std::string &problem : log_problems())
     fail(problem);
-  std::string played = read_text("/tmp/player.out");
+  std::string played = read_text(rig_file("player.out"));
   printf("player: %zu songs loaded, %zu song ends, %zu checkpoints, %zu play records written\n",
          count_lines(played, "@I ID3:"), count_lines(played, "@P 0"),
          files.moved["FRAMEPOS"].size(), files.moved["PLAYSTATE"].size());
@@ -601,6 +612,11 @@ struct Played {
   std::string first_title; // the song it belongs to
   long frames_reported = 0;
   std::string events; // the lines other than frames, for reports
+  // The song loaded before the last one, its last frame (-1: none) and whether it had
+  // come to its end (or its last few frames) then.
+  std::string prev_title;
+  long prev_frame = -1;
+  bool prev_ended = false;
 };
 
 Played parse_played(const std::string &text) {
@@ -632,6 +648,12 @@ Played parse_played(const std::string &text) {
     if (line.rfind("@I ID3:", 0) == 0) {
       std::string title = line.substr(7, 30);
       title.erase(title.find_last_not_of(' ') + 1);
+      if (!played.title.empty()) {
+        played.prev_title = played.title;
+        played.prev_frame = played.frame;
+        played.prev_ended =
+            played.ended || (played.frame >= 0 && played.left >= 0 && played.left < 8);
+      }
       played.title = title;
       played.frame = -1;
       played.ended = false;
@@ -710,6 +732,21 @@ std::string describe(const std::vector<Position> &places) {
   return text.empty() ? "nowhere" : text;
 }
 
+// Where the music must resume after a boot from a power cut's disk.
+struct Resume {
+  std::string title; // empty: the first song of the order list
+  long low = 0;      // the first frame played again: from `low` to `high`
+  long high = 0;
+  std::string after; // set instead of `title`: the song after this one, from its start
+  std::string why;   // how the rig came to it, for reports
+};
+
+// A state file replaced, as the rig saw it: when, and what it then held.
+struct Replacement {
+  double at;
+  int value;
+};
+
 struct Cutter {
   std::mt19937 random;
   std::set<pid_t> spared; // ourselves, our parents, the panel's reader, the sandbox
@@ -729,7 +766,25 @@ struct Cutter {
   // Counts for the report.
   std::map<std::string, int> targeted, seen, failed;
   int cuts = 0;
+  std::string moment; // what the last cut was aimed at and fell in, for the failures
+  // Real power cuts: the expected resume, the mixer files' replacements since the boot
+  // (the first entry: what the boot found on the disk), and the key just sent.
+  bool real = false;
+  Resume expect;
+  std::map<std::string, std::vector<Replacement>> mixer_saves;
+  std::string key;       // "player_nextsong" or "player_changernd" just sent, or ""
+  std::string key_title; // the song that played when it was sent
+  double key_at = 0;
 };
+
+const char *const MIXER_FILES[] = {"VOLUME", "BALANCE", "BASS", "TREBLE"};
+
+int mixer_value(const MixerValues &values, const std::string &name) {
+  return name == "VOLUME"    ? values.volume
+         : name == "BALANCE" ? values.balance
+         : name == "BASS"    ? values.bass
+                             : values.treble;
+}
 
 void take_events(Cutter &c) {
   alignas(inotify_event) char buffer[8192];
@@ -741,12 +796,16 @@ void take_events(Cutter &c) {
       auto *event = reinterpret_cast<inotify_event *>(p);
       std::string name = event->len > 0 ? event->name : "";
       c.events.push_back(((event->mask & IN_CREATE) != 0 ? "+" : ">") + name);
+      // What a mixer file holds once replaced, as the rig reads it now (the next save
+      // comes 10 s later).
+      if (c.real && (event->mask & IN_MOVED_TO) != 0 && c.mixer_saves.contains(name))
+        c.mixer_saves[name].push_back({now_seconds(), mixer_value(saved_mixer_values(), name)});
       p += sizeof(inotify_event) + event->len;
     }
   }
 }
 
-// Waits for a state file event (such as ">BASS", or "+POSITION.*" for any name
+// Waits for a state file event (such as ">BASS", or "+PLAYSTATE.*" for any name
 // beginning so); false after `timeout`.
 bool await_event(Cutter &c, const std::string &event, double timeout) {
   size_t from = c.events.size();
@@ -769,12 +828,14 @@ bool await_event(Cutter &c, const std::string &event, double timeout) {
 
 void note_failure(Cutter &c, const std::string &kind, const std::string &what) {
   ++c.failed[kind];
-  fail("cut " + std::to_string(c.cuts) + ": " + what);
+  fail("cut " + std::to_string(c.cuts) + (c.moment.empty() ? "" : " (" + c.moment + ")") + ": " +
+       what);
 }
 
 void start_jukebox(Cutter &c) {
-  c.section = read_text("/tmp/player.out").size();
-  (void)rename("/tmp/mixer.log", "/tmp/mixer.log.old"); // absent before the first start
+  c.section = read_text(rig_file("player.out")).size();
+  (void)rename(rig_file("mixer.log").c_str(),
+               rig_file("mixer.log.old").c_str()); // absent before the first start
   c.started = now_seconds();
   c.velm = start_velm(collection_devices(POWERCUT_SONGS));
 }
@@ -865,7 +926,7 @@ void cut(Cutter &c, const std::string &kind) {
     }
   }
   c.events.clear();
-  Played played = parse_played(read_text("/tmp/player.out").substr(c.section));
+  Played played = parse_played(read_text(rig_file("player.out")).substr(c.section));
   bool changing = false;
   if (!starting && !played.title.empty())
     c.ended_title.clear();
@@ -887,6 +948,18 @@ void cut(Cutter &c, const std::string &kind) {
   c.saved = saved_mixer_values();
 }
 
+void check_after_start(Cutter &c);
+
+// The kind of failure a torn file is: orderquery's three result files, which it writes
+// with plain opens, apart from the state files proper.
+std::string torn_kind(const std::string &problem) {
+  for (const char *path : {"/tmp/DEVICE:", "/tmp/LIST:", "/tmp/SONG:"}) {
+    if (problem.starts_with(path))
+      return "torn query result";
+  }
+  return "torn state file";
+}
+
 // Starts the jukebox after a cut and sees it come back: the play lists whole, the mixer
 // as saved, the music where it was cut.
 void restart_and_check(Cutter &c) {
@@ -904,7 +977,7 @@ void restart_and_check(Cutter &c) {
     note_failure(c, "leftover", "a temporary order list of a killed orderbuild is still there");
   Played played;
   bool resumed = wait_until(25, [&] {
-    played = parse_played(read_text("/tmp/player.out").substr(c.section));
+    played = parse_played(read_text(rig_file("player.out")).substr(c.section));
     return played.frames_reported > 40;
   });
   if (!resumed) {
@@ -934,12 +1007,18 @@ void restart_and_check(Cutter &c) {
                  "resumed at " + played.first_title + "@" + std::to_string(played.first_frame) +
                      ", cut at " + describe(c.last_places) + " (" + played.events + ")");
 
+  check_after_start(c);
+}
+
+// What must hold once the jukebox has started again: the mixer set to the saved values,
+// the play lists and state files whole, nothing wrong in the logs.
+void check_after_start(Cutter &c) {
   // The mixer as saved: the master level, the PCM channel silent while the balance is
   // set, then the saved levels.
   std::vector<std::string> writes;
   wait_until(5, [&] {
     writes.clear();
-    std::string log = read_text("/tmp/mixer.log");
+    std::string log = read_text(rig_file("mixer.log"));
     for (size_t at = log.find("WRITE_"); at != std::string::npos; at = log.find("WRITE_", at + 1))
       writes.push_back(log.substr(at, log.find('\n', at) - at));
     return writes.size() >= 5;
@@ -963,10 +1042,10 @@ void restart_and_check(Cutter &c) {
   for (const std::string &p : check_play_lists(c.reference_mpl, true))
     note_failure(c, "torn play list", "after the start: " + p);
   for (const std::string &p : check_state_files(mpl_addresses(c.reference_mpl)))
-    note_failure(c, "torn state file", "after the start: " + p);
+    note_failure(c, torn_kind(p), "after the start: " + p);
   for (const std::string &p : log_problems())
     note_failure(c, "log", p);
-  write_text("/tmp/velm.err", "");
+  write_text(rig_file("velm.err"), "");
 }
 
 void send_control(const std::string &line) {
@@ -1042,7 +1121,7 @@ int powercut(int runs, unsigned seed) {
   // give again.
   start_jukebox(c);
   if (!wait_until(30, [] { return jukebox_up(); }) || !wait_until(30, [&] {
-        return parse_played(read_text("/tmp/player.out")).frames_reported > 40;
+        return parse_played(read_text(rig_file("player.out"))).frames_reported > 40;
       }))
     give_up("the jukebox did not start");
   c.reference_mpl = read_text("/tmp/MPL");
@@ -1090,7 +1169,7 @@ int powercut(int runs, unsigned seed) {
         int way = song_changes++ % 3;
         if (way < 2) {
           wait_until(
-              40, [] { return frames_left(read_text("/tmp/player.out")) < 8; }, 0.002);
+              40, [] { return frames_left(read_text(rig_file("player.out"))) < 8; }, 0.002);
           take_events(c);
         } else {
           send_control("player_nextsong");
@@ -1127,6 +1206,514 @@ int powercut(int runs, unsigned seed) {
          "start)\n",
          c.left_temporaries);
   printf("powercut: %s\n", failures == 0 ? "PASS" : "FAIL");
+  return failures == 0 ? 0 : 1;
+}
+
+// ---------------------------------------------------------------------------------------
+// Real power cuts: the jukebox's /tmp is a disk (cut_disk.h), and a cut boots the whole
+// jukebox from a copy of that disk taken while everything ran.
+//
+// How the rig knows the song and the place at the cut, from outside:
+// - The copy is taken first, with everything running; then every process is killed and
+//   the player's output (the watcher's echo of it, kept off the disk) is read: its last
+//   frame line is the place at the cut (the few milliseconds between the copy and the
+//   kill make it a frame or so later than the copy, never earlier; the watcher writes a
+//   checkpoint just before it echoes that frame's line, so 3 frames of slack are given
+//   above it), its last "@I ID3:" line the song loaded.
+// - A song change is under way when the song loaded has not played a second yet (the one
+//   before it then is the old song, at its last frame), when the song had reached its
+//   end or its last frames, or when "next song" was just sent and the player still plays
+//   the song it was sent during. The new song is the one loaded, or else the one after
+//   the old song in the order list the jukebox had.
+// - Which of the two counts is what the copy holds, read before the jukebox boots from
+//   it: the new song when the disk's chosen song (/tmp/PLAYSTATE's "song") is it, or when
+//   the disk names the old song that had ended and holds the
+//   watcher's end mark (FRAMEPOS 0), the song after it (in the order list of the boot);
+//   otherwise the old song, at most 10 s of music before its last frame. Without a
+//   change under way the disk must name the song that played, and it resumes so.
+// - Nothing played since the last boot (a cut during the start-up): the place expected
+//   at that boot still holds.
+// - The mixer: every replacement of a mixer file is seen through inotify and the value
+//   it holds read at once. The copy must hold the value of the last one before the cut,
+//   or that of an earlier one while all those after it came less than SYNC_GRACE before
+//   the cut (their sync may not have been done); the boot must set what the copy holds.
+
+constexpr double SYNC_GRACE = 1.0;
+constexpr long RESUME_SLACK = 3; // frames
+
+// Songs of 40 s: four checkpoints each, and the saves every 10 s fall within them.
+const std::vector<SampleSong> REAL_CUT_SONGS = {{"dev1/A", "A1", 40}, {"dev1/A", "A2", 40},
+                                                {"dev1/B", "B1", 40}, {"dev1/B", "B2", 40},
+                                                {"dev2/C", "C1", 40}, {"dev2/C", "C2", 40}};
+
+Disk disk;
+void release_disk() {
+  disk_release(disk);
+}
+
+[[noreturn]] void give_up_real(Cutter &c, const std::string &what) {
+  kill_everything(c);
+  give_up(what);
+}
+
+std::string address_text(const std::string &title, long frame) {
+  return title + "@" + std::to_string(frame);
+}
+
+std::string describe(const Resume &r) {
+  std::string where = !r.after.empty()  ? "the song after " + r.after + " from its start"
+                      : r.title.empty() ? "the first song from its start"
+                                        : r.title + " at frame " + std::to_string(r.low) + ".." +
+                                              std::to_string(r.high);
+  return where + " (" + r.why + ")";
+}
+
+// The song the disk names as chosen, by title; "" when none, or not one of the collection.
+std::string disk_choice(const Cutter &c) {
+  PlayState state = read_play_state(mpl_addresses(c.reference_mpl));
+  std::string address = state.well_formed ? state.song : "";
+  auto found = c.catalog.title_of.find(address);
+  return found == c.catalog.title_of.end() ? "" : found->second;
+}
+
+std::string shown(const std::string &text) {
+  std::string out;
+  for (char ch : text.substr(0, 80))
+    out += ch == '\n' ? std::string("\\n") : std::string(1, ch);
+  return "\"" + out + "\"";
+}
+
+// What the disk holds of the play state, for reports.
+std::string disk_state_text() {
+  std::string text = "PLAYSTATE ";
+  text += file_exists("/tmp/PLAYSTATE") ? shown(read_text("/tmp/PLAYSTATE")) : "absent";
+  text +=
+      ", FRAMEPOS " + (file_exists("/tmp/FRAMEPOS") ? shown(read_text("/tmp/FRAMEPOS")) : "absent");
+  text += ", STATUS " + (file_exists("/tmp/STATUS") ? shown(read_text("/tmp/STATUS")) : "absent");
+  return text;
+}
+
+long disk_framepos() {
+  if (!file_exists("/tmp/FRAMEPOS"))
+    return -1;
+  long frame = -1;
+  return sscanf(read_text("/tmp/FRAMEPOS").c_str(), "%ld", &frame) == 1 ? frame : -2;
+}
+
+// Waits `seconds`, taking the state file events as they come.
+void watch_for(Cutter &c, double seconds) {
+  double until = now_seconds() + seconds;
+  for (;;) {
+    double left = until - now_seconds();
+    if (left <= 0)
+      return;
+    pollfd in = {c.files.fd, POLLIN, 0};
+    poll(&in, 1, static_cast<int>(left * 1000) + 1);
+    take_events(c);
+  }
+}
+
+// What the player's output says of the cut (see above).
+struct AtCut {
+  bool nothing = false; // nothing played since the boot
+  std::string old_title;
+  long old_frame = 0;
+  bool change = false;   // a song change was under way
+  std::string new_title; // the song it goes to
+  bool end = false;      // the change is the old song's end
+};
+
+AtCut observe(const Cutter &c, const Played &p) {
+  AtCut at;
+  // (A song loaded at the start-up, paused before its jump to the resume point, has not
+  // played yet either.)
+  if (p.title.empty() || p.frames_reported == 0) {
+    at.nothing = true;
+    return at;
+  }
+  bool just_loaded = static_cast<double>(p.frame) < FRAMES_PER_SECOND;
+  if (just_loaded && !p.prev_title.empty()) {
+    at.old_title = p.prev_title;
+    at.old_frame = std::max(0L, p.prev_frame);
+    at.change = true;
+    at.new_title = p.title;
+    at.end = p.prev_ended;
+    return at;
+  }
+  at.old_title = p.title;
+  at.old_frame = std::max(0L, p.frame);
+  bool near_end = p.ended || (p.frame >= 0 && p.left >= 0 && p.left < 8);
+  bool key_pending = c.key == "player_nextsong" && c.key_title == p.title;
+  auto address = c.catalog.address_of.find(p.title);
+  if ((near_end || key_pending) && address != c.catalog.address_of.end()) {
+    at.change = true;
+    at.end = near_end;
+    std::string next = next_in_order(address->second);
+    at.new_title = c.catalog.title_of.contains(next) ? c.catalog.title_of.at(next) : "";
+  }
+  return at;
+}
+
+Resume place_of(const std::string &title, long frame, const std::string &why) {
+  Resume r;
+  r.title = title;
+  r.low = frame - static_cast<long>(10 * FRAMES_PER_SECOND) - RESUME_SLACK;
+  r.high = frame + RESUME_SLACK;
+  r.why = why;
+  return r;
+}
+
+Resume start_of(const std::string &title, const std::string &why) {
+  Resume r;
+  r.title = title;
+  r.low = 0;
+  r.high = static_cast<long>(FRAMES_PER_SECOND);
+  r.why = why;
+  return r;
+}
+
+// Where the music must resume, from what was seen at the cut and what the disk holds.
+Resume expected_resume(const Cutter &c, const AtCut &at) {
+  std::string chosen = disk_choice(c);
+  std::string state = "disk: " + disk_state_text();
+  if (at.nothing) {
+    Resume r = c.expect;
+    // The start-up chose the song after the one that had ended, and it is on the disk.
+    if (!r.after.empty() && !chosen.empty() && chosen != r.after)
+      r = start_of(chosen, "chosen at the start-up after " + r.after + "'s end; " + state);
+    else
+      r.why = "nothing played since the boot; " + r.why;
+    return r;
+  }
+  std::string cut = "cut at " + address_text(at.old_title, at.old_frame);
+  if (!at.change)
+    return place_of(at.old_title, at.old_frame, cut + "; " + state);
+  cut += at.end ? " as it ended" : " as the song changed";
+  if (!at.new_title.empty() && chosen == at.new_title && chosen != at.old_title)
+    return start_of(at.new_title, cut + ", " + at.new_title + " chosen on the disk; " + state);
+  if (at.end && chosen == at.old_title && disk_framepos() == 0) {
+    Resume r;
+    r.after = at.old_title;
+    r.why = cut + ", the end mark on the disk; " + state;
+    return r;
+  }
+  return place_of(at.old_title, at.old_frame,
+                  cut + ", " + (at.new_title.empty() ? std::string("?") : at.new_title) +
+                      " not chosen on the disk; " + state);
+}
+
+// The mixer files of the copy against the replacements seen before the cut.
+void check_saved_mixer(Cutter &c, double cut_at) {
+  MixerValues on_disk = saved_mixer_values();
+  for (const char *name : MIXER_FILES) {
+    const std::vector<Replacement> &saves = c.mixer_saves[name];
+    int value = mixer_value(on_disk, name);
+    bool fits = false;
+    std::string allowed;
+    // From the last one back: each may be the one on the disk while every later one
+    // came within SYNC_GRACE of the cut. (The first entry is the boot's own value; those
+    // seen after the copy began may or may not be in it.)
+    for (size_t i = saves.size(); i-- > 0;) {
+      fits = fits || saves[i].value == value;
+      allowed += (allowed.empty() ? "" : " or ") + std::to_string(saves[i].value);
+      if (saves[i].at < cut_at - SYNC_GRACE)
+        break;
+    }
+    if (!fits)
+      note_failure(c, "mixer not saved",
+                   std::string("/tmp/") + name + " on the disk holds " + std::to_string(value) +
+                       " (" +
+                       (file_exists(std::string("/tmp/") + name)
+                            ? shown(read_text(std::string("/tmp/") + name))
+                            : std::string("absent")) +
+                       "), saved before the cut: " + allowed);
+  }
+}
+
+// The cut: the copy of the disk, every process killed, the disk ejected; the machine then
+// boots from the copy up to the point where the launcher would start: the copy mounted,
+// its files checked and read.
+void real_cut(Cutter &c, const std::string &kind) {
+  ++c.cuts;
+  ++c.targeted[kind];
+  c.moment = "aimed at " + kind;
+  bool starting = find_process("velm_display") < 0;
+  take_events(c);
+  // What had happened before the copy began tells what the cut fell in.
+  std::vector<std::string> before(c.events);
+  double cut_at = now_seconds();
+  std::string copy;
+  std::string error = disk_cut(disk, copy);
+  if (!error.empty())
+    give_up_real(c, "the disk could not be copied: " + error);
+  kill_everything(c);
+  double killed = now_seconds();
+  take_events(c);
+  // (Replacements seen from here on, stamped after `cut_at`, may have landed in the copy
+  // or not: the check takes them as within the grace.)
+  bool saving = false;
+  for (size_t i = before.size(); i-- > 0;) {
+    if (before[i] == ">TREBLE")
+      break;
+    if (before[i].starts_with("+VOLUME.")) {
+      saving = true;
+      break;
+    }
+  }
+  bool ordering = c.key == "player_changernd" &&
+                  std::find(before.begin(), before.end(), ">RANDOM") == before.end();
+  Played played = parse_played(read_text(rig_file("player.out")).substr(c.section));
+  AtCut at = observe(c, played);
+  std::string moment = starting    ? "start-up"
+                       : saving    ? "save"
+                       : at.change ? "song change"
+                       : ordering  ? "order change"
+                                   : "playing";
+  ++c.seen[moment];
+  c.moment = "aimed at " + kind + ", fell in " + moment;
+
+  close(c.files.fd);
+  c.files.fd = -1;
+  error = disk_eject(disk);
+  if (!error.empty())
+    give_up_real(c, "the disk could not be ejected: " + error);
+  error = disk_boot(disk, copy);
+  if (!error.empty())
+    give_up_real(c, "the copy could not be mounted: " + error);
+  double booted = now_seconds();
+
+  for (const std::string &problem : check_state_files(mpl_addresses(c.reference_mpl)))
+    note_failure(c, torn_kind(problem), "on the disk: " + problem);
+  for (const std::string &problem : check_play_lists(c.reference_mpl, false))
+    note_failure(c, "torn play list", "on the disk: " + problem);
+  check_saved_mixer(c, cut_at);
+  c.saved = saved_mixer_values();
+  c.expect = expected_resume(c, at);
+  printf("cut %d (%s): during %s; music at %s; disk copied in %.1f ms (%d readings), "
+         "booted %.0f ms after the kill; resume expected at %s\n",
+         c.cuts, kind.c_str(), moment.c_str(),
+         at.nothing ? "nothing played since the boot"
+                    : address_text(at.old_title, at.old_frame).c_str(),
+         disk.copy_seconds * 1000, disk.copy_readings, (booted - killed) * 1000,
+         describe(c.expect).c_str());
+
+  c.mixer_saves.clear();
+  for (const char *name : MIXER_FILES)
+    c.mixer_saves[name].push_back({-1e30, mixer_value(c.saved, name)});
+  c.key.clear();
+  c.events.clear();
+  c.files = watch_tmp();
+}
+
+// The launcher boots from the copy; the music must come back within 5 s where expected.
+void boot_and_check(Cutter &c) {
+  start_jukebox(c);
+  if (wait_until(
+          30, [] { return find_process("velm_display") > 0; }, 0.001))
+    c.startup_seconds = now_seconds() - c.started;
+  Played played;
+  bool playing = wait_until(5, [&] {
+    played = parse_played(read_text(rig_file("player.out")).substr(c.section));
+    return played.frames_reported > 0;
+  });
+  double first_frame_at = now_seconds() - c.started;
+  if (!playing) {
+    note_failure(c, "no music within 5 s",
+                 "nothing played 5 s after the boot: " + played.events + "; expected " +
+                     describe(c.expect));
+    if (!wait_until(20, [&] {
+          played = parse_played(read_text(rig_file("player.out")).substr(c.section));
+          return played.frames_reported > 0;
+        })) {
+      note_failure(c, "no restart", "the music did not start again");
+      check_after_start(c);
+      return;
+    }
+  }
+  // Past the first frames: a jump to the resume point comes before any frame is played on.
+  wait_until(5, [&] {
+    played = parse_played(read_text(rig_file("player.out")).substr(c.section));
+    return played.frames_reported > 40;
+  });
+  if (!jukebox_up())
+    note_failure(c, "no restart", "the jukebox is not all up");
+  Resume r = c.expect;
+  if (!r.after.empty()) {
+    std::string next = next_in_order(c.catalog.address_of[r.after]);
+    r = start_of(c.catalog.title_of.contains(next) ? c.catalog.title_of.at(next) : "?",
+                 "the song after " + r.after + " in the boot's order list; " + r.why);
+  } else if (r.title.empty()) {
+    std::string opl = read_text("/tmp/OPL");
+    std::string address = opl.substr(0, opl.find('\n'));
+    address = address.substr(address.find(' ') + 1);
+    r = start_of(c.catalog.title_of.contains(address) ? c.catalog.title_of.at(address) : "?",
+                 r.why);
+  }
+  bool right =
+      played.first_title == r.title && played.first_frame >= r.low && played.first_frame <= r.high;
+  printf("  boot: first frame after %.2f s: %s%s\n", first_frame_at,
+         address_text(played.first_title, played.first_frame).c_str(), right ? "" : "  WRONG");
+  if (!right)
+    note_failure(c, "resume off",
+                 "resumed at " + address_text(played.first_title, played.first_frame) +
+                     ", expected " + describe(r) + "; player: " + played.events);
+  check_after_start(c);
+}
+
+int powercut_real(int runs, unsigned seed) {
+  printf("powercut --real: %d runs, seed %u\n", runs, seed);
+  if (chdir("/") != 0)
+    give_up("chdir /");
+  Cutter c;
+  c.real = true;
+  c.random.seed(seed);
+  rig_folder = "/mnt/rig";
+  mkdir(rig_folder.c_str(), 0755);
+  make_collection(REAL_CUT_SONGS);
+  write_text("/dev/mixer", "");
+  run_shell("mkfifo /dev/lcd");
+  if (atexit(release_disk) != 0)
+    give_up("atexit");
+  std::string error = disk_create(disk, "/mnt/disk", 64);
+  if (!error.empty())
+    give_up("no disk for /tmp: " + error);
+  c.spared = {1, getpid()};
+  for (pid_t p = getppid(); p > 1;) {
+    c.spared.insert(p);
+    std::string stat = read_text("/proc/" + std::to_string(p) + "/stat");
+    size_t close = stat.rfind(')');
+    char state;
+    pid_t parent = 0;
+    if (close == std::string::npos ||
+        sscanf(stat.c_str() + close + 1, " %c %d", &state, &parent) != 2)
+      break;
+    p = parent;
+  }
+  pid_t reader = fork();
+  if (reader == 0) {
+    char bytes[4096];
+    for (;;) {
+      int fd = open("/dev/lcd", O_RDONLY);
+      while (fd >= 0 && read(fd, bytes, sizeof bytes) > 0) {
+      }
+      if (fd >= 0)
+        close(fd);
+    }
+  }
+  c.spared.insert(reader);
+  c.files = watch_tmp();
+  for (const char *name : MIXER_FILES)
+    c.mixer_saves[name].push_back({-1e30, 0});
+  sched_param realtime = {};
+  realtime.sched_priority = 10;
+  sched_setscheduler(0, SCHED_FIFO, &realtime);
+
+  start_jukebox(c);
+  if (!wait_until(30, [] { return jukebox_up(); }) || !wait_until(30, [&] {
+        return parse_played(read_text(rig_file("player.out"))).frames_reported > 40;
+      }))
+    give_up_real(c, "the jukebox did not start");
+  c.reference_mpl = read_text("/tmp/MPL");
+  c.catalog = catalog_of(c.reference_mpl);
+  if (c.catalog.title_of.size() != REAL_CUT_SONGS.size())
+    give_up_real(c, "the master list does not hold the collection");
+
+  const char *const kinds[] = {"start-up", "save", "song change", "playing", "order change"};
+  int song_changes = 0, saves = 0, startups = 0, order_changes = 0;
+  double campaign_start = now_seconds();
+  for (int run = 0; run < runs; ++run) {
+    std::string kind = kinds[run % 5];
+    take_events(c);
+    c.events.clear();
+    c.moment.clear();
+    if (kind == "start-up") {
+      watch_for(c, std::uniform_real_distribution<double>(0.2, 2)(c.random));
+      real_cut(c, "playing");
+      start_jukebox(c);
+      if (startups++ % 2 == 0) {
+        if (!await_event(c, "+OPL.*", 30))
+          note_failure(c, "start-up", "orderbuild wrote no order list");
+        spin(std::uniform_real_distribution<double>(0, 0.001)(c.random));
+      } else {
+        sleep_seconds(std::uniform_real_distribution<double>(0, c.startup_seconds)(c.random));
+      }
+      real_cut(c, kind);
+    } else {
+      turn_knobs(c);
+      if (kind == "save") {
+        std::string target = std::string("+") + MIXER_FILES[saves++ % 4] + ".*";
+        pid_t control = find_process("velm_control");
+        if (!await_event(c, target, 25))
+          note_failure(c, "save", "no save within 25 s");
+        spin(std::uniform_real_distribution<double>(0, 0.0001)(c.random));
+        kill(control, SIGSTOP);
+      } else if (kind == "song change") {
+        // A "next song" key, the cut soon after the choice's replacement began; or a
+        // song's end: the watcher's end mark, or the choice of the next song.
+        int way = song_changes++ % 3;
+        if (way == 0) {
+          Played p = parse_played(read_text(rig_file("player.out")).substr(c.section));
+          c.key = "player_nextsong";
+          c.key_title = p.title;
+          c.key_at = now_seconds();
+          send_control(c.key);
+        } else {
+          wait_until(
+              45,
+              [&] {
+                take_events(c);
+                return frames_left(read_text(rig_file("player.out"))) < 8;
+              },
+              0.002);
+        }
+        if (!await_event(c, way == 1 ? "+FRAMEPOS.*" : "+PLAYSTATE.*", 5))
+          note_failure(c, "song change", "no song change seen");
+        spin(std::uniform_real_distribution<double>(0, way == 1 ? 0.002 : 0.02)(c.random));
+      } else if (kind == "order change") {
+        // The random-mode key: the cut as the order list is written, just after it
+        // replaced the old one, or as the mode is saved.
+        int way = order_changes++ % 3;
+        c.key = "player_changernd";
+        c.key_at = now_seconds();
+        send_control(c.key);
+        const char *const targets[] = {"+OPL.*", ">OPL", "+RANDOM.*"};
+        if (!await_event(c, targets[way], 5))
+          note_failure(c, "order change", std::string("no ") + targets[way] + " seen");
+        spin(std::uniform_real_distribution<double>(0, way == 1 ? 0.03 : 0.002)(c.random));
+      } else {
+        watch_for(c, std::uniform_real_distribution<double>(0.3, 25)(c.random));
+      }
+      real_cut(c, kind);
+    }
+    boot_and_check(c);
+  }
+  double campaign_seconds = now_seconds() - campaign_start;
+  kill_everything(c);
+  kill(reader, SIGKILL);
+  waitpid(reader, nullptr, 0);
+  close(c.files.fd);
+  std::string device = disk.device;
+  error = disk_eject(disk);
+  if (!error.empty())
+    fail("the disk could not be ejected at the end: " + error);
+  disk_release(disk);
+
+  printf("powercut --real: %d runs, %d cuts, seed %u, %.1f s (%.1f s a cut)\n", runs, c.cuts, seed,
+         campaign_seconds, campaign_seconds / c.cuts);
+  printf("  cuts aimed at:");
+  for (const auto &[kind, n] : c.targeted)
+    printf(" %s %d;", kind.c_str(), n);
+  printf("\n  cuts that fell during:");
+  for (const auto &[kind, n] : c.seen)
+    printf(" %s %d;", kind.c_str(), n);
+  printf("\n  failures:");
+  if (c.failed.empty())
+    printf(" none");
+  for (const auto &[kind, n] : c.failed)
+    printf(" %s %d;", kind.c_str(), n);
+  printf("\n  the disk's loop device at the end: %s\n",
+         disk.device.empty() ? ("detached (was " + device + ")").c_str() : "STILL ATTACHED");
+  printf("powercut --real: %s\n", failures == 0 ? "PASS" : "FAIL");
   return failures == 0 ? 0 : 1;
 }
 
@@ -1174,15 +1761,24 @@ int main(int argc, char **argv) {
   if (mode == "powercut") {
     long runs = 0;
     long seed = time(nullptr) % UINT_MAX;
+    bool real = false, seeded = false;
     number(2, 1, 1000000, runs);
-    if (argc > 3) {
-      understood = understood && argc == 5 && strcmp(argv[3], "--seed") == 0;
-      number(4, 0, UINT_MAX, seed);
+    for (int i = 3; understood && i < argc; ++i) {
+      if (strcmp(argv[i], "--seed") == 0 && !seeded) {
+        number(++i, 0, UINT_MAX, seed);
+        seeded = true;
+      } else if (strcmp(argv[i], "--real") == 0 && !real) {
+        real = true;
+      } else {
+        understood = false;
+      }
     }
+    if (understood && real)
+      return powercut_real(static_cast<int>(runs), static_cast<unsigned>(seed));
     if (understood)
       return powercut(static_cast<int>(runs), static_cast<unsigned>(seed));
   }
   fprintf(stderr, "usage: jukebox_soak soak SECONDS [--rate N] [--writers N] [--tick-limit MS]\n"
-                  "       jukebox_soak powercut RUNS [--seed N]\n");
+                  "       jukebox_soak powercut RUNS [--seed N] [--real]\n");
   return 2;
 }

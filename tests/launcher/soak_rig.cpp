@@ -10,6 +10,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
+#include <map>
 #include <regex>
 #include <sched.h>
 #include <set>
@@ -55,6 +56,12 @@ void sleep_seconds(double seconds) {
   pause.tv_nsec = static_cast<long>((seconds - static_cast<double>(pause.tv_sec)) * 1e9);
   while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
   }
+}
+
+std::string rig_folder = "/tmp";
+
+std::string rig_file(const std::string &name) {
+  return rig_folder + "/" + name;
 }
 
 std::vector<Process> processes() {
@@ -151,7 +158,7 @@ pid_t start_velm(const std::vector<std::string> &devices) {
   sigemptyset(&none);
   sigprocmask(SIG_SETMASK, &none, nullptr);
   signal(SIGPIPE, SIG_DFL);
-  int err = open("/tmp/velm.err", O_WRONLY | O_CREAT | O_APPEND, 0644);
+  int err = open(rig_file("velm.err").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
   if (err >= 0)
     dup2(err, STDERR_FILENO);
   int null = open("/dev/null", O_RDWR);
@@ -162,8 +169,8 @@ pid_t start_velm(const std::vector<std::string> &devices) {
   for (int fd = 3; fd < 1024; ++fd)
     close(fd);
   setenv("LD_PRELOAD", VELM_FAKEMIXER, 1);
-  setenv("VELM_FAKE_MIXER_LOG", "/tmp/mixer.log", 1);
-  std::vector<std::string> args = {"velm", "-l", "-t", "-p", "/tmp/player.out"};
+  setenv("VELM_FAKE_MIXER_LOG", rig_file("mixer.log").c_str(), 1);
+  std::vector<std::string> args = {"velm", "-l", "-t", "-p", rig_file("player.out")};
   args.insert(args.end(), devices.begin(), devices.end());
   std::vector<char *> argv;
   for (std::string &arg : args)
@@ -282,6 +289,45 @@ std::vector<std::string> check_state_files(const std::vector<std::string> &mpl_s
       complain(path, "not one number", text);
   }
   return problems;
+}
+
+PlayState read_play_state(const std::vector<std::string> &mpl_songs) {
+  PlayState state;
+  state.present = file_exists("/tmp/PLAYSTATE");
+  if (!state.present)
+    return state;
+  std::string text = read_text("/tmp/PLAYSTATE");
+  std::map<std::string, int> seen;
+  bool good = !text.empty() && text.back() == '\n';
+  std::istringstream lines(text);
+  std::string line;
+  static const std::regex form("(song|status|frame|generation) (.+)");
+  while (std::getline(lines, line)) {
+    std::smatch match;
+    if (!std::regex_match(line, match, form)) {
+      good = false;
+      continue;
+    }
+    std::string key = match[1], value = match[2];
+    ++seen[key];
+    if (key == "song") {
+      state.song = value;
+      good = good && std::find(mpl_songs.begin(), mpl_songs.end(), value) != mpl_songs.end();
+    } else if (key == "status") {
+      state.status = value;
+      good = good && (value == "play" || value == "pause" || value == "stop");
+    } else if (key == "frame") {
+      state.frame = value;
+      good = good && (value == "kept" || value == "fresh");
+    } else {
+      static const std::regex number("0|[1-9][0-9]{0,17}");
+      good = good && std::regex_match(value, number);
+      state.generation = good ? std::stol(value) : -1;
+    }
+  }
+  state.well_formed = good && seen.size() == 4 && seen["song"] == 1 && seen["status"] == 1 &&
+                      seen["frame"] == 1 && seen["generation"] == 1;
+  return state;
 }
 
 std::vector<std::string> mpl_addresses(const std::string &mpl) {

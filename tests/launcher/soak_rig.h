@@ -15,6 +15,13 @@ void write_text(const std::string &path, const std::string &text);
 void run_shell(const std::string &command); // exits the program when it fails
 void sleep_seconds(double seconds);
 
+// Where the rig keeps what it watches the jukebox through (the player's output
+// "player.out", the stand-in mixer's log "mixer.log", the launcher's standard error
+// "velm.err"): /tmp, unless the jukebox's /tmp is a disk that power cuts take back
+// (then a folder off it).
+extern std::string rig_folder;
+std::string rig_file(const std::string &name);
+
 // A process of the sandbox, from /proc.
 struct Process {
   pid_t pid;
@@ -55,18 +62,30 @@ struct MixerValues {
 };
 MixerValues saved_mixer_values();
 
-// The state files under /tmp, each absent or holding exactly one well-formed value.
-// Returns one line per file that is not so ("/tmp/FRAMEPOS: torn: ..."), with
 // The song the play core's record holds, "device list song"; empty when none.
 std::string chosen_song();
 
-// `mpl_songs` the "device list song" addresses of the collection.
+// The state files under /tmp, each absent or holding exactly one well-formed value
+// (/tmp/PLAYSTATE: its four lines "key value" in order). Returns one line per file that is
+// not so ("/tmp/FRAMEPOS: torn: ..."), with `mpl_songs` the "device list song" addresses
+// of the collection.
 std::vector<std::string> check_state_files(const std::vector<std::string> &mpl_songs);
 
 // The master list's lines are whole and each one of `reference` (all of them when
 // `complete`); the order list's lines are whole and name each song of the collection
 // once. Problems as above.
 std::vector<std::string> check_play_lists(const std::string &reference, bool complete);
+
+// What /tmp/PLAYSTATE holds (its lines "key value"); nothing when the file is missing.
+struct PlayState {
+  bool present = false;
+  bool well_formed = false; // song, status, frame and generation, each once and valid
+  std::string song;         // "device list song"
+  std::string status;       // play, pause, stop
+  std::string frame;        // kept, fresh
+  long generation = -1;
+};
+PlayState read_play_state(const std::vector<std::string> &mpl_songs);
 
 // "device list song" of every song line of a master list.
 std::vector<std::string> mpl_addresses(const std::string &mpl);
