@@ -1,6 +1,7 @@
 #include "launcher.h"
 
 #include "daemon.h"
+#include "order.h"
 #include "paths.h"
 
 #include <algorithm>
@@ -144,19 +145,6 @@ char saved_random_mode() {
   if (fp != nullptr)
     fclose(fp);
   return c != EOF && strchr("sadl", c) != nullptr ? static_cast<char>(c) : 's';
-}
-
-const char *random_text(char mode) {
-  switch (mode) {
-  case 'a':
-    return "ALL";
-  case 'd':
-    return "DEV";
-  case 'l':
-    return "LST";
-  default:
-    return "SEQ";
-  }
 }
 
 bool has_sound_device() {
@@ -400,7 +388,7 @@ void start_display(Jukebox &jukebox) {
   start_daemon(jukebox.children[DISPLAY], argv, FIFO_DISPLAY_PATH, jukebox.display_fifo);
   // Before the control daemon reports the mixer values, which the start would clear.
   send_lines(jukebox.display_fifo, {"display_startup", std::string("display_setrandommode ") +
-                                                           random_text(saved_random_mode())});
+                                                           order_mode_text(saved_random_mode())});
 }
 
 void start_audio(Jukebox &jukebox) {

@@ -362,19 +362,6 @@ char next_mode(char mode) {
   }
 }
 
-const char *mode_text(char mode) {
-  switch (mode) {
-  case 'a':
-    return "ALL";
-  case 'd':
-    return "DEV";
-  case 'l':
-    return "LST";
-  default:
-    return "SEQ";
-  }
-}
-
 OrderMode order_mode(char mode) {
   switch (mode) {
   case 'a':
@@ -423,7 +410,7 @@ void change_order(Move &m) {
       fail_io(m, "could not write", RANDOM_PATH);
   }
   // The mode in force, which is the old one when the new order could not be made.
-  display(m, {std::string("display_setrandommode ") + mode_text(mode)});
+  display(m, {std::string("display_setrandommode ") + order_mode_text(mode)});
 }
 
 // True when the power went as a song ended, before the next one was chosen: the player

@@ -222,3 +222,16 @@ char *put_order_line(char *p, int order, const SongAddress &song) {
   *p++ = '\n';
   return p;
 }
+
+const char *order_mode_text(char mode) {
+  switch (mode) {
+  case 'a':
+    return "ALL";
+  case 'd':
+    return "DEV";
+  case 'l':
+    return "LST";
+  default:
+    return "SEQ";
+  }
+}

@@ -18,6 +18,10 @@ struct SongAddress {
 
 enum class OrderMode { sequential, all, device, list };
 
+// The display's word for the order mode of a letter as /tmp/RANDOM holds it: s (and
+// anything else) SEQ, a ALL, d DEV, l LST.
+const char *order_mode_text(char mode);
+
 // Reads the song lines of the master list into `entries` (device and list lines take no
 // room), at most `capacity` of them. Returns the number read.
 int read_song_entries(FILE *mpl, SongAddress *entries, int capacity);

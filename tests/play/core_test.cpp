@@ -305,60 +305,49 @@ Boot boot(std::map<std::string, std::string> files) {
   return b;
 }
 
-TEST(PlayCore, APowerCutAtAnyStepOfASongChangeResumesTheOldSongOrStartsTheNew) {
-  // The move is run again and again, the disk keeping only its first `count` durable
-  // steps, as a cut leaves it.
+// Runs the move from the world's files again and again, the disk keeping only its first
+// 0, 1, 2, ... durable steps, as a cut leaves it (the steps after the cut are reported
+// done and never reach the disk), and hands what each next start finds to `check`.
+template <typename Check> void cut_at_every_step(const World &from, PlayVerb verb, Check check) {
   for (size_t count = 0;; ++count) {
-    World w = world_from(From::play);
+    World w = from;
     size_t done = 0;
+    bool stopped = false;
     PlayIo io = w.io();
     PlayIo cut = io;
-    bool stopped = false;
-    // Steps after the cut are reported done and never reach the disk.
     auto step = [&] { return done++ < count || !(stopped = true); };
     cut.replace = [&](const char *path, const std::string &text) {
       return step() ? io.replace(path, text) : true;
     };
     cut.remove = [&](const char *path) { return step() ? io.remove(path) : true; };
-    PlayRequest next{PlayVerb::next};
-    play_move(cut, next);
+    play_move(cut, PlayRequest{verb});
     SCOPED_TRACE("cut after " + std::to_string(count) + " durable steps");
-    Boot b = boot(w.files);
+    check(boot(w.files));
+    if (!stopped)
+      break;
+  }
+}
+
+TEST(PlayCore, APowerCutAtAnyStepOfASongChangeResumesTheOldSongOrStartsTheNew) {
+  cut_at_every_step(world_from(From::play), PlayVerb::next, [](const Boot &b) {
     if (b.song == path_of("1 1 2")) {
       EXPECT_EQ(b.frame, frame_text(766)) << "the old song at its checkpoint";
     } else {
       EXPECT_EQ(b.song, path_of("1 1 3"));
       EXPECT_EQ(b.frame, "(none)") << "the new song from its start";
     }
-    if (!stopped)
-      break;
-  }
+  });
 }
 
 TEST(PlayCore, APowerCutAsASongEndsGoesOnWithTheNextWhateverStepItCut) {
   // The watcher marks the end (0) before it asks for the next song; a cut anywhere after
   // the mark never plays the ended song again, and never from another song's frame.
-  for (size_t count = 0;; ++count) {
-    World w = world_from(From::play);
-    w.files[FRAMEPOS_PATH] = frame_text(0);
-    size_t done = 0;
-    PlayIo io = w.io();
-    PlayIo cut = io;
-    bool stopped = false;
-    auto step = [&] { return done++ < count || !(stopped = true); };
-    cut.replace = [&](const char *path, const std::string &text) {
-      return step() ? io.replace(path, text) : true;
-    };
-    cut.remove = [&](const char *path) { return step() ? io.remove(path) : true; };
-    PlayRequest ended{PlayVerb::song_ended};
-    play_move(cut, ended);
-    SCOPED_TRACE("cut after " + std::to_string(count) + " durable steps");
-    Boot b = boot(w.files);
+  World ended = world_from(From::play);
+  ended.files[FRAMEPOS_PATH] = frame_text(0);
+  cut_at_every_step(ended, PlayVerb::song_ended, [](const Boot &b) {
     EXPECT_EQ(b.song, path_of("1 1 3"));
     EXPECT_EQ(b.frame, "(none)");
-    if (!stopped)
-      break;
-  }
+  });
 }
 
 TEST(PlayCore, AStoppedSongIsNotTakenForAnEndedOneAfterACut) {
