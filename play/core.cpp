@@ -390,8 +390,10 @@ bool build_order(Move &m, char mode) {
   std::string text;
   text.reserve(static_cast<size_t>(count) * 16);
   char line[ORDER_LINE_MAX];
-  for (int i = 0; i < count; ++i)
-    text.append(line, put_order_line(line, i + 1, slots[static_cast<size_t>(i)]));
+  for (int i = 0; i < count; ++i) {
+    const char *end = put_order_line(line, i + 1, slots[static_cast<size_t>(i)]);
+    text.append(line, static_cast<size_t>(end - line));
+  }
   if (m.io.replace(OPL_PATH, text))
     return true;
   fail_io(m, "could not write", OPL_PATH);

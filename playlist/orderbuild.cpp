@@ -79,8 +79,10 @@ int main(int argc, char **argv) {
   print_buffered(stderr, mode, count);
 
   char line[ORDER_LINE_MAX];
-  for (int i = 0; i < count; ++i)
-    fwrite(line, 1, static_cast<size_t>(put_order_line(line, i + 1, slots[i]) - line), opl.fp);
+  for (int i = 0; i < count; ++i) {
+    const char *end = put_order_line(line, i + 1, slots[i]);
+    fwrite(line, 1, static_cast<size_t>(end - line), opl.fp);
+  }
   if (!atomic_commit(&opl)) {
     print_opl_failure();
     return EXIT_FILE;

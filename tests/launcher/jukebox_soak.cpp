@@ -1270,7 +1270,7 @@ std::string describe(const Resume &r) {
 
 // The song the disk names as chosen, by title; "" when none, or not one of the collection.
 std::string disk_choice(const Cutter &c) {
-  PlayState state = read_play_state(mpl_addresses(c.reference_mpl));
+  RecordOnDisk state = read_play_state(mpl_addresses(c.reference_mpl));
   std::string address = state.well_formed ? state.song : "";
   auto found = c.catalog.title_of.find(address);
   return found == c.catalog.title_of.end() ? "" : found->second;

@@ -291,8 +291,8 @@ std::vector<std::string> check_state_files(const std::vector<std::string> &mpl_s
   return problems;
 }
 
-PlayState read_play_state(const std::vector<std::string> &mpl_songs) {
-  PlayState state;
+RecordOnDisk read_play_state(const std::vector<std::string> &mpl_songs) {
+  RecordOnDisk state;
   state.present = file_exists("/tmp/PLAYSTATE");
   if (!state.present)
     return state;

@@ -77,7 +77,7 @@ std::vector<std::string> check_state_files(const std::vector<std::string> &mpl_s
 std::vector<std::string> check_play_lists(const std::string &reference, bool complete);
 
 // What /tmp/PLAYSTATE holds (its lines "key value"); nothing when the file is missing.
-struct PlayState {
+struct RecordOnDisk {
   bool present = false;
   bool well_formed = false; // song, status, frame and generation, each once and valid
   std::string song;         // "device list song"
@@ -85,7 +85,7 @@ struct PlayState {
   std::string frame;        // kept, fresh
   long generation = -1;
 };
-PlayState read_play_state(const std::vector<std::string> &mpl_songs);
+RecordOnDisk read_play_state(const std::vector<std::string> &mpl_songs);
 
 // "device list song" of every song line of a master list.
 std::vector<std::string> mpl_addresses(const std::string &mpl);

@@ -167,6 +167,8 @@ std::string load(const char *song) {
   return std::string("LOAD ") + path_of(song);
 }
 
+} // namespace
+
 TEST(PlayCore, EveryVerbFromEveryState) {
   struct Case {
     std::vector<std::string> words;
@@ -315,7 +317,12 @@ template <typename Check> void cut_at_every_step(const World &from, PlayVerb ver
     bool stopped = false;
     PlayIo io = w.io();
     PlayIo cut = io;
-    auto step = [&] { return done++ < count || !(stopped = true); };
+    auto step = [&] {
+      if (done++ < count)
+        return true;
+      stopped = true;
+      return false;
+    };
     cut.replace = [&](const char *path, const std::string &text) {
       return step() ? io.replace(path, text) : true;
     };
@@ -585,5 +592,3 @@ TEST(PlayState, ReadsWhatItWritesAndDefaultsWhatIsNotWellFormed) {
   EXPECT_EQ(mixed.status, PlayStatus::play);
   EXPECT_EQ(mixed.generation, 4);
 }
-
-} // namespace

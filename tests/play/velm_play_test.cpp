@@ -33,6 +33,8 @@ settle() {
 }
 )SH";
 
+} // namespace
+
 TEST(VelmPlay, ThePlayerScriptsRunItsMoves) {
   Sandbox sb;
   RunResult r = sb.run(std::string(RIG) + R"SH(
@@ -131,5 +133,3 @@ cat /tmp/victim
             std::string::npos)
       << r.err;
 }
-
-} // namespace
