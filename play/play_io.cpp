@@ -74,17 +74,20 @@ bool remove_state_file(const char *path) {
   return synced;
 }
 
+// A line break inside a line would make two commands of it.
+std::string one_line(std::string line) {
+  for (char &c : line) {
+    if (c == '\n' || c == '\r')
+      c = ' ';
+  }
+  return line;
+}
+
 // The lines in one write, so no other writer's line comes between them.
 bool send_lines(const char *fifo, const std::vector<std::string> &lines) {
   std::string text;
-  for (std::string line : lines) {
-    // A line break inside a line would make two commands of it.
-    for (char &c : line) {
-      if (c == '\n' || c == '\r')
-        c = ' ';
-    }
-    text += line + "\n";
-  }
+  for (const std::string &line : lines)
+    text += one_line(line) + "\n";
   int fd = fifo_open_writer(fifo, FIFO_WAIT_MS);
   if (fd < 0) {
     report(std::string(fifo) + ": " + (errno == ENXIO ? "no reader" : strerror(errno)));
@@ -107,13 +110,8 @@ bool send_lines(const char *fifo, const std::vector<std::string> &lines) {
 }
 
 bool print_player_line(const std::string &line) {
-  std::string text = line;
-  for (char &c : text) {
-    if (c == '\n' || c == '\r')
-      c = ' ';
-  }
   // At once: the player waits for it, and the durable steps of the move come after.
-  return fprintf(stdout, "%s\n", text.c_str()) >= 0 && fflush(stdout) == 0;
+  return fprintf(stdout, "%s\n", one_line(line).c_str()) >= 0 && fflush(stdout) == 0;
 }
 
 // espeak-ng in the background, its output dropped; a machine without it says nothing.
