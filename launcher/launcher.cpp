@@ -68,7 +68,12 @@ void reset_signals() {
   signal(SIGPIPE, SIG_DFL);
 }
 
+// Under systemd, the journal's stream the launcher was given as standard error;
+// elsewhere /tmp/velm.log.
 int open_log() {
+  static const bool journal = service_journal();
+  if (journal)
+    return fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
   return open(LOG_PATH, O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0644);
 }
 
@@ -81,6 +86,7 @@ pid_t spawn(const std::vector<std::string> &argv, int in, int out) {
     die("fork", strerror(errno));
   if (pid == 0) {
     reset_signals();
+    service_forget_in_child();
     if (in >= 0)
       dup2(in, STDIN_FILENO);
     if (out >= 0)
@@ -195,10 +201,13 @@ void restart_daemon(Jukebox &jukebox, ChildId id) {
   if (!restart_allowed(jukebox.children[id].restarts, now_seconds(), MAX_RESTARTS,
                        RESTART_WINDOW)) {
     message("%s keeps ending; stopping the jukebox", name);
+    service_status(jukebox.service, std::string(name) + " keeps ending; stopping");
     jukebox.stopping = true;
+    jukebox.exit_status = 1;
     return;
   }
   message("%s ended; starting it again", name);
+  service_status(jukebox.service, std::string(name) + " ended; started again");
   CHILDREN[id].start(jukebox);
 }
 
@@ -453,8 +462,13 @@ void start_web(Jukebox &jukebox) {
 
 void run_until_stopped(Jukebox &jukebox, int signals) {
   while (!jukebox.stopping) {
-    pollfd fds[2] = {{signals, POLLIN, 0}, {jukebox.web.fifo, POLLIN, 0}};
-    if (poll(fds, jukebox.web.fifo >= 0 ? 2 : 1, -1) < 0) {
+    // Descriptors of -1 are passed over.
+    pollfd fds[3] = {{signals, POLLIN, 0},
+                     {jukebox.web.fifo, POLLIN, 0},
+                     {service_fd(jukebox.service), POLLIN, 0}};
+    int ready = poll(fds, 3, service_timeout_ms(jukebox.service));
+    service_tick(jukebox.service);
+    if (ready < 0) {
       if (errno == EINTR)
         continue;
       die("poll", strerror(errno));
@@ -486,6 +500,7 @@ void run_until_stopped(Jukebox &jukebox, int signals) {
 
 void shut_down(Jukebox &jukebox) {
   jukebox.stopping = true;
+  service_stopping(jukebox.service);
   stop_web(jukebox.web);
   // The control daemon ends at the end of its input.
   close(jukebox.control_fifo);

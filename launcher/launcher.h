@@ -3,6 +3,7 @@
 // The launcher's steps, in the order velm runs them.
 
 #include "restarts.h"
+#include "service.h"
 #include "webserver.h"
 
 #include <string>
@@ -34,9 +35,11 @@ struct Jukebox {
   Options options;
   Child children[CHILD_COUNT];
   WebServer web;
+  Service service;
   int display_fifo = -1; // our writing ends, held so the daemons stay up
   int control_fifo = -1;
   bool stopping = false;
+  int exit_status = 0; // 1 when the jukebox stopped of itself (a daemon that kept ending)
 };
 
 // A line on standard error, after "velm: ".

@@ -86,15 +86,18 @@ Options parse_options(int argc, char **argv) {
 } // namespace
 
 int main(int argc, char **argv) {
-  Options options = parse_options(argc, argv);
+  Jukebox jukebox;
+  jukebox.options = parse_options(argc, argv);
+  service_begin(jukebox.service);
   int signals = take_signals();
   claim_state_files();
   remove_leftovers();
-  build_lists(options);
+  service_status(jukebox.service, "scanning the devices");
+  build_lists(jukebox.options);
+  service_lists_built(jukebox.service);
   pass_ended_song();
   make_fifos();
-  Jukebox jukebox;
-  jukebox.options = options;
+  service_status(jukebox.service, "starting the player and the daemons");
   start_display(jukebox);
   start_audio(jukebox);
   start_player(jukebox);
@@ -103,5 +106,5 @@ int main(int argc, char **argv) {
   start_web(jukebox);
   run_until_stopped(jukebox, signals);
   shut_down(jukebox);
-  return 0;
+  return jukebox.exit_status;
 }
