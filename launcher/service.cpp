@@ -67,9 +67,9 @@ void song_loaded(Service &service) {
   if (service.ready || !read_plain(PREPARED_PATH, text))
     return;
   service.ready = true;
-  notify(service, "READY=1");
   text = text.substr(0, text.find('\n'));
   service_status(service, "loaded song " + text + " (device, list, song)");
+  notify(service, "READY=1");
 }
 
 void take_watch_events(Service &service) {
@@ -156,8 +156,8 @@ void service_lists_built(Service &service) {
   if (service.ready || stat(OPL_PATH, &st) != 0 || st.st_size > 0)
     return;
   service.ready = true;
-  notify(service, "READY=1");
   service_status(service, "no songs on the devices");
+  notify(service, "READY=1");
 }
 
 int service_fd(const Service &service) {

@@ -1,13 +1,15 @@
 // sandbox: runs a command with a private /tmp, /dev and process table.
 //
-//   sandbox [--keep DIR]... [--tmpfs DIR]... [--tmp-size BYTES] [--status-fd N] [--hold-fd N]
-//           -- COMMAND [ARG]...
+//   sandbox [--keep DIR]... [--tmpfs DIR]... [--tmp-size BYTES] [--tmp-from DIR]
+//           [--status-fd N] [--hold-fd N] -- COMMAND [ARG]...
 //
 // The command runs in a new mount and pid namespace: a fresh tmpfs on /tmp (and on each
 // existing folder named with --tmpfs, such as /mnt for music devices), a fresh
 // /dev holding only the harmless host devices (null, zero, full, random, urandom, tty)
 // and its own /proc, so programs use their real fixed paths without touching the host,
-// and killall reaches nothing outside. Directories named with --keep (the build tree,
+// and killall reaches nothing outside. With --tmp-from, /tmp is the host folder DIR
+// instead of a tmpfs (bound there, as a service's state folder is), so what the programs
+// keep in /tmp outlives the sandbox. Directories named with --keep (the build tree,
 // the sources) stay visible at their own paths even when they lie under /tmp.
 //
 // The exit status is the command's (128 + signal when it was killed). When the command
@@ -55,15 +57,15 @@ struct Options {
   std::vector<Kept> keep;
   std::vector<std::string> tmpfs = {"/tmp"};
   std::string tmp_size; // of /tmp, in bytes; empty for the tmpfs default
+  std::string tmp_from; // a host folder bound at /tmp; empty: a tmpfs
   int status_fd = -1;
   int hold_fd = -1;
   char **command = nullptr;
 };
 
 void usage() {
-  fputs("usage: sandbox [--keep DIR]... [--tmpfs DIR]... [--tmp-size BYTES] [--status-fd N] "
-        "[--hold-fd N] -- "
-        "COMMAND [ARG]...\n",
+  fputs("usage: sandbox [--keep DIR]... [--tmpfs DIR]... [--tmp-size BYTES] [--tmp-from DIR] "
+        "[--status-fd N] [--hold-fd N] -- COMMAND [ARG]...\n",
         stderr);
   exit(125);
 }
@@ -87,6 +89,12 @@ Options parse_options(int argc, char **argv) {
       options.tmp_size = argv[++i];
       if (options.tmp_size.find_first_not_of("0123456789") != std::string::npos)
         usage();
+    } else if (arg == "--tmp-from") {
+      char *real = realpath(argv[++i], nullptr);
+      if (real == nullptr)
+        die("cannot find", argv[i]);
+      options.tmp_from = real;
+      free(real);
     } else if (arg == "--status-fd") {
       options.status_fd = atoi(argv[++i]);
     } else if (arg == "--hold-fd") {
@@ -190,7 +198,18 @@ void make_private_tree(const Options &options) {
     if (kept.fd < 0)
       die("cannot open", kept.path);
   }
+  int tmp_from = -1;
+  if (!options.tmp_from.empty()) {
+    tmp_from = open(options.tmp_from.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (tmp_from < 0)
+      die("cannot open", options.tmp_from);
+  }
   for (const std::string &dir : options.tmpfs) {
+    if (dir == "/tmp" && tmp_from >= 0) {
+      bind_fd(tmp_from, "/tmp");
+      close(tmp_from);
+      continue;
+    }
     std::string data = "mode=1777";
     if (dir == "/tmp" && !options.tmp_size.empty())
       data += ",size=" + options.tmp_size;

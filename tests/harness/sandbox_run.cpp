@@ -113,6 +113,10 @@ void Sandbox::start(const std::string &script, const std::string &input) {
       args.emplace_back("--tmp-size");
       args.push_back(std::to_string(tmp_size_));
     }
+    if (!tmp_from_.empty()) {
+      args.emplace_back("--tmp-from");
+      args.push_back(tmp_from_);
+    }
     for (const char *arg : {"--", "/bin/sh", "-c"})
       args.emplace_back(arg);
     args.push_back(full);

@@ -48,6 +48,10 @@ public:
   // for tests of a full /tmp. Kept folders under /tmp come back as usual.
   void limit_tmp(unsigned long bytes) { tmp_size_ = bytes; }
 
+  // Makes the next starts' /tmp the host folder `dir` (bound there, as a service's state
+  // folder is) instead of a fresh tmpfs; empty: a tmpfs again.
+  void tmp_from(const std::string &dir) { tmp_from_ = dir; }
+
   // A host folder of this sandbox's own, seen at the same path inside it.
   const std::string &scratch() const { return scratch_; }
 
@@ -57,6 +61,7 @@ private:
   std::string scratch_;
   std::vector<std::pair<std::string, std::string>> staged_; // host file, path inside
   unsigned long tmp_size_ = 0;
+  std::string tmp_from_;
   pid_t pid_ = -1;
   int status_fd_ = -1;
   int hold_fd_ = -1;
