@@ -9,12 +9,12 @@
 #include <string>
 
 struct Service {
-  bool notify = false;          // a service manager listens on NOTIFY_SOCKET
-  bool ready = false;           // READY=1 has been sent
-  uint64_t watchdog_usec = 0;   // the manager's watchdog interval; 0: none
-  double next_keepalive = 0;    // when the next WATCHDOG=1 is due (monotonic seconds)
-  int watch = -1;               // inotify on the folder of the play core's record
-  std::string status;           // the last STATUS= sent
+  bool notify = false;        // a service manager listens on NOTIFY_SOCKET
+  bool ready = false;         // READY=1 has been sent
+  uint64_t watchdog_usec = 0; // the manager's watchdog interval; 0: none
+  double next_keepalive = 0;  // when the next WATCHDOG=1 is due (monotonic seconds)
+  int watch = -1;             // inotify on the folder of the play core's record
+  std::string status;         // the last STATUS= sent
 };
 
 // Reads what the service manager handed over in the environment; with a notify socket,

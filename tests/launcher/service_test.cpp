@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <string>
 #include <sys/socket.h>
@@ -138,8 +139,8 @@ void go(const Sandbox &sb, const std::string &step) {
 TEST(Service, ReadyOnceTheSongIsLoadedThenKeepAlivesAndStopping) {
   Sandbox sb;
   NotifySocket manager(sb.scratch() + "/notify");
-  std::string script = jukebox_collection(30, "dev1/A dev1/B") + jukebox_functions() +
-                       WAIT_FOR_GO + R"SH(
+  std::string script =
+      jukebox_collection(30, "dev1/A dev1/B") + jukebox_functions() + WAIT_FOR_GO + R"SH(
 mkdir -p /tmp/bin
 printf '#!/bin/sh\necho "${NOTIFY_SOCKET:-none} ${WATCHDOG_USEC:-none} ${WATCHDOG_PID:-none}" >>/tmp/child.env\n[ "$1" != startup ] && [ ! -e /tmp/slowed ] && : >/tmp/slowed && sleep 1.5\nexec %s "$@"\n' \
   "$(command -v velm_play)" >/tmp/bin/velm_play
@@ -170,8 +171,7 @@ stop_jukebox
     alive += manager.notes[i].text == "WATCHDOG=1" ? 1 : 0;
   EXPECT_GE(alive, 8U) << manager.all();
   EXPECT_LE(alive, 20U) << manager.all();
-  EXPECT_NE(manager.all().find("STATUS=play: song 1 1 1 (device, list, song)\n"),
-            std::string::npos)
+  EXPECT_NE(manager.all().find("STATUS=play: song 1 1 1 (device, list, song)\n"), std::string::npos)
       << manager.all();
   EXPECT_EQ(manager.find("STOPPING=1"), manager.notes.size());
 
@@ -248,4 +248,233 @@ JOURNAL_STREAM=$(stat -c %d:%i /tmp/other) run /tmp/plain
   std::string log = sb.read("/tmp/velm.log");
   EXPECT_NE(log.find("[velm_display]"), std::string::npos) << log;
   EXPECT_EQ(sb.read("/tmp/plain").find("[velm_display]"), std::string::npos);
+}
+
+namespace {
+
+// The jukebox installed as the package installs it (cmake --install into a folder of
+// the test's own); the path inside that folder of an installed file named `name`, empty
+// when there is none.
+struct Installed {
+  std::string root;
+  std::string output; // what cmake --install said
+
+  // `tail` is the end of the path: a name, or folders and a name ("default/velm").
+  std::string find(const std::string &tail) const {
+    std::error_code ignored;
+    for (const auto &entry : fs::recursive_directory_iterator(root, ignored)) {
+      std::string path = entry.path().string().substr(root.size());
+      if (!entry.is_directory() && path.size() > tail.size() &&
+          path.compare(path.size() - tail.size(), tail.size(), tail) == 0 &&
+          path[path.size() - tail.size() - 1] == '/')
+        return path;
+    }
+    return "";
+  }
+};
+
+// Runs a command line on the host, standard error with the output; its exit status.
+int run_host(const std::string &command, std::string &output) {
+  FILE *pipe = popen((command + " 2>&1").c_str(), "r");
+  if (pipe == nullptr)
+    return -1;
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+    output.append(buffer, n);
+  int status = pclose(pipe);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+Installed install_into(const std::string &root) {
+  Installed installed{root, ""};
+  int status = run_host("DESTDIR=" + shell_quote(root) + " " + shell_quote(VELM_CMAKE) +
+                            " --install " + shell_quote(VELM_BUILD_DIR),
+                        installed.output);
+  if (status != 0)
+    throw std::runtime_error("cmake --install failed:\n" + installed.output);
+  return installed;
+}
+
+} // namespace
+
+// systemd-analyze checks the installed units (their settings, and the programs they run
+// in the installed tree) with the host's units for the targets they name, and finds
+// nothing to say about them.
+TEST(Service, TheUnitsPassSystemdAnalyzeVerify) {
+  SKIP_WITHOUT("systemd-analyze");
+  Sandbox sb; // for its scratch folder
+  Installed installed = install_into(sb.scratch() + "/root");
+  const std::string root = installed.root;
+  std::string unit = installed.find("velm.service");
+  ASSERT_FALSE(unit.empty()) << installed.output;
+  // The targets and services the units are ordered against, and the shell of the panel
+  // unit's start check.
+  std::string output;
+  ASSERT_EQ(run_host("mkdir -p " + shell_quote(root + "/lib/systemd") + " " +
+                         shell_quote(root + "/bin") + " && cp -a /lib/systemd/system " +
+                         shell_quote(root + "/lib/systemd/") + " && cp -L /bin/sh " +
+                         shell_quote(root + "/bin/sh"),
+                     output),
+            0)
+      << output;
+  std::string man = installed.find("velm.1");
+  std::string man_check =
+      man.empty() ? "--man=no" : "--man=yes"; // the pages installed with it, found through MANPATH
+  std::string manpath =
+      man.empty()
+          ? ""
+          : "MANPATH=" + shell_quote(root + fs::path(man).parent_path().parent_path().string()) +
+                " ";
+  auto verify = [&](const std::string &path) {
+    std::string said;
+    int status = run_host(manpath + "systemd-analyze verify " + man_check +
+                              " --root=" + shell_quote(root) + " " + shell_quote(path),
+                          said);
+    EXPECT_EQ(status, 0) << path << ":\n" << said;
+    // Anything said about our units (a setting it does not know or takes wrongly, a
+    // program that is not there) is a failure, though it may let the unit load.
+    EXPECT_EQ(said.find("velm"), std::string::npos) << said;
+  };
+  verify(unit);
+  std::string panel = installed.find("velm-lcdpanel.service");
+  ASSERT_FALSE(panel.empty());
+  if (installed.find("lcdpanel").empty())
+    GTEST_SKIP() << "cmake --install puts no lcdpanel in place: velm-lcdpanel.service not verified";
+  verify(panel);
+}
+
+namespace {
+
+// A TCP port on the loopback address that nobody listens on now.
+int free_port() {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof address;
+  int port = 0;
+  if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 &&
+      getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size) == 0)
+    port = ntohs(address.sin_port);
+  close(fd);
+  return port;
+}
+
+} // namespace
+
+// The installed jukebox in a machine made as velm.service describes: /tmp the state
+// folder (a folder of the test's own, bound there), a /dev with only harmless nodes, run
+// by the service's wrapper with the installed configuration, as a user without root (a
+// real one where the test runs as root; else one mapped in a user namespace of its own).
+// It plays, takes a song chosen through its web remote, and a second start resumes that
+// song later than its start; the state folder keeps the state files.
+TEST(Service, TheInstalledJukeboxKeepsItsStateInTheStateFolder) {
+  SKIP_WITHOUT("busybox");
+  Sandbox sb;
+  Installed installed = install_into(sb.scratch() + "/root");
+  std::string wrapper = installed.find("velm/velm-service");
+  std::string config = installed.find("default/velm");
+  ASSERT_FALSE(wrapper.empty()) << installed.output;
+  ASSERT_FALSE(config.empty()) << installed.output;
+  std::string launcher = installed.find("bin/velm");
+  if (launcher.empty() || installed.find("velm_play").empty())
+    GTEST_SKIP() << "cmake --install puts no jukebox in place yet:\n" << installed.output;
+  std::string state = sb.scratch() + "/state";
+  fs::create_directories(state);
+  std::string as_user = "unshare --user --map-user=1000 --map-group=1000 --";
+  if (geteuid() == 0) {
+    as_user = "setpriv --reuid=65534 --regid=65534 --clear-groups --";
+    ASSERT_EQ(chown(state.c_str(), 65534, 65534), 0);
+    // The installed tree lies in the scratch folder, which mkdtemp made for its owner.
+    fs::permissions(sb.scratch(), fs::perms::group_exec | fs::perms::others_exec,
+                    fs::perm_options::add);
+  }
+  sb.tmp_from(state);
+  int port = free_port();
+  ASSERT_GT(port, 0);
+  std::string root = installed.root;
+  std::string script = "root=" + shell_quote(root) + "\nwrapper=$root" + shell_quote(wrapper) +
+                       "\nconfig=$root" + shell_quote(config) + "\nport=" + std::to_string(port) +
+                       "\nas_user() { exec " + as_user + " \"$@\"; }\n" +
+                       R"SH(
+tonegen 30 220 330 >/mnt/tune.wav
+for n in 1 2; do
+  mkdir -p /mnt/music/dev1/A
+  lame --quiet -m m -b 32 --tt A$n --ta Artist /mnt/tune.wav /mnt/music/dev1/A/A$n.mp3
+done
+mkfifo -m 666 /dev/lcd
+while :; do cat /dev/lcd; done >/mnt/lcd.bytes &
+# Only what is installed (the build's folder off PATH), the configuration as the unit
+# reads it, then this machine's devices and options. The stick folder is left out.
+PATH=$(dirname "$(find "$root" -path '*/bin/velm' | head -n 1)"):/usr/sbin:/usr/bin:/sbin:/bin
+export PATH
+set -a
+. "$config"
+set +a
+VELM_DEVICES=/mnt/music/dev1 VELM_MEDIA= VELM_WEB=$port
+VELM_OPTIONS="$VELM_OPTIONS -l -p /tmp/player.out"
+frames() { grep -c '^@F' /tmp/player.out 2>/dev/null || echo 0; }
+until_true() { # tries the command for up to 30 s
+  i=0
+  while [ $i -lt 600 ] && ! "$@"; do sleep 0.05; i=$((i + 1)); done
+}
+chosen() { grep -q "^song $1\$" /tmp/PLAYSTATE 2>/dev/null; }
+played() { [ "$(frames)" -ge "$1" ]; }
+saved() { [ -s /tmp/FRAMEPOS ] && [ "$(tr -d ' \n' </tmp/FRAMEPOS)" -gt 0 ]; }
+start() {
+  as_user "$wrapper" 2>>"$VELM_SCRATCH/velm.err" &
+  jukebox=$!
+}
+stop() {
+  kill -TERM $jukebox
+  wait $jukebox
+  echo $? >>/mnt/velm.status
+}
+start
+until_true chosen "1 1 1"
+until_true played 40
+busybox wget -q -O /mnt/page.html "http://127.0.0.1:$port/"
+busybox wget -q -O /mnt/chose.html "http://127.0.0.1:$port/cgi-bin/choose.sh?song=000100010002"
+until_true chosen "1 1 2"
+until_true saved
+# The mixer's settings are saved every 10 s.
+until_true [ -e /tmp/VOLUME ]
+cp /tmp/FRAMEPOS /mnt/framepos.first
+stop
+mv /tmp/player.out /mnt/player.first
+start
+until_true played 40
+chosen "1 1 2" && echo resumed >/mnt/resumed
+stop
+ls -ln /tmp >/mnt/state.list
+)SH";
+  RunResult r = sb.run(script, "", TIMEOUT_MS);
+  std::string err = read_file(sb.scratch() + "/velm.err");
+  ASSERT_EQ(r.status, 0) << r.err << err;
+  EXPECT_EQ(sb.read("/mnt/velm.status"), "0\n0\n") << err;
+  EXPECT_NE(sb.read("/mnt/page.html").find("A2"), std::string::npos) << err;
+  EXPECT_EQ(sb.read("/mnt/resumed"), "resumed\n") << err;
+  // The second start played its 40 frames from the first run's checkpoint on, not from
+  // the song's start.
+  std::string second = read_file(state + "/player.out");
+  size_t frame_line = second.rfind("\n@F ");
+  ASSERT_NE(frame_line, std::string::npos) << second.substr(0, 2000);
+  long last_frame = std::stol(second.substr(frame_line + 4));
+  long saved = std::stol(sb.read("/mnt/framepos.first"));
+  EXPECT_GT(saved, 0);
+  EXPECT_GE(last_frame, saved + 40) << second.substr(0, 2000);
+  // The state stays in the state folder, the service user's own.
+  for (const char *name : {"PLAYSTATE", "FRAMEPOS", "VOLUME", "BALANCE", "BASS", "TREBLE", "RANDOM",
+                           "STATUS", "MPL", "OPL"}) {
+    struct stat st {};
+    EXPECT_EQ(lstat((state + "/" + name).c_str(), &st), 0)
+        << name << "\n"
+        << sb.read("/mnt/state.list") << read_file(state + "/velm.log");
+    EXPECT_TRUE(S_ISREG(st.st_mode)) << name;
+    if (geteuid() == 0) {
+      EXPECT_EQ(st.st_uid, 65534U) << name;
+    }
+  }
+  EXPECT_NE(read_file(state + "/PLAYSTATE").find("song 1 1 2\n"), std::string::npos);
 }
