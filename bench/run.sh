@@ -16,6 +16,8 @@
 #   bench/run.sh jukebox [ARG]...     jukebox_bench only (--presses N, --songs N and the
 #                                     sections keys, startup)
 #   bench/run.sh key [ARG]...         key_bench only (--presses N, --settle-ms MS)
+#   bench/run.sh service [ARG]...     service_bench only (--runs N, --lists N and the
+#                                     sections samples, big)
 set -eu
 
 source_dir=$(cd "$(dirname "$0")/.." && pwd -P)
@@ -24,7 +26,7 @@ build_dir=${BENCH_BUILD_DIR:-$source_dir/build-bench}
 if [ ! -f "$build_dir/build.ninja" ]; then
   cmake -S "$source_dir" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release
 fi
-cmake --build "$build_dir" --target playlist_bench control_bench display_bench playwatch_bench jukebox_bench key_bench sandbox
+cmake --build "$build_dir" --target playlist_bench control_bench display_bench playwatch_bench jukebox_bench key_bench service_bench sandbox
 
 build_dir=$(cd "$build_dir" && pwd -P)
 in_sandbox() {
@@ -44,6 +46,9 @@ case "${1:-}" in
   key)
     shift
     in_sandbox "$build_dir/bench/key_bench" "$@" ;;
+  service)
+    shift
+    in_sandbox "$build_dir/bench/service_bench" "$@" ;;
   playwatch)
     shift
     in_sandbox "$build_dir/bench/playwatch_bench" "$@" ;;
@@ -60,5 +65,6 @@ case "${1:-}" in
     in_sandbox "$build_dir/bench/playwatch_bench" || status=$?
     in_sandbox "$build_dir/bench/jukebox_bench" || status=$?
     in_sandbox "$build_dir/bench/key_bench" || status=$?
+    in_sandbox "$build_dir/bench/service_bench" || status=$?
     exit $status ;;
 esac
