@@ -165,8 +165,8 @@ Start service_start(const std::vector<std::string> &env, int notify) {
   return result;
 }
 
-void bench_collection(const Settings &settings, const std::string &name,
-                      const std::string &devices, double music_target) {
+void bench_collection(const Settings &settings, const std::string &name, const std::string &devices,
+                      double music_target) {
   int notify = notify_socket();
   std::vector<std::string> env = {"VELM_DEVICES=" + devices, "VELM_MEDIA=", "VELM_WEB=",
                                   "VELM_OPTIONS=-t -l -p " + std::string(PLAYER_OUT),
@@ -183,9 +183,8 @@ void bench_collection(const Settings &settings, const std::string &name,
   }
   close(notify);
   double m = median(music), t = median(title);
-  add_row({name + ": start to music, median of " + std::to_string(settings.runs),
-           format_time(m), "", "", "< " + format_time(music_target),
-           m < music_target ? "PASS" : "FAIL"});
+  add_row({name + ": start to music, median of " + std::to_string(settings.runs), format_time(m),
+           "", "", "< " + format_time(music_target), m < music_target ? "PASS" : "FAIL"});
   add_row({name + ": start to READY=1", format_time(median(ready)), "", "", "", "-"});
   add_row({name + ": music to the title on the LCD", format_time(t), "", "", "< 1 s",
            t < 1 ? "PASS" : "FAIL"});
@@ -227,8 +226,7 @@ int main(int argc, char **argv) {
   }
   if (settings.sections.runs("big")) {
     long songs = settings.lists * 100L - 1;
-    fprintf(stderr, "big: %s songs in %d lists...\n", with_commas(songs).c_str(),
-            settings.lists);
+    fprintf(stderr, "big: %s songs in %d lists...\n", with_commas(songs).c_str(), settings.lists);
     shell("mkdir -p /mnt/big/one && tonegen 10 220 330 >/mnt/big/one.wav && lame --quiet -m m "
           "-b 32 --tt T001 --ta Artist /mnt/big/one.wav /mnt/big/one/T001.mp3");
     mkdir("/mnt/big/dev1", 0755);

@@ -4,6 +4,7 @@
 #include "paths.h"
 #include "playstate.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -67,7 +68,7 @@ void song_loaded(Service &service) {
   if (service.ready || !read_plain(PREPARED_PATH, text))
     return;
   service.ready = true;
-  text = text.substr(0, text.find('\n'));
+  text.resize(std::min(text.size(), text.find('\n')));
   service_status(service, "loaded song " + text + " (device, list, song)");
   notify(service, "READY=1");
 }
