@@ -250,6 +250,32 @@ JOURNAL_STREAM=$(stat -c %d:%i /tmp/other) run /tmp/plain
   EXPECT_EQ(sb.read("/tmp/plain").find("[velm_display]"), std::string::npos);
 }
 
+// A jukebox that stops of itself, because a daemon keeps ending, ends with status 1, so
+// that the service manager (Restart=on-failure) starts it again; one stopped by SIGTERM
+// ends with 0 (the tests above).
+TEST(Service, GivingUpOnADaemonIsAFailure) {
+  Sandbox sb;
+  NotifySocket manager(sb.scratch() + "/notify");
+  std::string script = jukebox_collection(5, "dev1/A") + jukebox_functions() + R"SH(
+mkdir -p /tmp/bin
+printf '#!/bin/sh\nexit 3\n' >/tmp/bin/velm_control
+chmod +x /tmp/bin/velm_control
+export PATH=/tmp/bin:$PATH NOTIFY_SOCKET="$VELM_SCRATCH/notify"
+start_jukebox /mnt/music/dev1
+wait $jukebox
+echo $? >/tmp/velm.status
+)SH";
+  RunResult r = sb.run(script, "", TIMEOUT_MS);
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::string err = sb.read("/tmp/velm.err");
+  EXPECT_EQ(sb.read("/tmp/velm.status"), "1\n") << err;
+  EXPECT_NE(err.find("velm_control keeps ending"), std::string::npos) << err;
+  manager.take("never", 0.2);
+  EXPECT_NE(manager.all().find("STATUS=velm_control keeps ending; stopping\n"), std::string::npos)
+      << manager.all();
+  EXPECT_EQ(manager.count("STOPPING=1"), 1U) << manager.all();
+}
+
 namespace {
 
 // The jukebox installed as the package installs it (cmake --install into a folder of
