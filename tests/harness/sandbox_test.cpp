@@ -36,6 +36,25 @@ TEST(Sandbox, TmpIsFreshAndPrivate) {
   EXPECT_EQ(r.out, "");
 }
 
+// With tmp_from, /tmp is a host folder: what is written there outlives the sandbox, and
+// the next start finds it again; without, /tmp is a fresh tmpfs once more.
+TEST(Sandbox, TmpFromAHostFolderKeepsItsFiles) {
+  Sandbox sb;
+  std::string state = sb.scratch() + "/state";
+  ASSERT_EQ(mkdir(state.c_str(), 0755), 0);
+  write_file(state + "/before", "there\n");
+  sb.tmp_from(state);
+  RunResult r = sb.run("cat /tmp/before && echo kept >/tmp/PLAYSTATE");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "there\n");
+  EXPECT_EQ(read_file(state + "/PLAYSTATE"), "kept\n");
+  r = sb.run("cat /tmp/PLAYSTATE");
+  EXPECT_EQ(r.out, "kept\n");
+  sb.tmp_from("");
+  r = sb.run(list_tmp());
+  EXPECT_EQ(r.out, "");
+}
+
 TEST(Sandbox, DevHoldsOnlyHarmlessDevicesAndIsWritable) {
   Sandbox sb;
   RunResult r = sb.run("echo x >/dev/null && head -c 4 /dev/zero | od -An -tx1 && "
