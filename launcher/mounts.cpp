@@ -34,6 +34,8 @@ bool unescape(std::string_view field, std::string &out) {
   out.clear();
   for (size_t i = 0; i < field.size(); ++i) {
     char c = field[i];
+    if (c == '\0')
+      return false; // the kernel writes none
     if (c != '\\') {
       out.push_back(c);
       continue;
@@ -177,9 +179,11 @@ std::vector<int> assign_stick_numbers(StickMap &map, const std::vector<std::stri
   std::vector<int> numbers;
   std::set<std::string> present;
   for (const std::string &given : identities) {
-    std::string identity = clean_identity(given);
+    // Room is left for the count of a copy.
+    std::string base = clean_identity(given).substr(0, 190);
+    std::string identity = base;
     for (int copy = 2; present.count(identity) != 0; ++copy)
-      identity = clean_identity(given) + " #" + std::to_string(copy);
+      identity = base + " #" + std::to_string(copy);
     present.insert(identity);
     auto known = std::find_if(map.begin(), map.end(),
                               [&](const StickNumber &entry) { return entry.identity == identity; });

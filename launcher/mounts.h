@@ -25,8 +25,8 @@ struct MountEntry {
 };
 
 // One line, without its newline. False for a line not so formed (too few fields, a
-// number that is none, no "-" before the type, an escape that is not three octal digits
-// or gives a NUL).
+// number that is none, no "-" before the type, a NUL byte, an escape that is not three
+// octal digits or gives a NUL).
 bool parse_mountinfo_line(std::string_view line, MountEntry &entry);
 
 // Every well-formed line of the table's text; the others are passed over.

@@ -66,6 +66,9 @@ TEST(MountTable, BadLinesAreRefusedAndPassedOver) {
     EXPECT_FALSE(parse_mountinfo_line(line, m)) << line;
     EXPECT_EQ(m.id, 7) << "a refused line leaves the entry as it was: " << line;
   }
+  MountEntry m;
+  EXPECT_FALSE(parse_mountinfo_line(std::string("36 35 98:0 / /m\0x rw - ext3 /dev/root rw", 40), m))
+      << "a NUL byte, which the kernel never writes";
   std::string text = "21 26 0:20 / /proc rw - proc proc rw\n";
   for (const char *line : bad)
     text += std::string(line) + "\n";
