@@ -57,8 +57,7 @@ const char STICK[] = "/mnt/media/BIG";
 // and a loop device for it (the nodes made in the sandbox's /dev).
 std::string make_stick(int lists) {
   shell("tonegen 1 440 | lame --quiet -m m -b 32 --tt Song --ta Bench - /mnt/one.mp3");
-  shell("mkdir -p /mnt/staging && cd /mnt/staging && for l in $(seq -w 1 " +
-        std::to_string(lists) +
+  shell("mkdir -p /mnt/staging && cd /mnt/staging && for l in $(seq -w 1 " + std::to_string(lists) +
         "); do mkdir list$l; for s in $(seq -w 1 100); do ln /mnt/one.mp3 list$l/song$s.mp3; "
         "done; done");
   shell("truncate -s 64M /mnt/stick.img && mkfs.ext4 -q -F -N " +
@@ -205,8 +204,8 @@ int main(int argc, char **argv) {
   add_row({"stick of " + with_commas(songs) + " songs plugged in to OPL and page, median of " +
                std::to_string(runs),
            format_time(mid), "", "", "< 1 s", mid < 1 ? "PASS" : "FAIL"});
-  add_row({"slowest run", format_time(*std::max_element(times.begin(), times.end())), "", "", "",
-           "-"});
+  add_row(
+      {"slowest run", format_time(*std::max_element(times.begin(), times.end())), "", "", "", "-"});
 
   // Where the time goes: the launcher's steps alone, on the stick mounted.
   if (mount(device.c_str(), STICK, "ext4", 0, nullptr) != 0)
@@ -216,8 +215,8 @@ int main(int argc, char **argv) {
         "&& for f in player display; do (while :; do cat /tmp/fifo.$f; done >/dev/null &) ; done");
   std::vector<double> scan, order, page, rescan;
   for (int run = 0; run < 3; ++run) {
-    scan.push_back(time_of(std::string("rm -f /tmp/MPL && scantree ") + STICK +
-                           " 1 >/dev/null 2>&1"));
+    scan.push_back(
+        time_of(std::string("rm -f /tmp/MPL && scantree ") + STICK + " 1 >/dev/null 2>&1"));
     order.push_back(time_of("orderbuild >/dev/null 2>&1"));
     page.push_back(time_of("htmlcatalog >/tmp/bench.page.html"));
     rescan.push_back(time_of("rm -f /tmp/PLAYSTATE && velm_play rescan >/dev/null 2>&1"));
@@ -227,8 +226,8 @@ int main(int argc, char **argv) {
   add_row({"  scantree of the stick", format_time(median(scan)), "", "", "", "-"});
   add_row({"  orderbuild", format_time(median(order)), "", "", "", "-"});
   add_row({"  htmlcatalog", format_time(median(page)), "", "", "", "-"});
-  add_row({"  velm_play rescan (the first song chosen)", format_time(median(rescan)), "", "", "",
-           "-"});
+  add_row(
+      {"  velm_play rescan (the first song chosen)", format_time(median(rescan)), "", "", "", "-"});
   print_table();
   add_note("\nEach run: mount(2) of the stick's ext4 file system (loop device) below %s, until "
            "/tmp/OPL holds its %s songs and /tmp/velm-www/index.html names its last list; then "

@@ -100,9 +100,7 @@ pid_t spawn(const std::vector<std::string> &argv, int in, int out) {
   return pid;
 }
 
-namespace {
-
-} // namespace
+namespace {} // namespace
 
 bool run_program(const std::vector<std::string> &argv) {
   int log = open_log();
@@ -290,8 +288,8 @@ namespace {
 
 // The jukebox's state, list and log files in /tmp, and the web server's configuration.
 const char *const STATE_FILES[] = {
-    MPL_PATH,      OPL_PATH,    DEVICE_PATH,    LIST_PATH,     SONG_PATH,      STATUS_PATH,
-    FRAMEPOS_PATH, VOLUME_PATH, BALANCE_PATH,   BASS_PATH,     TREBLE_PATH,    RANDOM_PATH,
+    MPL_PATH,      OPL_PATH,    DEVICE_PATH,    LIST_PATH,     SONG_PATH,       STATUS_PATH,
+    FRAMEPOS_PATH, VOLUME_PATH, BALANCE_PATH,   BASS_PATH,     TREBLE_PATH,     RANDOM_PATH,
     LOG_PATH,      LOCK_PATH,   PLAYSTATE_PATH, PREPARED_PATH, WEB_CONFIG_PATH, STICKS_PATH};
 
 } // namespace

@@ -151,8 +151,9 @@ StickMap parse_stick_map(std::string_view text) {
     start = end == std::string_view::npos ? text.size() : end + 1;
     size_t blank = line.find(' ');
     long number;
-    if (blank == std::string_view::npos || !parse_number(line.substr(0, blank), 0x7fffffff, number) ||
-        number < 1 || number > STICK_NUMBER_MAX)
+    if (blank == std::string_view::npos ||
+        !parse_number(line.substr(0, blank), 0x7fffffff, number) || number < 1 ||
+        number > STICK_NUMBER_MAX)
       continue;
     std::string identity(line.substr(blank + 1));
     if (identity.empty() || identity != clean_identity(identity) ||

@@ -42,8 +42,8 @@ bool read_plain_file(const char *path, std::string &text) {
   if (fd < 0)
     return false;
   struct stat st;
-  bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size < (1 << 20) &&
-            read_all(fd, text);
+  bool ok =
+      fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size < (1 << 20) && read_all(fd, text);
   close(fd);
   return ok;
 }
@@ -177,8 +177,7 @@ bool update_sticks(StickWatch &watch) {
   }
   for (const Stick &stick : now) {
     if (std::find(watch.present.begin(), watch.present.end(), stick) == watch.present.end())
-      message("stick %d (%s) came at %s", stick.number, stick.identity.c_str(),
-              stick.root.c_str());
+      message("stick %d (%s) came at %s", stick.number, stick.identity.c_str(), stick.root.c_str());
   }
   watch.present = std::move(now);
   return true;

@@ -19,25 +19,27 @@ namespace {
 
 [[noreturn]] void print_usage(int status) {
   FILE *out = status == 0 ? stdout : stderr;
-  fprintf(out, "\nVELM version 0.91 - the jukebox's launcher, by the velm builders\n"
-               "Usage: velm [-lntdh] [-r MODE] [-o MODULE] [-p FILE] [-w [IP:]PORT] [-m FOLDER] DEVICE...\n"
-               "\tDEVICE\ta device's root folder; devices are numbered 1, 2, ... in this order\n"
-               "\tm FOLDER\tevery file system mounted below FOLDER (USB sticks) is a device\n"
-               "\t\ttoo, watched as sticks come and go; a stick keeps its number (none\n"
-               "\t\tDEVICE is needed then)\n"
-               "\tl\tdrive the LCD on /dev/lcd (the default when /dev/lcd is there)\n"
-               "\tn\tno LCD\n"
-               "\tt\tshow ID3 titles\n"
-               "\td\tthe daemons write their debug trace (to /tmp/velm.log, with what\n"
-               "\t\tevery program started writes to standard error)\n"
-               "\tr MODE\tthe order of play: s sequential, a all shuffled, d per device,\n"
-               "\t\tl per list (default: as last time, else s)\n"
-               "\to MODULE\tthe player's audio output module (default: the machine's sound\n"
-               "\t\tdevice, or a silent output paced in real time when it has none)\n"
-               "\tp FILE\tkeep the player's output lines in FILE\n"
-               "\tw [IP:]PORT\tserve the web catalogue there (IP by default 127.0.0.1,\n"
-               "\t\treachable from this machine only; 0.0.0.0 from every network)\n"
-               "\th\tshow this help\n\n");
+  fprintf(
+      out,
+      "\nVELM version 0.91 - the jukebox's launcher, by the velm builders\n"
+      "Usage: velm [-lntdh] [-r MODE] [-o MODULE] [-p FILE] [-w [IP:]PORT] [-m FOLDER] DEVICE...\n"
+      "\tDEVICE\ta device's root folder; devices are numbered 1, 2, ... in this order\n"
+      "\tm FOLDER\tevery file system mounted below FOLDER (USB sticks) is a device\n"
+      "\t\ttoo, watched as sticks come and go; a stick keeps its number (none\n"
+      "\t\tDEVICE is needed then)\n"
+      "\tl\tdrive the LCD on /dev/lcd (the default when /dev/lcd is there)\n"
+      "\tn\tno LCD\n"
+      "\tt\tshow ID3 titles\n"
+      "\td\tthe daemons write their debug trace (to /tmp/velm.log, with what\n"
+      "\t\tevery program started writes to standard error)\n"
+      "\tr MODE\tthe order of play: s sequential, a all shuffled, d per device,\n"
+      "\t\tl per list (default: as last time, else s)\n"
+      "\to MODULE\tthe player's audio output module (default: the machine's sound\n"
+      "\t\tdevice, or a silent output paced in real time when it has none)\n"
+      "\tp FILE\tkeep the player's output lines in FILE\n"
+      "\tw [IP:]PORT\tserve the web catalogue there (IP by default 127.0.0.1,\n"
+      "\t\treachable from this machine only; 0.0.0.0 from every network)\n"
+      "\th\tshow this help\n\n");
   exit(status);
 }
 

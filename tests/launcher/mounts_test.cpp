@@ -35,7 +35,8 @@ TEST(MountTable, LinesWithAndWithoutOptionalFieldsAndEscapedPaths) {
   ASSERT_TRUE(parse_mountinfo_line(
       "301 29 7:4 / /media/velm/My\\040Music\\011Tab\\012Line\\134x rw - ext4 /dev/loop4 rw", m));
   EXPECT_EQ(m.mount_point, "/media/velm/My Music\tTab\nLine\\x");
-  ASSERT_TRUE(parse_mountinfo_line("302 29 0:50 /sub\\040dir /media/velm/b rw - fuse.x a\\040b rw", m));
+  ASSERT_TRUE(
+      parse_mountinfo_line("302 29 0:50 /sub\\040dir /media/velm/b rw - fuse.x a\\040b rw", m));
   EXPECT_EQ(m.root, "/sub dir");
   EXPECT_EQ(m.source, "a b");
 }
@@ -51,9 +52,9 @@ TEST(MountTable, BadLinesAreRefusedAndPassedOver) {
       "36 35 98: / /mnt rw - ext3 /dev/root rw",
       "-1 35 98:0 / /mnt rw - ext3 /dev/root rw",
       "99999999999 35 98:0 / /mnt rw - ext3 /dev/root rw",
-      "36  35 98:0 / /mnt rw - ext3 /dev/root rw", // two blanks
-      "36 35 98:0 / /mnt rw - ext3 /dev/root rw ", // a blank at the end
-      "36 35 98:0 / /m\\04 rw - ext3 /dev/root rw", // a short escape
+      "36  35 98:0 / /mnt rw - ext3 /dev/root rw",   // two blanks
+      "36 35 98:0 / /mnt rw - ext3 /dev/root rw ",   // a blank at the end
+      "36 35 98:0 / /m\\04 rw - ext3 /dev/root rw",  // a short escape
       "36 35 98:0 / /m\\048 rw - ext3 /dev/root rw", // not octal
       "36 35 98:0 / /m\\000 rw - ext3 /dev/root rw", // a NUL
       "36 35 98:0 / /m\\777 rw - ext3 /dev/root rw", // beyond a byte
@@ -67,7 +68,8 @@ TEST(MountTable, BadLinesAreRefusedAndPassedOver) {
     EXPECT_EQ(m.id, 7) << "a refused line leaves the entry as it was: " << line;
   }
   MountEntry m;
-  EXPECT_FALSE(parse_mountinfo_line(std::string("36 35 98:0 / /m\0x rw - ext3 /dev/root rw", 40), m))
+  EXPECT_FALSE(
+      parse_mountinfo_line(std::string("36 35 98:0 / /m\0x rw - ext3 /dev/root rw", 40), m))
       << "a NUL byte, which the kernel never writes";
   std::string text = "21 26 0:20 / /proc rw - proc proc rw\n";
   for (const char *line : bad)
@@ -109,7 +111,8 @@ TEST(StickNumbers, TheMapReadsWhatItWritesAndPassesOverWhatIsNotWellFormed) {
                                  "4 \n"
                                  "3 UUID=same-number\n"
                                  "6 UUID=aaaa\n"
-                                 "7 NAME=\x01" "ctl\n"
+                                 "7 NAME=\x01"
+                                 "ctl\n"
                                  "8 NAME=stick");
   ASSERT_EQ(map.size(), 3U);
   EXPECT_EQ(map[0].number, 3);
