@@ -458,7 +458,7 @@ void start_web(Jukebox &jukebox) {
   start_web(jukebox.web, WEB_HOST);
 }
 
-void refresh_web_page(Jukebox &jukebox) {
+void refresh_web_page(const Jukebox &jukebox) {
   refresh_web(jukebox.web, WEB_HOST);
 }
 

@@ -93,7 +93,7 @@ void start_playing(const Jukebox &jukebox);
 void start_web(Jukebox &jukebox);
 
 // Writes the web catalogue's page again from the lists, when the web part runs.
-void refresh_web_page(Jukebox &jukebox);
+void refresh_web_page(const Jukebox &jukebox);
 
 // Keeps the jukebox going until SIGINT, SIGTERM or SIGHUP.
 void run_until_stopped(Jukebox &jukebox, int signals);

@@ -157,7 +157,7 @@ StickMap parse_stick_map(std::string_view text) {
       continue;
     std::string identity(line.substr(blank + 1));
     if (identity.empty() || identity != clean_identity(identity) ||
-        numbers.count(static_cast<int>(number)) != 0 || identities.count(identity) != 0)
+        numbers.contains(static_cast<int>(number)) || identities.contains(identity))
       continue;
     numbers.insert(static_cast<int>(number));
     identities.insert(identity);
@@ -183,7 +183,7 @@ std::vector<int> assign_stick_numbers(StickMap &map, const std::vector<std::stri
     // Room is left for the count of a copy.
     std::string base = clean_identity(given).substr(0, 190);
     std::string identity = base;
-    for (int copy = 2; present.count(identity) != 0; ++copy)
+    for (int copy = 2; present.contains(identity); ++copy)
       identity = base + " #" + std::to_string(copy);
     present.insert(identity);
     auto known = std::find_if(map.begin(), map.end(),

@@ -105,7 +105,7 @@ void write_stick_map(const StickMap &map) {
 }
 
 // The sticks in the mount table now, numbered through the map.
-std::vector<Stick> read_sticks(StickWatch &watch) {
+std::vector<Stick> read_sticks(const StickWatch &watch) {
   std::string table;
   if (watch.mountinfo < 0 || !read_all(watch.mountinfo, table)) {
     message("could not read the mount table: %s", strerror(errno));

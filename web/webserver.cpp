@@ -237,7 +237,7 @@ void start_web(WebServer &web, const WebHost &host) {
   launch_server(web, host);
 }
 
-void refresh_web(WebServer &web, const WebHost &host) {
+void refresh_web(const WebServer &web, const WebHost &host) {
   if (web.port == 0 || !own_folder(WEB_ROOT_PATH))
     return;
   if (!write_page(host))
