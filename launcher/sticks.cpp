@@ -204,3 +204,9 @@ void follow_lists(const Jukebox & /*jukebox*/) {
   if (!run_program({"velm_play", "rescan"}))
     message("the play core could not follow the new lists");
 }
+
+void show_when_no_music(const Jukebox &jukebox) {
+  struct stat st;
+  if (stat(OPL_PATH, &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0)
+    follow_lists(jukebox);
+}

@@ -51,3 +51,7 @@ void take_mount_change(Jukebox &jukebox);
 // Has the play core look at the lists just made: a song that is not in them is followed
 // by the next that is; none at all shows "NO MUSIC".
 void follow_lists(const Jukebox &jukebox);
+
+// At the start: shows "NO MUSIC" when the sticks and folders hold no song. (A song that
+// went while the jukebox was off is passed over by the start's own moves.)
+void show_when_no_music(const Jukebox &jukebox);

@@ -117,7 +117,7 @@ int main(int argc, char **argv) {
   start_playing(jukebox);
   start_web(jukebox);
   if (!options.media.empty())
-    follow_lists(jukebox); // "NO MUSIC" when there is none yet
+    show_when_no_music(jukebox);
   run_until_stopped(jukebox, signals);
   shut_down(jukebox);
   return 0;
