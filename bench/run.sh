@@ -18,6 +18,7 @@
 #   bench/run.sh key [ARG]...         key_bench only (--presses N, --settle-ms MS)
 #   bench/run.sh service [ARG]...     service_bench only (--runs N, --lists N and the
 #                                     sections samples, big)
+#   bench/run.sh sticks [ARG]...      sticks_bench only (--runs N, --songs N); as root
 set -eu
 
 source_dir=$(cd "$(dirname "$0")/.." && pwd -P)
@@ -26,7 +27,7 @@ build_dir=${BENCH_BUILD_DIR:-$source_dir/build-bench}
 if [ ! -f "$build_dir/build.ninja" ]; then
   cmake -S "$source_dir" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release
 fi
-cmake --build "$build_dir" --target playlist_bench control_bench display_bench playwatch_bench jukebox_bench key_bench service_bench sandbox
+cmake --build "$build_dir" --target playlist_bench control_bench display_bench playwatch_bench jukebox_bench key_bench service_bench sticks_bench sandbox
 
 build_dir=$(cd "$build_dir" && pwd -P)
 in_sandbox() {
@@ -49,6 +50,9 @@ case "${1:-}" in
   service)
     shift
     in_sandbox "$build_dir/bench/service_bench" "$@" ;;
+  sticks)
+    shift
+    in_sandbox "$build_dir/bench/sticks_bench" "$@" ;;
   playwatch)
     shift
     in_sandbox "$build_dir/bench/playwatch_bench" "$@" ;;
@@ -66,5 +70,10 @@ case "${1:-}" in
     in_sandbox "$build_dir/bench/jukebox_bench" || status=$?
     in_sandbox "$build_dir/bench/key_bench" || status=$?
     in_sandbox "$build_dir/bench/service_bench" || status=$?
+    if [ "$(id -u)" -eq 0 ]; then
+      in_sandbox "$build_dir/bench/sticks_bench" || status=$?
+    else
+      echo "sticks_bench: needs root (a loop device and mounts); skipped"
+    fi
     exit $status ;;
 esac

@@ -131,10 +131,21 @@ void display_setid3tagtitle(const char *line) {
 }
 
 void display_setstatus(const char *word, int device, int list, int song) {
-  copy_text(display.status_text, sizeof display.status_text, word);
+  copy_text(display.status_text, STATUS_WORD_MAX + 1, word);
   display.status_device = device;
   display.status_list = list;
   display.status_song = song;
+}
+
+// No song left to play (the last stick with music was pulled out): the status line says
+// so, and neither a title nor a time stays from the song that went.
+void display_setnomusic() {
+  debug_trace("display_setnomusic");
+  copy_text(display.status_text, sizeof display.status_text, NO_MUSIC_WORD);
+  display.status_device = display.status_list = display.status_song = 0;
+  display.title[0] = '\0';
+  display.id3tag_title[0] = '\0';
+  display.time_remaining[0] = '\0';
 }
 
 void display_settime(const char *line) {
@@ -175,7 +186,10 @@ void display_dispatch(const char *line, ArgumentBuffers &b) {
     display_settitle(line);
   if (starts_with(line, "display_setid3tagtitle"))
     display_setid3tagtitle(line);
-  if (starts_with(line, "display_setstatus")) {
+  if (starts_with(line, "display_setstatus ") &&
+      strcmp(line + strlen("display_setstatus "), NO_MUSIC_WORD) == 0) {
+    display_setnomusic();
+  } else if (starts_with(line, "display_setstatus")) {
     (void)sscanf(line, "display_setstatus %15s %1[1234567890] %3[1234567890] %2[1234567890]",
                  b.status_word, b.status_device, b.status_list, b.status_song);
     display_setstatus(b.status_word, parse_atoi(b.status_device), parse_atoi(b.status_list),

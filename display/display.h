@@ -9,6 +9,11 @@
 
 inline constexpr char VERSION[] = "0.91";
 
+// The status word of a song (PLAY, PAUS, STOP) has at most 4 characters; the line
+// "display_setstatus NO MUSIC" says that no song is left to play.
+inline constexpr int STATUS_WORD_MAX = 4;
+inline constexpr char NO_MUSIC_WORD[] = "NO MUSIC";
+
 // Titles hold at most 127 characters.
 inline constexpr int TITLE_SIZE = 128;
 
@@ -19,7 +24,7 @@ struct DisplayState {
   bool started;     // the display runs: the timer draws, the read loop leaves the LCD alone
   char title[TITLE_SIZE];
   char id3tag_title[TITLE_SIZE];
-  char status_text[5];
+  char status_text[9]; // a word of at most 4 characters, or "NO MUSIC"
   int status_device;
   int status_list;
   int status_song;

@@ -81,6 +81,10 @@ void compose_statusline(char *row) {
   char text[128];
   switch (display.display_mode) {
   case 0:
+    if (strcmp(display.status_text, NO_MUSIC_WORD) == 0) {
+      snprintf(text, sizeof text, "%-20s%4s", NO_MUSIC_WORD, display.random_mode);
+      break;
+    }
     snprintf(text, sizeof text, "%1i/%03i/%02i %4s %6s %3s", display.status_device,
              display.status_list, display.status_song, display.status_text, display.time_remaining,
              display.random_mode);

@@ -93,7 +93,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
       check(!display.started || lcd.tick_phase == 1 || lcd.tick_phase == 2);
       check(lcd.bar_hold >= 0 && lcd.bar_hold <= 10);
       check(lcd.title_offset <= LCD_COLUMNS && lcd.title_offset > -TITLE_SIZE);
-      check(strlen(display.title) < TITLE_SIZE && strlen(display.status_text) <= 4);
+      check(strlen(display.title) < TITLE_SIZE &&
+            (strlen(display.status_text) <= STATUS_WORD_MAX ||
+             strcmp(display.status_text, NO_MUSIC_WORD) == 0));
     }
   };
   while (ipc_take_line(assembler, p, end))

@@ -106,11 +106,9 @@ pid_t spawn(const std::vector<std::string> &argv, int in, int out) {
   return pid;
 }
 
-namespace {
+namespace {} // namespace
 
-// Runs a program and waits for it, its output to the log; true when it ended with
-// status 0.
-bool run(const std::vector<std::string> &argv) {
+bool run_program(const std::vector<std::string> &argv) {
   int log = open_log();
   pid_t pid = spawn(argv, -1, log);
   close(log);
@@ -121,6 +119,8 @@ bool run(const std::vector<std::string> &argv) {
   }
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
+
+namespace {
 
 // Writes lines (each followed by a newline) in one write.
 void send_lines(int fd, std::initializer_list<std::string> lines) {
@@ -297,9 +297,9 @@ namespace {
 
 // The jukebox's state, list and log files in /tmp, and the web server's configuration.
 const char *const STATE_FILES[] = {
-    MPL_PATH,      OPL_PATH,    DEVICE_PATH,    LIST_PATH,     SONG_PATH,      STATUS_PATH,
-    FRAMEPOS_PATH, VOLUME_PATH, BALANCE_PATH,   BASS_PATH,     TREBLE_PATH,    RANDOM_PATH,
-    LOG_PATH,      LOCK_PATH,   PLAYSTATE_PATH, PREPARED_PATH, WEB_CONFIG_PATH};
+    MPL_PATH,      OPL_PATH,    DEVICE_PATH,    LIST_PATH,     SONG_PATH,       STATUS_PATH,
+    FRAMEPOS_PATH, VOLUME_PATH, BALANCE_PATH,   BASS_PATH,     TREBLE_PATH,     RANDOM_PATH,
+    LOG_PATH,      LOCK_PATH,   PLAYSTATE_PATH, PREPARED_PATH, WEB_CONFIG_PATH, STICKS_PATH};
 
 } // namespace
 
@@ -359,25 +359,32 @@ void remove_leftovers() {
   closedir(tmp);
 }
 
-void build_lists(const Options &options) {
-  unlink(MPL_PATH);
+bool build_lists(const Options &options, const StickWatch &sticks) {
+  // Empty, not missing, when there is no device: a jukebox waiting for sticks.
+  if (!write_text_file(MPL_PATH, "", 0))
+    message("could not write %s: %s", MPL_PATH, strerror(errno));
   for (size_t i = 0; i < options.devices.size(); ++i) {
-    if (!run({"scantree", options.devices[i], std::to_string(i + 1)}))
+    if (!run_program({"scantree", options.devices[i], std::to_string(i + 1)}))
       message("could not scan %s", options.devices[i].c_str());
+  }
+  for (const Stick &stick : sticks.present) {
+    if (!run_program({"scantree", stick.root, std::to_string(stick.number)}))
+      message("could not scan %s", stick.root.c_str());
   }
   char mode = options.random_mode != 0 ? options.random_mode : saved_random_mode();
   std::vector<std::string> orderbuild = {"orderbuild"};
   if (mode != 's')
     orderbuild.push_back(std::string("-") + mode);
-  if (!run(orderbuild))
-    die("orderbuild", "could not build the order list");
+  if (!run_program(orderbuild))
+    return false;
   const char text[] = {mode, '\n'};
   if (!write_text_file(RANDOM_PATH, text, sizeof text))
     message("could not write %s: %s", RANDOM_PATH, strerror(errno));
+  return true;
 }
 
 void pass_ended_song() {
-  if (!run({"velm_play", "startup"}))
+  if (!run_program({"velm_play", "startup"}))
     message("could not look for a song whose end the power cut short");
 }
 
@@ -460,13 +467,18 @@ void start_web(Jukebox &jukebox) {
   start_web(jukebox.web, WEB_HOST);
 }
 
+void refresh_web_page(const Jukebox &jukebox) {
+  refresh_web(jukebox.web, WEB_HOST);
+}
+
 void run_until_stopped(Jukebox &jukebox, int signals) {
   while (!jukebox.stopping) {
     // Descriptors of -1 are passed over.
-    pollfd fds[3] = {{signals, POLLIN, 0},
+    pollfd fds[4] = {{signals, POLLIN, 0},
                      {jukebox.web.fifo, POLLIN, 0},
+                     {jukebox.sticks.mountinfo, POLLPRI, 0},
                      {service_fd(jukebox.service), POLLIN, 0}};
-    int ready = poll(fds, 3, service_timeout_ms(jukebox.service));
+    int ready = poll(fds, 4, service_timeout_ms(jukebox.service));
     service_tick(jukebox.service);
     if (ready < 0) {
       if (errno == EINTR)
@@ -475,6 +487,8 @@ void run_until_stopped(Jukebox &jukebox, int signals) {
     }
     if (jukebox.web.fifo >= 0 && (fds[1].revents & POLLIN) != 0)
       take_web_requests(jukebox.web, WEB_HOST);
+    if ((fds[2].revents & (POLLPRI | POLLERR)) != 0)
+      take_mount_change(jukebox);
     if ((fds[0].revents & POLLIN) == 0)
       continue;
     signalfd_siginfo info;

@@ -4,6 +4,7 @@
 
 #include "restarts.h"
 #include "service.h"
+#include "sticks.h"
 #include "webserver.h"
 
 #include <string>
@@ -12,6 +13,7 @@
 
 struct Options {
   std::vector<std::string> devices; // roots, numbered 1, 2, ... in this order
+  std::string media;                // -m: every file system mounted below it is a device
   bool lcd = false;
   bool id3 = false;
   bool debug = false;
@@ -36,6 +38,7 @@ struct Jukebox {
   Child children[CHILD_COUNT];
   WebServer web;
   Service service;
+  StickWatch sticks;
   int display_fifo = -1; // our writing ends, held so the daemons stay up
   int control_fifo = -1;
   bool stopping = false;
@@ -65,8 +68,13 @@ void claim_state_files();
 // /tmp (only plain files of the launcher's own user).
 void remove_leftovers();
 
-// Starts /tmp/MPL afresh from the devices and builds /tmp/OPL in the order of play.
-void build_lists(const Options &options);
+// Runs a program and waits for it, its output to the log; true when it ended with
+// status 0.
+bool run_program(const std::vector<std::string> &argv);
+
+// Starts /tmp/MPL afresh from the devices (those of the command line, then the sticks)
+// and builds /tmp/OPL in the order of play. False when the order list could not be built.
+bool build_lists(const Options &options, const StickWatch &sticks);
 
 // When the power went as a song ended, before the next song was chosen, chooses the
 // next one now, so that the start does not play the ended song again.
@@ -86,6 +94,9 @@ void start_playing(const Jukebox &jukebox);
 
 // The web catalogue, when the options ask for it.
 void start_web(Jukebox &jukebox);
+
+// Writes the web catalogue's page again from the lists, when the web part runs.
+void refresh_web_page(const Jukebox &jukebox);
 
 // Keeps the jukebox going until SIGINT, SIGTERM or SIGHUP.
 void run_until_stopped(Jukebox &jukebox, int signals);

@@ -4,7 +4,8 @@
 // control and display FIFOs open so the daemons stay up. The watcher signals SIGUSR2 when
 // the player's output has ended: the player is started again and the song resumes at its
 // saved frame. A daemon that dies is reported and started again. SIGINT or SIGTERM shut
-// everything down in order, the LCD showing its farewell.
+// everything down in order, the LCD showing its farewell. With -m, file systems mounted
+// below a folder are devices too, and the lists follow them as they come and go.
 
 #include "launcher.h"
 
@@ -18,22 +19,27 @@ namespace {
 
 [[noreturn]] void print_usage(int status) {
   FILE *out = status == 0 ? stdout : stderr;
-  fprintf(out, "\nVELM version 0.91 - the jukebox's launcher, by the velm builders\n"
-               "Usage: velm [-lntdh] [-r MODE] [-o MODULE] [-p FILE] [-w [IP:]PORT] DEVICE...\n"
-               "\tDEVICE\ta device's root folder; devices are numbered 1, 2, ... in this order\n"
-               "\tl\tdrive the LCD on /dev/lcd (the default when /dev/lcd is there)\n"
-               "\tn\tno LCD\n"
-               "\tt\tshow ID3 titles\n"
-               "\td\tthe daemons write their debug trace (to /tmp/velm.log, with what\n"
-               "\t\tevery program started writes to standard error)\n"
-               "\tr MODE\tthe order of play: s sequential, a all shuffled, d per device,\n"
-               "\t\tl per list (default: as last time, else s)\n"
-               "\to MODULE\tthe player's audio output module (default: the machine's sound\n"
-               "\t\tdevice, or a silent output paced in real time when it has none)\n"
-               "\tp FILE\tkeep the player's output lines in FILE\n"
-               "\tw [IP:]PORT\tserve the web catalogue there (IP by default 127.0.0.1,\n"
-               "\t\treachable from this machine only; 0.0.0.0 from every network)\n"
-               "\th\tshow this help\n\n");
+  fprintf(
+      out,
+      "\nVELM version 0.91 - the jukebox's launcher, by the velm builders\n"
+      "Usage: velm [-lntdh] [-r MODE] [-o MODULE] [-p FILE] [-w [IP:]PORT] [-m FOLDER] DEVICE...\n"
+      "\tDEVICE\ta device's root folder; devices are numbered 1, 2, ... in this order\n"
+      "\tm FOLDER\tevery file system mounted below FOLDER (USB sticks) is a device\n"
+      "\t\ttoo, watched as sticks come and go; a stick keeps its number (none\n"
+      "\t\tDEVICE is needed then)\n"
+      "\tl\tdrive the LCD on /dev/lcd (the default when /dev/lcd is there)\n"
+      "\tn\tno LCD\n"
+      "\tt\tshow ID3 titles\n"
+      "\td\tthe daemons write their debug trace (to /tmp/velm.log, with what\n"
+      "\t\tevery program started writes to standard error)\n"
+      "\tr MODE\tthe order of play: s sequential, a all shuffled, d per device,\n"
+      "\t\tl per list (default: as last time, else s)\n"
+      "\to MODULE\tthe player's audio output module (default: the machine's sound\n"
+      "\t\tdevice, or a silent output paced in real time when it has none)\n"
+      "\tp FILE\tkeep the player's output lines in FILE\n"
+      "\tw [IP:]PORT\tserve the web catalogue there (IP by default 127.0.0.1,\n"
+      "\t\treachable from this machine only; 0.0.0.0 from every network)\n"
+      "\th\tshow this help\n\n");
   exit(status);
 }
 
@@ -41,7 +47,7 @@ Options parse_options(int argc, char **argv) {
   Options options;
   options.lcd = access("/dev/lcd", F_OK) == 0;
   int option;
-  while ((option = getopt(argc, argv, "lntdr:o:p:w:h")) != -1) {
+  while ((option = getopt(argc, argv, "lntdr:o:p:w:m:h")) != -1) {
     switch (option) {
     case 'l':
       options.lcd = true;
@@ -70,13 +76,18 @@ Options parse_options(int argc, char **argv) {
       if (!parse_web_address(optarg, options.web_address, options.web_port))
         print_usage(2);
       break;
+    case 'm':
+      if (optarg[0] == '\0')
+        print_usage(2);
+      options.media = optarg;
+      break;
     case 'h':
       print_usage(0);
     default:
       print_usage(2);
     }
   }
-  if (optind == argc)
+  if (optind == argc && options.media.empty())
     print_usage(2);
   for (int i = optind; i < argc; ++i)
     options.devices.push_back(argv[i]);
@@ -92,8 +103,13 @@ int main(int argc, char **argv) {
   int signals = take_signals();
   claim_state_files();
   remove_leftovers();
+  watch_sticks(jukebox.sticks, jukebox.options.media,
+               static_cast<int>(jukebox.options.devices.size()));
   service_status(jukebox.service, "scanning the devices");
-  build_lists(jukebox.options);
+  if (!build_lists(jukebox.options, jukebox.sticks)) {
+    message("orderbuild: could not build the order list");
+    return 1;
+  }
   service_lists_built(jukebox.service);
   pass_ended_song();
   make_fifos();
@@ -104,6 +120,8 @@ int main(int argc, char **argv) {
   start_control(jukebox);
   start_playing(jukebox);
   start_web(jukebox);
+  if (!jukebox.options.media.empty())
+    show_when_no_music(jukebox);
   run_until_stopped(jukebox, signals);
   shut_down(jukebox);
   return jukebox.exit_status;

@@ -524,6 +524,63 @@ void move_startup(Move &m, const PlayRequest & /*request*/) {
     keep_choice(m);
 }
 
+// The song that follows a song that is gone: of the order list's songs, the first one
+// after its address (so on the same stick the next there, else the first of the next
+// device), or round to the first one; with no song chosen, the order's first. False when
+// the order list is empty.
+bool next_present(Move &m, SongAddress *song) {
+  FILE *opl = m.io.open_list(OPL_PATH);
+  if (opl == nullptr)
+    return false;
+  bool first = false, after = false;
+  SongAddress first_song{}, after_song{};
+  OplEntry entry;
+  while (opl_read_entry(opl, &entry)) {
+    SongAddress at{entry.device, entry.list, entry.song};
+    if (!first) {
+      first_song = at;
+      first = true;
+    }
+    if (m.state.has_song && at > m.state.song && (!after || at < after_song)) {
+      after_song = at;
+      after = true;
+    }
+  }
+  fclose(opl);
+  *song = after ? after_song : first_song;
+  return first;
+}
+
+// After the lists were made again (a stick came or went). The song of the record plays on
+// when it is still there: nothing is written or sent. One that went with its stick is
+// followed by the next one there is, in the state the jukebox was in (playing, paused,
+// stopped); with no song left the player lets go of the song, the display says "NO
+// MUSIC", and the record keeps what it was, so that the music starts again when a stick
+// brings some.
+void move_rescan(Move &m, const PlayRequest & /*request*/) {
+  if (m.state.has_song && song_path(m.io, m.state.song))
+    return;
+  SongAddress song{};
+  std::optional<std::string> path;
+  if (!next_present(m, &song) || !(path = song_path(m.io, song))) {
+    if (m.state.has_song)
+      player(m, "STOP");
+    display(m, {"display_setstatus NO MUSIC"});
+    return;
+  }
+  take_song(m, song, *path);
+  if (m.startup() || m.state.status == PlayStatus::play) {
+    play_current(m);
+  } else if (m.state.status == PlayStatus::pause) {
+    player(m, "LOADPAUSED " + m.path);
+    show_song(m, "PAUS");
+    keep_choice(m);
+  } else {
+    show_song(m, "STOP");
+    keep_choice(m);
+  }
+}
+
 struct VerbEntry {
   const char *name;
   PlayVerb verb;
@@ -547,6 +604,7 @@ const VerbEntry VERBS[] = {
     {"say", PlayVerb::say, 0, true, move_say},
     {"song-ended", PlayVerb::song_ended, 0, true, move_song_ended},
     {"startup", PlayVerb::startup, 0, false, move_startup},
+    {"rescan", PlayVerb::rescan, 0, false, move_rescan},
 };
 
 const VerbEntry *entry_of(PlayVerb verb) {

@@ -48,6 +48,7 @@ enum class PlayVerb {
   say,
   song_ended,
   startup,
+  rescan,
 };
 
 struct PlayRequest {

@@ -7,6 +7,8 @@
 //   velm_play song-ended   (after a song's end; the player lines go to standard output)
 //   velm_play startup      (before the daemons start: a song whose end a power cut
 //                           interrupted is followed by the next)
+//   velm_play rescan       (the lists were made again as a stick came or went: a song
+//                           no longer in them is followed by the next one that is)
 
 #include "core.h"
 #include "play_io.h"
@@ -23,7 +25,7 @@ enum { EXIT_DONE = 0, EXIT_FAILED = 1, EXIT_USAGE = 2 };
 void print_usage() {
   fputs("usage: velm_play next|prev|nextlist|prevlist|pause|stop|random|device|say\n"
         "       velm_play gotolist N | gotosong N | address DEVICE LIST SONG\n"
-        "       velm_play song-ended | startup\n",
+        "       velm_play song-ended | startup | rescan\n",
         stderr);
 }
 

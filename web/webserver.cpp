@@ -237,6 +237,13 @@ void start_web(WebServer &web, const WebHost &host) {
   launch_server(web, host);
 }
 
+void refresh_web(const WebServer &web, const WebHost &host) {
+  if (web.port == 0 || !own_folder(WEB_ROOT_PATH))
+    return;
+  if (!write_page(host))
+    host.message("could not write the catalogue page %s", WEB_PAGE_PATH);
+}
+
 void restart_web(WebServer &web, const WebHost &host) {
   if (!restart_allowed(web.restarts, host.now(), MAX_RESTARTS, RESTART_WINDOW)) {
     // The jukebox plays on without its web catalogue.

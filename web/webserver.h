@@ -39,6 +39,9 @@ bool parse_web_address(const std::string &text, std::string &address, int &port)
 // nothing.
 void start_web(WebServer &web, const WebHost &host);
 
+// Writes the catalogue page again (the lists changed) when the server's folder is there.
+void refresh_web(const WebServer &web, const WebHost &host);
+
 // Starts the server again after it ended; gives up after a few quick ends in a row.
 void restart_web(WebServer &web, const WebHost &host);
 

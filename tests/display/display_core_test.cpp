@@ -420,3 +420,26 @@ TEST(DisplayScreens, WithoutItsDeviceTheDisplayRunsAsWithoutLcd) {
   EXPECT_TRUE(display.started == false && display.volume == 5);
   EXPECT_EQ(rig.bytes, "");
 }
+
+TEST(DisplayScreens, NoMusicTakesTheStatusLineAndLeavesNoTitleOfTheSongThatWent) {
+  start_past_welcome(true);
+  rig_line("display_setrandommode SEQ");
+  rig_line("display_settitle Gone song");
+  rig_line("display_setid3tagtitle Artist - Gone");
+  rig_line("display_setstatus PLAY 2 1 3");
+  rig_line("display_settime +00:05 -01:10");
+  rig_line("display_setstatus NO MUSIC");
+  EXPECT_STREQ(display.status_text, "NO MUSIC");
+  size_t from = rig.draws.size();
+  rig_ticks(2);
+  EXPECT_EQ(rig_rows(0, from), std::vector<std::string>{"NO MUSIC" + std::string(13, ' ') + "SEQ"});
+  EXPECT_EQ(rig_rows(1, from), std::vector<std::string>{BLANK_ROW});
+  // Only the whole word: anything else is a status word of four characters as ever.
+  rig_line("display_setstatus NO MUSICS 1 1 1");
+  EXPECT_STREQ(display.status_text, "NO");
+  // The next song takes the line back.
+  rig_line("display_setstatus PLAY 1 1 1");
+  from = rig.draws.size();
+  rig_ticks(2);
+  EXPECT_EQ(rig_rows(0, from), std::vector<std::string>{"1/001/01 PLAY        SEQ"});
+}

@@ -8,8 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <list>
 #include <map>
 #include <set>
@@ -236,6 +238,10 @@ TEST(PlayCore, EveryVerbFromEveryState) {
        {"-", "-", "-", "-"},
        {"1 1 2", "1 1 2", "1 1 2", "1 1 2"},
        {"play", "pause", "stop", "startup"}},
+      {{"rescan"}, // the song is still there: it plays on untouched
+       {"-", "-", "-", "-"},
+       {"1 1 2", "1 1 2", "1 1 2", "1 1 2"},
+       {"play", "pause", "stop", "startup"}},
   };
   const char *names[] = {"play", "pause", "stop", "startup"};
   for (const Case &c : cases) {
@@ -454,6 +460,91 @@ TEST(PlayCore, ASongThatHasGoneFallsBackToTheFirstOfTheOrder) {
   empty.files[OPL_PATH] = "";
   EXPECT_TRUE(empty.move({"next"}));
   EXPECT_TRUE(empty.steps.empty());
+}
+
+// The lists were made again as a stick came or went (here device 1 went, or device 2).
+TEST(PlayCore, ASongWhoseStickWentIsFollowedByTheNextOneThereInTheStateItWasIn) {
+  const char DEVICE2[] = "2 0 0 /mnt/dev2\n2 1 0 /mnt/dev2/C\n2 1 1 /mnt/dev2/C/01_five.mp3\n"
+                         "2 1 2 /mnt/dev2/C/02_six.mp3\n";
+  struct Case {
+    From from;
+    std::string player; // "-": nothing
+    const char *status;
+    const char *shown; // the display's status word
+  };
+  const Case cases[] = {
+      {From::play, load("2 1 1"), "play", "PLAY"},
+      {From::startup, load("2 1 1"), "play", "PLAY"},
+      {From::pause, std::string("LOADPAUSED ") + path_of("2 1 1"), "pause", "PAUS"},
+      {From::stop, "-", "stop", "STOP"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.status);
+    World w = world_from(c.from);
+    w.files[MPL_PATH] = DEVICE2;
+    w.files[OPL_PATH] = "1 2 1 1\n2 2 1 2\n";
+    ASSERT_TRUE(w.move({"rescan"}));
+    EXPECT_EQ(w.player.empty() ? "-" : w.player[0], c.player);
+    EXPECT_EQ(w.song(), "2 1 1");
+    EXPECT_EQ(w.file(STATUS_PATH), std::string(c.from == From::startup ? "play" : c.status) + "\n");
+    EXPECT_NE(std::find(w.display.begin(), w.display.end(),
+                        std::string("display_setstatus ") + c.shown + " 2 1 1"),
+              w.display.end());
+    EXPECT_EQ(w.file(FRAMEPOS_PATH), "(none)") << "the gone song's checkpoint";
+    EXPECT_TRUE(w.state().frame_kept);
+    EXPECT_TRUE(w.reports.empty());
+  }
+
+  // The next one after the address that went: on device 1 past 1 2 1 there is none, so
+  // round to the first; before 2 1 2, that one.
+  World after;
+  after.files[PLAYSTATE_PATH] = record("1 9 1", "play", "kept");
+  after.files[OPL_PATH] = "1 2 1 2\n2 1 1 1\n3 1 2 1\n";
+  ASSERT_TRUE(after.move({"rescan"}));
+  EXPECT_EQ(after.player, std::vector<std::string>{load("2 1 2")});
+  World round;
+  round.files[PLAYSTATE_PATH] = record("2 1 3", "play", "kept");
+  round.files[OPL_PATH] = "1 1 2 1\n2 1 1 3\n";
+  ASSERT_TRUE(round.move({"rescan"}));
+  EXPECT_EQ(round.player, std::vector<std::string>{load("1 2 1")});
+}
+
+TEST(PlayCore, WithNoSongLeftTheDisplaySaysNoMusicAndASongThatComesPlays) {
+  World w = world_from(From::play);
+  w.files[MPL_PATH] = "";
+  w.files[OPL_PATH] = "";
+  ASSERT_TRUE(w.move({"rescan"}));
+  // The player lets go of the song that went; the record keeps what the jukebox was doing.
+  EXPECT_EQ(w.player, std::vector<std::string>{"STOP"});
+  EXPECT_EQ(w.display, std::vector<std::string>{"display_setstatus NO MUSIC"});
+  EXPECT_EQ(w.file(PLAYSTATE_PATH), record("1 1 2", "play", "kept"));
+  // Keys and the song's end find nothing to play.
+  for (const char *verb : {"next", "song-ended", "pause"}) {
+    w.player.clear();
+    ASSERT_TRUE(w.move({verb}));
+    EXPECT_TRUE(w.player.empty()) << verb;
+  }
+  // A stick brings songs: the music starts again.
+  w.files[MPL_PATH] = COLLECTION;
+  w.files[OPL_PATH] = ORDER;
+  w.files[MPL_PATH].erase(w.files[MPL_PATH].find("1 1 2 "),
+                          strlen("1 1 2 /mnt/dev1/A/02_two.mp3\n"));
+  ASSERT_TRUE(w.move({"rescan"}));
+  EXPECT_EQ(w.player, std::vector<std::string>{load("1 1 3")});
+  EXPECT_EQ(w.file(STATUS_PATH), "play\n");
+
+  // A jukebox that started with no music at all plays what comes.
+  World fresh;
+  fresh.files[MPL_PATH] = "";
+  fresh.files[OPL_PATH] = "";
+  fresh.files[STATUS_PATH] = "startup\n";
+  ASSERT_TRUE(fresh.move({"rescan"}));
+  EXPECT_TRUE(fresh.player.empty()) << "no song was there to let go of";
+  EXPECT_EQ(fresh.display, std::vector<std::string>{"display_setstatus NO MUSIC"});
+  fresh.files[MPL_PATH] = COLLECTION;
+  fresh.files[OPL_PATH] = ORDER;
+  ASSERT_TRUE(fresh.move({"rescan"}));
+  EXPECT_EQ(fresh.player, std::vector<std::string>{load("1 1 1")});
 }
 
 TEST(PlayCore, TheOrderFollowsTheOrderListAndWrapsAtBothEnds) {
