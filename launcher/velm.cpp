@@ -6,6 +6,7 @@
 // saved frame. A daemon that dies is reported and started again. SIGINT or SIGTERM shut
 // everything down in order, the LCD showing its farewell.
 
+#include "install_dirs.h"
 #include "launcher.h"
 
 #include <csignal>
@@ -87,6 +88,8 @@ Options parse_options(int argc, char **argv) {
 
 int main(int argc, char **argv) {
   Options options = parse_options(argc, argv);
+  // Every program it starts, and theirs, finds the jukebox's own first.
+  put_helpers_on_path();
   int signals = take_signals();
   claim_state_files();
   remove_leftovers();
