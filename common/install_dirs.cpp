@@ -81,7 +81,7 @@ std::string path_with_first(const std::string &path, const std::string &first,
 
 void put_helpers_on_path() {
   const char *path = getenv("PATH");
-  std::string value = path_with_first(path != nullptr ? path : "/usr/bin:/bin", helper_folder(),
-                                      program_folder());
+  std::string value =
+      path_with_first(path != nullptr ? path : "/usr/bin:/bin", helper_folder(), program_folder());
   setenv("PATH", value.c_str(), 1);
 }

@@ -57,9 +57,9 @@ std::set<std::string> tree(const std::string &root) {
 // What the install must hold below usr/ (the multiarch library folder as the build has it).
 std::vector<std::string> expected_files() {
   std::vector<std::string> files;
-  for (const char *program : {"velm", "velm_control", "velm_display", "velm_keys", "velm_send",
-                              "lcdsim", "lcdpanel", "titleform", "htmlcatalog", "scantree",
-                              "orderbuild", "orderquery", "entryquery"})
+  for (const char *program :
+       {"velm", "velm_control", "velm_display", "velm_keys", "velm_send", "lcdsim", "lcdpanel",
+        "titleform", "htmlcatalog", "scantree", "orderbuild", "orderquery", "entryquery"})
     files.push_back(std::string("usr/bin/") + program + " 755");
   for (const char *helper :
        {"velm_play", "playwatch", "audiopace", "nextsong.sh", "prevsong.sh", "nextlist.sh",
@@ -67,18 +67,13 @@ std::vector<std::string> expected_files() {
         "changedev.sh", "playaddress.sh", "sayinfo.sh"})
     files.push_back(std::string("usr/libexec/velm/") + helper + " 755");
   std::string lib = std::string("usr/") + VELM_LIBDIR;
-  files.insert(files.end(), {"usr/libexec/velm/velm-paths.sh 644",
-                             "usr/share/velm/choose.sh 755",
-                             lib + "/libcharpanel.a 644",
-                             lib + "/pkgconfig/charpanel.pc 644",
-                             "usr/include/charpanel.h 644",
-                             "usr/share/man/man1/velm.1.gz 644",
-                             "usr/share/man/man1/velm_keys.1.gz 644",
-                             "usr/share/man/man8/velm_control.8.gz 644",
-                             "usr/share/man/man8/velm_display.8.gz 644",
-                             "usr/share/man/man8/lcdpanel.8.gz 644",
-                             "usr/share/doc/velm/copyright 644",
-                             "usr/share/doc/velm/changelog.Debian.gz 644"});
+  files.insert(files.end(),
+               {"usr/libexec/velm/velm-paths.sh 644", "usr/share/velm/choose.sh 755",
+                lib + "/libcharpanel.a 644", lib + "/pkgconfig/charpanel.pc 644",
+                "usr/include/charpanel.h 644", "usr/share/man/man1/velm.1.gz 644",
+                "usr/share/man/man1/velm_keys.1.gz 644", "usr/share/man/man8/velm_control.8.gz 644",
+                "usr/share/man/man8/velm_display.8.gz 644", "usr/share/man/man8/lcdpanel.8.gz 644",
+                "usr/share/doc/velm/copyright 644", "usr/share/doc/velm/changelog.Debian.gz 644"});
   return files;
 }
 
@@ -193,21 +188,20 @@ int main(void) {
   return 0;
 }
 )C");
-  std::string pkg = "PKG_CONFIG_SYSROOT_DIR=" + shell_quote(root) +
-                    " PKG_CONFIG_LIBDIR=" + shell_quote(root + "/usr/" + VELM_LIBDIR + "/pkgconfig") +
-                    " pkg-config";
-  std::string out = run_ok(sb, pkg + " --modversion charpanel\n" +
-                                   "cc " VELM_CONSUMER_FLAGS " -o " + sb.scratch() + "/panel " +
-                                   sb.scratch() + "/panel.c $(" + pkg + " --cflags --libs charpanel)\n" +
-                                   sb.scratch() + "/panel\n");
+  std::string pkg = "PKG_CONFIG_SYSROOT_DIR=" + shell_quote(root) + " PKG_CONFIG_LIBDIR=" +
+                    shell_quote(root + "/usr/" + VELM_LIBDIR + "/pkgconfig") + " pkg-config";
+  std::string out =
+      run_ok(sb, pkg + " --modversion charpanel\n" + "cc " VELM_CONSUMER_FLAGS " -o " +
+                     sb.scratch() + "/panel " + sb.scratch() + "/panel.c $(" + pkg +
+                     " --cflags --libs charpanel)\n" + sb.scratch() + "/panel\n");
   // Each byte: the lines idle, then two nibbles, each strobed: 'A' to the data register,
   // then the cursor to row 1, column 2 (address 0x42) as an instruction.
   EXPECT_EQ(out, std::string(VELM_VERSION) + "\n" +
                      "378:80 378:d4 378:94 378:d1 378:91 378:80 378:cc 378:8c 378:c2 378:82 \n");
   // The flags come from the install, not from the sources or the build.
   std::string flags = run_ok(sb, pkg + " --cflags --libs charpanel");
-  EXPECT_EQ(flags, "-I" + root + "/usr/include -L" + root + "/usr/" + VELM_LIBDIR +
-                       " -lcharpanel \n");
+  EXPECT_EQ(flags,
+            "-I" + root + "/usr/include -L" + root + "/usr/" + VELM_LIBDIR + " -lcharpanel \n");
 }
 
 TEST(ManPages, FormatWithoutAWarning) {
@@ -232,9 +226,9 @@ TEST(ManPages, DescribeEveryOptionTheHelpShows) {
     const char *page;
     size_t least; // options the help shows at least
   };
-  for (const Page &p : {Page{"velm", "velm.1", 9}, Page{"velm_control", "velm_control.8", 2},
-                        Page{"velm_display", "velm_display.8", 4},
-                        Page{"lcdpanel", "lcdpanel.8", 3}}) {
+  for (const Page &p :
+       {Page{"velm", "velm.1", 9}, Page{"velm_control", "velm_control.8", 2},
+        Page{"velm_display", "velm_display.8", 4}, Page{"lcdpanel", "lcdpanel.8", 3}}) {
     RunResult r = sb.run(std::string(p.program) + " -h");
     EXPECT_EQ(r.status, 0) << p.program << r.err;
     std::vector<char> options = help_options(r.out);
@@ -277,7 +271,8 @@ TEST(Package, LintianFindsNoErrorOrWarning) {
   for (const char *script : {"postinst", "prerm", "postrm"})
     EXPECT_TRUE(fs::exists(info + "/" + script)) << script;
   // Every override says why, on the comment line before it.
-  std::string overrides = read_file(std::string(VELM_SOURCE_DIR) + "/packaging/debian/lintian-overrides");
+  std::string overrides =
+      read_file(std::string(VELM_SOURCE_DIR) + "/packaging/debian/lintian-overrides");
   std::string previous;
   size_t start = 0;
   while (start < overrides.size()) {
@@ -306,8 +301,8 @@ TEST(Package, TheUnpackedJukeboxPlaysWithOnlyItsOwnFoldersOnPath) {
   std::string port = std::to_string(free_port());
   // The sample songs are made with the build's tune maker; then only the unpacked tree
   // and the system remain on PATH.
-  std::string script = jukebox_collection(20, "dev1/A dev1/B dev2/C") + "PATH=" +
-                       shell_quote(root) + "/usr/bin:/usr/bin:/bin\nexport PATH\n" +
+  std::string script = jukebox_collection(20, "dev1/A dev1/B dev2/C") +
+                       "PATH=" + shell_quote(root) + "/usr/bin:/usr/bin:/bin\nexport PATH\n" +
                        jukebox_functions() + R"SH(
 wait_until() { # FILE TEXT [FROM LINE]: at most 10 s
   i=0
@@ -316,7 +311,8 @@ wait_until() { # FILE TEXT [FROM LINE]: at most 10 s
     i=$((i + 1))
   done
 }
-start_jukebox -w 127.0.0.1:)SH" + port +
+start_jukebox -w 127.0.0.1:)SH" +
+                       port +
                        R"SH( /mnt/music/dev1 /mnt/music/dev2
 wait_until /tmp/PLAYSTATE "^song 1 1 1"
 wait_until /tmp/player.out "^@F 40 "
@@ -344,10 +340,10 @@ stop_jukebox
   EXPECT_NE(second.find("@F 40 "), std::string::npos) << log << second.substr(0, 2000);
   // Each program came from the unpacked tree: the person's from usr/bin, the jukebox's
   // own from usr/libexec/velm.
-  EXPECT_EQ(sb.read("/tmp/programs"),
-            root + "/usr/bin/velm\n" + root + "/usr/bin/velm_display\n" + root +
-                "/usr/bin/velm_control\n" + root + "/usr/libexec/velm/playwatch\n" + root +
-                "/usr/libexec/velm/audiopace\n")
+  EXPECT_EQ(sb.read("/tmp/programs"), root + "/usr/bin/velm\n" + root + "/usr/bin/velm_display\n" +
+                                          root + "/usr/bin/velm_control\n" + root +
+                                          "/usr/libexec/velm/playwatch\n" + root +
+                                          "/usr/libexec/velm/audiopace\n")
       << log;
   EXPECT_EQ(sb.read("/tmp/chooser"), read_file(root + "/usr/share/velm/choose.sh")) << log;
   EXPECT_EQ(log.find("No such file"), std::string::npos) << log;
