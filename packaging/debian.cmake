@@ -25,23 +25,6 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser, busybox, mpg123")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS espeak-ng)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
-# The maintainer scripts: the system user, and the unit enabled and started as
-# dh_installsystemd does it (only when the package has the unit).
-set(VELM_UNIT_NAME "")
-if(VELM_UNIT)
-  set(VELM_UNIT_NAME velm.service)
-endif()
-set(scripts_out ${CMAKE_BINARY_DIR}/packaging/debian)
-set(control_extra)
-foreach(script postinst prerm postrm)
-  configure_file(${CMAKE_SOURCE_DIR}/packaging/debian/${script}.in ${scripts_out}/${script} @ONLY
-    FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ
-    WORLD_EXECUTE)
-  list(APPEND control_extra ${scripts_out}/${script})
-endforeach()
-if(VELM_CONFFILES)
-  list(JOIN VELM_CONFFILES "\n" conffiles)
-  file(CONFIGURE OUTPUT ${scripts_out}/conffiles CONTENT "${conffiles}\n")
-  list(APPEND control_extra ${scripts_out}/conffiles)
-endif()
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${control_extra})
+# The conffiles and maintainer scripts, made from what the staged package holds.
+set(CPACK_VELM_SCRIPTS_DIR ${CMAKE_SOURCE_DIR}/packaging/debian)
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_SOURCE_DIR}/packaging/debian-control.cmake)
