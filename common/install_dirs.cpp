@@ -33,6 +33,19 @@ std::string installed_or_own(const char *relative) {
 
 } // namespace
 
+bool on_path(const std::string &path, const std::string &folder) {
+  size_t start = 0;
+  for (;;) {
+    size_t end = path.find(':', start);
+    if (path.compare(start, end == std::string::npos ? std::string::npos : end - start, folder) ==
+        0)
+      return true;
+    if (end == std::string::npos)
+      return false;
+    start = end + 1;
+  }
+}
+
 std::string program_folder() {
   char exe[PATH_MAX];
   ssize_t length = readlink("/proc/self/exe", exe, sizeof exe - 1);
@@ -81,7 +94,23 @@ std::string path_with_first(const std::string &path, const std::string &first,
 
 void put_helpers_on_path() {
   const char *path = getenv("PATH");
-  std::string value =
-      path_with_first(path != nullptr ? path : "/usr/bin:/bin", helper_folder(), program_folder());
+  std::string value = path != nullptr ? path : "/usr/bin:/bin";
+  std::string helpers = helper_folder(), own = program_folder();
+  // Installed: the helpers' folder first. In the build tree it is the program's own
+  // folder, which goes last where it is missing, as for a daemon.
+  if (!helpers.empty() && helpers != own)
+    value = path_with_first(value, helpers, "");
+  setenv("PATH", value.c_str(), 1);
+  add_helpers_to_path();
+}
+
+void add_helpers_to_path() {
+  const char *path = getenv("PATH");
+  std::string value = path != nullptr ? path : "/usr/bin:/bin";
+  for (const std::string &folder : {helper_folder(), program_folder()}) {
+    if (folder.empty() || on_path(value, folder))
+      continue;
+    value += ":" + folder;
+  }
   setenv("PATH", value.c_str(), 1);
 }

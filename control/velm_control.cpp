@@ -58,7 +58,7 @@ void release_saves(const sigset_t &previous) {
 int main(int argc, char **argv) {
   debug_init("[velm_control]");
   // The player scripts it runs by name are among the jukebox's helpers.
-  put_helpers_on_path();
+  add_helpers_to_path();
   parse_options(argc, argv);
   printf("%d", optind);
   fflush(stdout);

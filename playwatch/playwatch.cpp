@@ -322,7 +322,7 @@ void finish() {
 
 int main() {
   // The next-song script lies beside the watcher.
-  put_helpers_on_path();
+  add_helpers_to_path();
   survive_broken_pipes();
   open_display();
   open_framepos_dir();

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 
@@ -32,4 +33,23 @@ TEST(InstallDirs, InTheBuildTreeTheHelpersAndWebFilesAreTheProgramsOwnFolder) {
   EXPECT_EQ(own.rfind(std::filesystem::canonical(VELM_BUILD_DIR).string(), 0), 0U) << own;
   EXPECT_EQ(helper_folder(), own);
   EXPECT_EQ(data_folder(), own);
+}
+
+TEST(InstallDirs, WithoutInstalledHelpersTheirFolderComesOnlyAfterTheCallersPath) {
+  // The caller's order stays: a stand-in before the helpers still wins; missing ones come
+  // last; nothing is added twice.
+  std::string own = program_folder();
+  setenv("PATH", "/stand-ins:/usr/bin", 1);
+  add_helpers_to_path();
+  EXPECT_EQ(std::string(getenv("PATH")), "/stand-ins:/usr/bin:" + own);
+  setenv("PATH", ("/stand-ins:" + own + ":/usr/bin").c_str(), 1);
+  add_helpers_to_path();
+  EXPECT_EQ(std::string(getenv("PATH")), "/stand-ins:" + own + ":/usr/bin");
+  // The launcher in the build tree, where there are no installed helpers, does the same.
+  setenv("PATH", "/stand-ins:/usr/bin", 1);
+  put_helpers_on_path();
+  EXPECT_EQ(std::string(getenv("PATH")), "/stand-ins:/usr/bin:" + own);
+  EXPECT_TRUE(on_path("/a::/b", ""));
+  EXPECT_TRUE(on_path("/a:/b", "/b"));
+  EXPECT_FALSE(on_path("/a:/bb", "/b"));
 }
