@@ -4,6 +4,7 @@
 
 #include "control.h"
 #include "daemon.h"
+#include "install_dirs.h"
 
 #include <csignal>
 #include <cstdio>
@@ -56,6 +57,8 @@ void release_saves(const sigset_t &previous) {
 
 int main(int argc, char **argv) {
   debug_init("[velm_control]");
+  // The player scripts it runs by name are among the jukebox's helpers.
+  add_helpers_to_path();
   parse_options(argc, argv);
   printf("%d", optind);
   fflush(stdout);

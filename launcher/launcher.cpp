@@ -1,6 +1,7 @@
 #include "launcher.h"
 
 #include "daemon.h"
+#include "install_dirs.h"
 #include "order.h"
 #include "paths.h"
 
@@ -464,6 +465,7 @@ void start_playing(const Jukebox &jukebox) {
 void start_web(Jukebox &jukebox) {
   jukebox.web.address = jukebox.options.web_address;
   jukebox.web.port = jukebox.options.web_port;
+  jukebox.web.files = data_folder();
   start_web(jukebox.web, WEB_HOST);
 }
 

@@ -7,6 +7,7 @@
 // everything down in order, the LCD showing its farewell. With -m, file systems mounted
 // below a folder are devices too, and the lists follow them as they come and go.
 
+#include "install_dirs.h"
 #include "launcher.h"
 
 #include <csignal>
@@ -100,6 +101,8 @@ int main(int argc, char **argv) {
   Jukebox jukebox;
   jukebox.options = parse_options(argc, argv);
   service_begin(jukebox.service);
+  // Every program it starts, and theirs, finds the jukebox's own first.
+  put_helpers_on_path();
   int signals = take_signals();
   claim_state_files();
   remove_leftovers();

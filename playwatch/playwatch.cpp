@@ -5,6 +5,7 @@
 // At the end of the player's output the process velm gets SIGUSR2.
 
 #include "daemon.h"
+#include "install_dirs.h"
 #include "lines.h"
 #include "paths.h"
 
@@ -320,6 +321,8 @@ void finish() {
 } // namespace
 
 int main() {
+  // The next-song script lies beside the watcher.
+  add_helpers_to_path();
   survive_broken_pipes();
   open_display();
   open_framepos_dir();

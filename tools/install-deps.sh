@@ -5,7 +5,7 @@ set -eu
 packages="g++ cmake ninja-build googletest libgtest-dev clang libclang-rt-14-dev
   clang-tidy clang-format cppcheck
   lame mpg123 procps psmisc util-linux chromium busybox e2fsprogs fiu-utils
-  libsystemd-dev libblkid-dev"
+  libsystemd-dev libblkid-dev dpkg-dev lintian groff-base pkgconf"
 
 missing=""
 for p in $packages; do

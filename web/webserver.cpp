@@ -106,8 +106,8 @@ bool write_page(const WebHost &host) {
   return ok;
 }
 
-bool copy_chooser() {
-  std::string source = find_on_path("choose.sh");
+bool copy_chooser(const WebServer &web) {
+  std::string source = web.files.empty() ? find_on_path("choose.sh") : web.files + "/choose.sh";
   std::string script;
   return !source.empty() && read_whole(source, script) &&
          write_text_file(WEB_CHOOSER_PATH, script.data(), script.size(), 0755);
@@ -224,7 +224,7 @@ void start_web(WebServer &web, const WebHost &host) {
   }
   if (!write_page(host))
     host.message("could not write the catalogue page %s", WEB_PAGE_PATH);
-  if (!copy_chooser())
+  if (!copy_chooser(web))
     host.message("could not put choose.sh into %s", WEB_CGI_PATH);
   // UTF-8 titles: the page itself names no character set.
   const char config[] = "# The web catalogue's server, written by velm at every start.\n"

@@ -27,6 +27,7 @@ struct WebServer {
   pid_t pid = -1;
   Restarts restarts;
   int fifo = -1;       // the chooser's requests
+  std::string files;   // the folder of the web files (choose.sh); empty: found on PATH
   std::string pending; // the start of a request line not yet whole
 };
 
