@@ -64,7 +64,7 @@ std::vector<std::string> expected_files() {
   for (const char *helper :
        {"velm_play", "playwatch", "audiopace", "nextsong.sh", "prevsong.sh", "nextlist.sh",
         "prevlist.sh", "gotolist.sh", "gotosong.sh", "pause.sh", "stop.sh", "changernd.sh",
-        "changedev.sh", "playaddress.sh", "sayinfo.sh"})
+        "changedev.sh", "playaddress.sh", "sayinfo.sh", "velm-service"})
     files.push_back(std::string("usr/libexec/velm/") + helper + " 755");
   std::string lib = std::string("usr/") + VELM_LIBDIR;
   files.insert(files.end(),
