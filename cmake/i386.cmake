@@ -11,11 +11,12 @@ set(CMAKE_LIBRARY_ARCHITECTURE i386-linux-gnu)
 include(${CMAKE_CURRENT_LIST_DIR}/multiarch.cmake)
 
 # A kernel with IA-32 emulation switched off (ia32_emulation=off; "32-bit emulation
-# disabled" in its log) cannot run them: then they run under qemu-user as the arm64 ones do.
+# disabled" in its log) cannot run them: then they run under qemu-user (qemu-i386-static) as
+# the arm64 ones do.
 # The probe is the i386 dynamic loader, which libc6:i386 installs.
 execute_process(COMMAND /lib/ld-linux.so.2 --version RESULT_VARIABLE velm_native_i386
   OUTPUT_QUIET ERROR_QUIET)
 if(NOT velm_native_i386 EQUAL 0)
-  find_program(VELM_QEMU qemu-i386 REQUIRED)
+  find_program(VELM_QEMU qemu-i386-static REQUIRED)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${VELM_QEMU})
 endif()

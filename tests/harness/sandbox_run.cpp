@@ -114,7 +114,8 @@ void Sandbox::start(const std::string &script, const std::string &input) {
     char self[4096] = {};
     if (readlink("/proc/self/exe", self, sizeof self - 1) <= 0)
       _exit(125);
-    for (const char *arg : {"--emulator", VELM_EMULATOR, "--foreign", static_cast<const char *>(self)})
+    for (const char *arg :
+         {"--emulator", VELM_EMULATOR, "--foreign", static_cast<const char *>(self)})
       args.emplace_back(arg);
 #endif
     if (tmp_size_ > 0) {

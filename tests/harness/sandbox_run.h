@@ -67,7 +67,7 @@ private:
 // sandbox of a build whose programs run under an emulator (VELM_EMULATOR), even for root.
 #ifdef VELM_EMULATOR
 #define SKIP_WITHOUT_ROOT(why)                                                                     \
-  GTEST_SKIP() << "needs root: " << (why) << " (the programs of this build run under "            \
+  GTEST_SKIP() << "needs root: " << (why) << " (the programs of this build run under "             \
                << VELM_EMULATOR << ", in a user namespace)"
 #else
 #define SKIP_WITHOUT_ROOT(why)                                                                     \
