@@ -125,8 +125,13 @@ stage_release_clang() {
 # The cross builds: every test for i386 (natively on an x86-64 kernel with IA-32 emulation,
 # else under qemu-user, see cmake/i386.cmake), the units and tools for arm64 under
 # qemu-user. No sanitizers there: the normal and sanitize stages run the same code.
+# Left out on i386: two tests of the control daemon whose preloaded stand-ins (i386
+# libraries) reach the shell that runs its scripts, the build machine's, whose loader says
+# on standard error that it cannot take them, which the tests count as the daemon's output.
+i386_left_out='^MixerSave\.(SaveComesWhileAScriptRuns|KilledDaemonNeverLeavesATornStateFile)$'
 stage_i386() {
-  build_and_test build-i386 "-DCMAKE_TOOLCHAIN_FILE=cmake/i386.cmake -DCMAKE_BUILD_TYPE=RelWithDebInfo"
+  build_and_test build-i386 "-DCMAKE_TOOLCHAIN_FILE=cmake/i386.cmake -DCMAKE_BUILD_TYPE=RelWithDebInfo" \
+    -E "$i386_left_out"
 }
 stage_arm64() {
   build_and_test build-arm64 \
