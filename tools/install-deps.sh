@@ -3,9 +3,11 @@
 # tested; only the missing ones are fetched. Must run as root (or with sudo at hand).
 #
 # check.sh also builds the jukebox for i386 and arm64 (cmake/i386.cmake, cmake/arm64.cmake):
-# Debian's cross compilers, qemu-user to run the arm64 tests, and through multiarch
-# (dpkg --add-architecture) the foreign architectures' builds of the libraries the build
-# links and of GoogleTest.
+# Debian's cross compilers (not g++-multilib, which Debian's cross compilers conflict
+# with), qemu-user-static to run the programs where the kernel cannot (static: a preloaded
+# stand-in then reaches the emulated program only), and through multiarch (dpkg
+# --add-architecture) the foreign builds of the libraries the build links and of GoogleTest
+# (Debian's own builds of it, so nothing of it is compiled here).
 set -eu
 packages="g++ cmake ninja-build googletest libgtest-dev clang libclang-rt-14-dev
   clang-tidy clang-format cppcheck

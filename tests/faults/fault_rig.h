@@ -28,7 +28,7 @@
 // programs under test, so the fault tests skip there, whatever VELM_REQUIRE_ALL says.
 #ifdef VELM_CROSS_BUILD
 #define SKIP_WITHOUT_FIU()                                                                         \
-  GTEST_SKIP() << "libfiu's preload libraries are the build machine's: they cannot enter the "    \
+  GTEST_SKIP() << "libfiu's preload libraries are the build machine's: they cannot enter the "     \
                   "programs of this cross build"
 #else
 #define SKIP_WITHOUT_FIU() SKIP_WITHOUT("fiu-run")
