@@ -1,12 +1,24 @@
 // Differential fuzzer of the master list reader: the same bytes are read by
 // mpl_read_entry and by the C library's fscanf with the pattern the reader implements,
-// both in the reading loop every tool uses. Entries, their number and the stream
-// positions after every call must agree.
+// both in the reading loop every tool uses. The numbers are "%d" as the jukebox's
+// 32-bit box converts them, on every machine: "%lld" clamped to the int range. Entries, their
+// number and the stream positions after every call must agree.
 
 #include "memstream.h"
 #include "plfile.h"
 
+#include <algorithm>
+#include <climits>
+
 #include <cstring>
+
+namespace {
+
+int box_int(long long n) {
+  return static_cast<int>(std::clamp<long long>(n, INT_MIN, INT_MAX));
+}
+
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   // Our reader gets a small buffer of a size the input picks (1 to 64 bytes, or the
@@ -22,19 +34,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::memset(&entry, 'X', sizeof entry); // no stale terminator to lean on
     bool read = mpl_read_entry(ours.get(), &entry);
 
-    int device = 0;
-    int list = 0;
-    int song = 0;
+    long long device = 0;
+    long long list = 0;
+    long long song = 0;
     char text[PL_TEXT_MAX + 1];
-    int fields = std::fscanf(libc.get(), "%d%d%d %255[^\n]%*[^\n]", &device, &list, &song, text);
+    int fields =
+        std::fscanf(libc.get(), "%lld%lld%lld %255[^\n]%*[^\n]", &device, &list, &song, text);
 
     FUZZ_CHECK(read == (fields == 4));
     FUZZ_CHECK(std::ftell(ours.get()) == std::ftell(libc.get()));
     if (!read)
       break;
-    FUZZ_CHECK(entry.device == device);
-    FUZZ_CHECK(entry.list == list);
-    FUZZ_CHECK(entry.song == song);
+    FUZZ_CHECK(entry.device == box_int(device));
+    FUZZ_CHECK(entry.list == box_int(list));
+    FUZZ_CHECK(entry.song == box_int(song));
     FUZZ_CHECK(std::memchr(entry.text, '\0', sizeof entry.text) != nullptr);
     FUZZ_CHECK(std::strcmp(entry.text, text) == 0);
   }

@@ -8,7 +8,9 @@
 #include "daemon.h"
 #include "paths.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -132,6 +134,8 @@ void read_terminal(Keys &keys) {
 }
 
 void pause_for(double seconds) {
+  // 68 years at most, which a 32-bit time_t (i386) still holds: a wait that never ends.
+  seconds = std::min(seconds, static_cast<double>(INT_MAX));
   timespec pause;
   pause.tv_sec = static_cast<time_t>(seconds);
   pause.tv_nsec = static_cast<long>((seconds - static_cast<double>(pause.tv_sec)) * 1e9);

@@ -11,7 +11,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#if defined(__i386__) || defined(__x86_64__)
 #include <sys/io.h>
+#endif
 #include <unistd.h>
 
 namespace {
@@ -74,8 +76,12 @@ Options parse_options(int argc, char **argv) {
 }
 
 bool claim_port(unsigned short port) {
+#if defined(__i386__) || defined(__x86_64__)
   if (ioperm(port, 1, 1) == 0)
     return true;
+#else
+  errno = ENOSYS; // I/O ports are x86's
+#endif
   const char *hint = errno == EPERM    ? " (the port needs root)"
                      : errno == ENOSYS ? " (no I/O port access on this machine)"
                                        : "";

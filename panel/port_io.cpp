@@ -3,11 +3,20 @@
 
 #include "charpanel.h"
 
+#if defined(__i386__) || defined(__x86_64__)
 #include <sys/io.h>
+#endif
 #include <unistd.h>
 
 void lcd_port_out(unsigned short port, unsigned char value) {
+#if defined(__i386__) || defined(__x86_64__)
   outb(value, port);
+#else
+  // No I/O ports on this machine (arm64): no port can be claimed (lcdpanel says so and
+  // stops), so nothing is written here; a program for its own wiring defines this itself.
+  (void)port;
+  (void)value;
+#endif
 }
 
 void lcd_delay_us(unsigned int microseconds) {

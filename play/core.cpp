@@ -179,7 +179,7 @@ void take_song(Move &m, const SongAddress &song, const std::string &path) {
   m.state.song = song;
   m.state.has_song = true;
   m.state.frame_kept = false;
-  ++m.state.generation;
+  m.state.generation = next_generation(m.state.generation);
   m.path = path;
   m.chosen = true;
 }

@@ -20,7 +20,7 @@ std::vector<std::string> words_of(const std::string &line) {
 
 bool positive(const std::string &text, int *value) {
   long n;
-  if (!parse_long(text.c_str(), 1, 2147483647L, &n))
+  if (!parse_long(text.c_str(), 1, INT_MAX, &n))
     return false;
   *value = static_cast<int>(n);
   return true;
@@ -54,8 +54,8 @@ PlayState parse_play_state(const std::string &text) {
       state.frame_kept = w[1] == "kept";
     } else if (w[0] == "generation" && w.size() == 2) {
       long n;
-      if (parse_long(w[1].c_str(), 0, LONG_MAX, &n))
-        state.generation = n;
+      if (parse_long(w[1].c_str(), 0, INT_MAX, &n))
+        state.generation = static_cast<int>(n);
     }
   }
   return state;
@@ -70,6 +70,10 @@ std::string format_play_state(const PlayState &state) {
   text += std::string("frame ") + (state.frame_kept ? "kept" : "fresh") + "\n";
   text += "generation " + std::to_string(state.generation) + "\n";
   return text;
+}
+
+int next_generation(int generation) {
+  return generation == INT_MAX ? 0 : generation + 1;
 }
 
 const char *status_word(PlayStatus status) {

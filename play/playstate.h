@@ -12,7 +12,8 @@
 //   frame kept        kept: /tmp/FRAMEPOS belongs to this song (absent: its start);
 //                     fresh: the song was just chosen and a FRAMEPOS still there is an
 //                     earlier song's, not to be used
-//   generation 17     counts the choices of a song (every new start of one)
+//   generation 17     counts the choices of a song (every new start of one), 0 to
+//                     2147483647 on every machine, then 0 again
 //
 // /tmp/STATUS says the same status to the outside, except that the control daemon
 // writes "startup" into it while the jukebox starts; this file keeps what it was before.
@@ -24,7 +25,7 @@ struct PlayState {
   SongAddress song{};
   PlayStatus status = PlayStatus::stop;
   bool frame_kept = false;
-  long generation = 0;
+  int generation = 0;
 };
 
 // Reads the text of the file. Lines it does not know are passed over, and a field whose
@@ -33,6 +34,9 @@ struct PlayState {
 PlayState parse_play_state(const std::string &text);
 
 std::string format_play_state(const PlayState &state);
+
+// The generation after `generation`: one more, and 0 after 2147483647.
+int next_generation(int generation);
 
 // "play", "pause", "stop".
 const char *status_word(PlayStatus status);

@@ -20,7 +20,10 @@ int read_song_entries(FILE *mpl, SongAddress *entries, int capacity) {
 
 int clock_millis() {
   struct timespec now;
-  clock_gettime(CLOCK_REALTIME, &now);
+  // Past 2038 a 32-bit time_t (i386) cannot hold the time: the call fails, and the
+  // milliseconds count as 0 rather than whatever the stack held.
+  if (clock_gettime(CLOCK_REALTIME, &now) != 0)
+    return 0;
   return static_cast<int>(now.tv_nsec / 1000000);
 }
 

@@ -1,6 +1,7 @@
 #include "plfile.h"
 
 #include <climits>
+#include <cstdint>
 #include <cstring>
 #include <stdio_ext.h>
 
@@ -123,9 +124,9 @@ private:
     in.take();
 }
 
-// One "%d" conversion. The digits are converted as scanf does on this system: the value
-// is clamped to the range of long, then its low 32 bits are kept. As with scanf, a sign
-// without digits after it is lost.
+// One "%d" conversion, as scanf makes it on the jukebox's 32-bit box (where long is int):
+// a value beyond the int range is clamped to INT_MAX (or INT_MIN), on every machine alike.
+// As with scanf, a sign without digits after it is lost.
 [[gnu::always_inline]] inline bool read_number(Cursor &in, int *value) {
   skip_space(in);
   int c = in.peek();
@@ -137,29 +138,20 @@ private:
   }
   if (!is_digit(c))
     return false;
-  constexpr unsigned long limit_pos = LONG_MAX;
-  constexpr unsigned long limit_neg = static_cast<unsigned long>(LONG_MAX) + 1;
-  unsigned long limit = negative ? limit_neg : limit_pos;
-  // Up to 18 digits cannot reach the limit; only longer numbers need the check.
-  unsigned long magnitude = 0;
-  int digits = 0;
-  for (; is_digit(c) && digits < 18; c = in.peek(), ++digits) {
-    magnitude = magnitude * 10 + static_cast<unsigned>(c - '0');
-    in.take();
-  }
-  bool clamped = false;
+  constexpr uint64_t limit_pos = INT_MAX;
+  constexpr uint64_t limit_neg = limit_pos + 1;
+  uint64_t limit = negative ? limit_neg : limit_pos;
+  // Once past the limit the magnitude stays there; the digits are taken all the same.
+  uint64_t magnitude = 0;
   for (; is_digit(c); c = in.peek()) {
-    unsigned digit = static_cast<unsigned>(c - '0');
-    if (clamped || magnitude > (limit - digit) / 10)
-      clamped = true;
-    else
-      magnitude = magnitude * 10 + digit;
+    if (magnitude <= limit)
+      magnitude = magnitude * 10 + static_cast<unsigned>(c - '0');
     in.take();
   }
-  if (clamped)
+  if (magnitude > limit)
     magnitude = limit;
-  unsigned long bits = negative ? 0UL - magnitude : magnitude;
-  *value = static_cast<int>(static_cast<unsigned int>(bits));
+  *value =
+      negative ? static_cast<int>(-static_cast<int64_t>(magnitude)) : static_cast<int>(magnitude);
   return true;
 }
 

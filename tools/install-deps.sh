@@ -1,11 +1,37 @@
 #!/bin/sh
 # Installs, through apt-get, the Debian packages the jukebox needs to build, run and be
 # tested; only the missing ones are fetched. Must run as root (or with sudo at hand).
+#
+# check.sh also builds the jukebox for i386 and arm64 (cmake/i386.cmake, cmake/arm64.cmake):
+# Debian's cross compilers (not g++-multilib, which Debian's cross compilers conflict
+# with), qemu-user-static to run the programs where the kernel cannot (static: a preloaded
+# stand-in then reaches the emulated program only), and through multiarch (dpkg
+# --add-architecture) the foreign builds of the libraries the build links and of GoogleTest
+# (Debian's own builds of it, so nothing of it is compiled here).
 set -eu
 packages="g++ cmake ninja-build googletest libgtest-dev clang libclang-rt-14-dev
   clang-tidy clang-format cppcheck
   lame mpg123 procps psmisc util-linux chromium busybox e2fsprogs fiu-utils
-  libsystemd-dev libblkid-dev dpkg-dev lintian groff-base pkgconf"
+  g++-i686-linux-gnu g++-aarch64-linux-gnu qemu-user-static
+  dpkg-dev lintian groff-base pkgconf"
+
+# The libraries the build links: one list, installed for this machine's architecture and
+# for each foreign one.
+linked="libsystemd-dev libblkid-dev"
+foreign="i386 arm64"
+
+native=$(dpkg --print-architecture)
+for lib in $linked; do
+  packages="$packages $lib:$native"
+done
+added=""
+for arch in $foreign; do
+  [ "$arch" = "$native" ] && continue
+  for lib in $linked libgtest-dev; do
+    packages="$packages $lib:$arch"
+  done
+  dpkg --print-foreign-architectures | grep -qx "$arch" || added="$added $arch"
+done
 
 missing=""
 for p in $packages; do
@@ -15,11 +41,14 @@ for p in $packages; do
     *) missing="$missing $p" ;;
   esac
 done
-[ -z "$missing" ] && exit 0
+[ -z "$missing" ] && [ -z "$added" ] && exit 0
 
 echo "Installing:$missing"
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo=sudo
+for arch in $added; do
+  $sudo dpkg --add-architecture "$arch"
+done
 export DEBIAN_FRONTEND=noninteractive
 $sudo apt-get update -qq
 # shellcheck disable=SC2086

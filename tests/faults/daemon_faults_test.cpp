@@ -88,7 +88,7 @@ std::string play_rig() {
 // ---------------------------------------------------------------------------------------
 // velm_control: every failed save says "write_string failed"; the daemon goes on.
 TEST(ControlSaveFaults, OldSettingsStayAndTheDaemonSavesOnceTheFaultIsGone) {
-  SKIP_WITHOUT("fiu-run");
+  SKIP_WITHOUT_FIU();
   for (const Fault &fault : replacement_faults()) {
     SCOPED_TRACE(fault.name);
     Sandbox sb;
@@ -139,7 +139,7 @@ TEST(ControlSaveFaults, OldSettingsStayAndTheDaemonSavesOnceTheFaultIsGone) {
 // playwatch: a failed checkpoint says "[playwatch]error opening frameposfile"; the
 // watcher goes on echoing and checkpoints again.
 TEST(CheckpointFaults, OldCheckpointStaysAndTheWatcherGoesOn) {
-  SKIP_WITHOUT("fiu-run");
+  SKIP_WITHOUT_FIU();
   for (const Fault &fault : replacement_faults()) {
     SCOPED_TRACE(fault.name);
     Sandbox sb;
@@ -193,7 +193,7 @@ TEST(CheckpointFaults, OldCheckpointStaysAndTheWatcherGoesOn) {
 // not scan ..."): the jukebox starts without songs. (A failing write(2) is left out:
 // in velm it fails the lines to the daemons too, the QUIT of the shutdown among them.)
 TEST(LauncherFaults, FilesItCannotReplaceAreSaidAndTheJukeboxStarts) {
-  SKIP_WITHOUT("fiu-run");
+  SKIP_WITHOUT_FIU();
   SKIP_WITHOUT("mpg123");
   SKIP_WITHOUT("lame");
   SKIP_WITHOUT("busybox");
@@ -247,7 +247,7 @@ TEST(LauncherFaults, FilesItCannotReplaceAreSaidAndTheJukeboxStarts) {
 // "velm_play: ..." on standard error; /tmp/PLAYSTATE, STATUS and RANDOM keep their old
 // text, and /tmp/FRAMEPOS is the old one or gone (never one the record does not own).
 TEST(PlayCoreFaults, StateFilesStayWholeAndTheFailureIsSaid) {
-  SKIP_WITHOUT("fiu-run");
+  SKIP_WITHOUT_FIU();
   for (const Fault &fault : replacement_faults()) {
     for (const char *verb : {"next", "random", "stop", "gotolist 2"}) {
       SCOPED_TRACE(fault.name + " velm_play " + verb);
@@ -279,7 +279,7 @@ TEST(PlayCoreFaults, StateFilesStayWholeAndTheFailureIsSaid) {
 // The removal of an older song's checkpoint fails: the record already says "frame
 // fresh", so the checkpoint left there is not taken for the new song's.
 TEST(PlayCoreFaults, CheckpointThatCannotBeRemovedIsNotTakenForTheNewSong) {
-  SKIP_WITHOUT("fiu-run");
+  SKIP_WITHOUT_FIU();
 #ifdef VELM_SANITIZED
   GTEST_SKIP() << POSIX_PRELOAD_SKIP;
 #endif

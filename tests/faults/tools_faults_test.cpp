@@ -21,7 +21,7 @@ std::string small_collection() {
 // ---------------------------------------------------------------------------------------
 // orderbuild: exit 2 and its one message; the old order list stays.
 TEST(OrderbuildFaults, OldOrderListStaysAndTheFailureIsSaid) {
-  SKIP_WITHOUT("fiu-run");
+  SKIP_WITHOUT_FIU();
   std::vector<Fault> faults = runnable(
       {fault_point("posix/io/oc/openat", ENOSPC), fault_point("posix/stdio/rw/fwrite", EIO),
        fault_point("posix/stdio/fflush", ENOSPC), fault_point("posix/io/sync/fsync", EIO),
@@ -52,7 +52,7 @@ TEST(OrderbuildFaults, OldOrderListStaysAndTheFailureIsSaid) {
 // scantree: exit 1 and a message; what the master list held before stays whole, with
 // nothing of the failed scan behind it.
 TEST(ScantreeFaults, MasterListKeepsItsOldLinesAndTheFailureIsSaid) {
-  SKIP_WITHOUT("fiu-run");
+  SKIP_WITHOUT_FIU();
   struct Case {
     Fault fault;
     std::string message;
@@ -86,7 +86,7 @@ TEST(ScantreeFaults, MasterListKeepsItsOldLinesAndTheFailureIsSaid) {
 // orderquery writes its three result files with plain opens (their old text is not
 // kept); a failure is said, with exit 2, and a file is never left holding part of a line.
 TEST(OrderqueryFaults, FailureToWriteTheResultFilesIsSaid) {
-  SKIP_WITHOUT("fiu-run");
+  SKIP_WITHOUT_FIU();
   struct Case {
     Fault fault;
     bool old_files;
@@ -137,7 +137,7 @@ TEST(OrderqueryFaults, FailureToWriteTheResultFilesIsSaid) {
 // htmlcatalog and titleform write to standard output: a file of a full /tmp there makes
 // them say so and end with a failure.
 TEST(StandardOutputFaults, FullTmpUnderStandardOutputIsSaid) {
-  SKIP_WITHOUT("fiu-run");
+  SKIP_WITHOUT_FIU();
   struct Case {
     std::string name;
     std::string command;

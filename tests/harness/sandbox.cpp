@@ -23,6 +23,15 @@
 // that user is root (uid and gid 0) and no one else exists: the programs under test act as
 // they do as root, except where they need another user (chown, running as www-data) or a
 // device of their own (mknod).
+//
+// With --emulator EMULATOR --foreign PROGRAM (a cross build whose programs this machine
+// cannot run itself: they run under qemu-user), the sandbox always makes a user namespace
+// (started by root too, and then as for any other user) and gives it a binfmt_misc instance of
+// its own (Linux 6.7 or later) that hands every program of PROGRAM's kind (ELF class, byte
+// order, machine) to EMULATOR, so the host's shell and tools run the programs under test
+// as if they were native. Nothing of this reaches the host: the instance lives and dies
+// with the namespace. The sandbox itself is then built for the host (the emulator cannot
+// make a user namespace: it runs threads of its own).
 
 #include <algorithm>
 #include <cerrno>
@@ -60,12 +69,15 @@ struct Options {
   std::string tmp_from; // a host folder bound at /tmp; empty: a tmpfs
   int status_fd = -1;
   int hold_fd = -1;
+  std::string emulator; // with the program whose kind it runs
+  std::string foreign;
   char **command = nullptr;
 };
 
 void usage() {
   fputs("usage: sandbox [--keep DIR]... [--tmpfs DIR]... [--tmp-size BYTES] [--tmp-from DIR] "
-        "[--status-fd N] [--hold-fd N] -- COMMAND [ARG]...\n",
+        "[--status-fd N] [--hold-fd N] [--emulator EMULATOR --foreign PROGRAM] -- "
+        "COMMAND [ARG]...\n",
         stderr);
   exit(125);
 }
@@ -99,11 +111,15 @@ Options parse_options(int argc, char **argv) {
       options.status_fd = atoi(argv[++i]);
     } else if (arg == "--hold-fd") {
       options.hold_fd = atoi(argv[++i]);
+    } else if (arg == "--emulator") {
+      options.emulator = argv[++i];
+    } else if (arg == "--foreign") {
+      options.foreign = argv[++i];
     } else {
       usage();
     }
   }
-  if (i + 1 >= argc)
+  if (i + 1 >= argc || options.emulator.empty() != options.foreign.empty())
     usage();
   options.command = argv + i + 1;
   return options;
@@ -170,10 +186,10 @@ void write_proc(const char *name, const std::string &text) {
   close(fd);
 }
 
-void make_namespaces() {
+void make_namespaces(bool emulated) {
   uid_t uid = geteuid();
   gid_t gid = getegid();
-  if (uid == 0) {
+  if (uid == 0 && !emulated) {
     if (unshare(CLONE_NEWNS | CLONE_NEWPID) != 0)
       die("cannot unshare");
     return;
@@ -187,7 +203,7 @@ void make_namespaces() {
 }
 
 void make_private_tree(const Options &options) {
-  make_namespaces();
+  make_namespaces(!options.emulator.empty());
   if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
     die("cannot make / private");
   // Hold on to the kept folders before anything covers them; a bind mount takes its
@@ -233,6 +249,43 @@ void make_private_tree(const Options &options) {
   }
 }
 
+// Registers `emulator` in a binfmt_misc instance of this user namespace for the
+// executables of the kind of `foreign`: its ELF class, byte order and machine, position
+// independent or not.
+void hand_programs_to_emulator(const std::string &emulator, const std::string &foreign) {
+  const char *dir = "/proc/sys/fs/binfmt_misc";
+  if (mount("binfmt_misc", dir, "binfmt_misc", MS_NOSUID | MS_NODEV | MS_NOEXEC, nullptr) != 0)
+    die("cannot mount binfmt_misc in a user namespace (needs Linux 6.7 or later) at", dir);
+  unsigned char header[20];
+  int fd = open(foreign.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0 || read(fd, header, sizeof header) != static_cast<ssize_t>(sizeof header))
+    die("cannot read", foreign);
+  close(fd);
+  // ELF magic, class, byte order, version; then the type (2 executable, 3 shared object)
+  // and the machine.
+  unsigned char mask[sizeof header] = {0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0,    0,    0,
+                                       0,    0,    0,    0,    0,    0,    0xfe, 0xff, 0xff, 0xff};
+  if (header[5] == 2) { // big-endian: the type's low bit is in its second byte
+    mask[16] = 0xff;
+    mask[17] = 0xfe;
+  }
+  std::string magic, bits;
+  char hex[8];
+  for (size_t i = 0; i < sizeof header; ++i) {
+    snprintf(hex, sizeof hex, "\\x%02x", header[i] & mask[i]);
+    magic += hex;
+    snprintf(hex, sizeof hex, "\\x%02x", mask[i]);
+    bits += hex;
+  }
+  // P: the program keeps its own argv[0], as when the kernel runs it.
+  std::string rule = ":velm-emulated:M::" + magic + ":" + bits + ":" + emulator + ":P";
+  std::string path = std::string(dir) + "/register";
+  fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
+  if (fd < 0 || write(fd, rule.data(), rule.size()) != static_cast<ssize_t>(rule.size()))
+    die("cannot register the emulator in", path);
+  close(fd);
+}
+
 int status_code(int status) {
   if (WIFEXITED(status))
     return WEXITSTATUS(status);
@@ -247,6 +300,8 @@ int status_code(int status) {
   prctl(PR_SET_PDEATHSIG, SIGKILL);
   if (mount("proc", "/proc", "proc", MS_NOSUID | MS_NODEV | MS_NOEXEC, nullptr) != 0)
     die("cannot mount", "/proc");
+  if (!options.emulator.empty())
+    hand_programs_to_emulator(options.emulator, options.foreign);
   pid_t command = fork();
   if (command < 0)
     die("cannot fork");

@@ -109,6 +109,15 @@ void Sandbox::start(const std::string &script, const std::string &input) {
     std::vector<std::string> args = {
         VELM_SANDBOX, "--keep", VELM_SOURCE_DIR, "--keep", VELM_BUILD_DIR, "--keep", scratch_,
         "--tmpfs",    "/mnt",   "--status-fd",   "3",      "--hold-fd",    "4"};
+#ifdef VELM_EMULATOR
+    // The programs of this build run under the emulator, as this test does.
+    char self[4096] = {};
+    if (readlink("/proc/self/exe", self, sizeof self - 1) <= 0)
+      _exit(125);
+    for (const char *arg :
+         {"--emulator", VELM_EMULATOR, "--foreign", static_cast<const char *>(self)})
+      args.emplace_back(arg);
+#endif
     if (tmp_size_ > 0) {
       args.emplace_back("--tmp-size");
       args.push_back(std::to_string(tmp_size_));

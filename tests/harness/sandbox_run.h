@@ -68,10 +68,17 @@ private:
 };
 
 // Run by another user, the sandbox is a user namespace in which only that user exists (as
-// root): a test that needs another user or a real device starts with this.
+// root): a test that needs another user or a real device starts with this. So is the
+// sandbox of a build whose programs run under an emulator (VELM_EMULATOR), even for root.
+#ifdef VELM_EMULATOR
+#define SKIP_WITHOUT_ROOT(why)                                                                     \
+  GTEST_SKIP() << "needs root: " << (why) << " (the programs of this build run under "             \
+               << VELM_EMULATOR << ", in a user namespace)"
+#else
 #define SKIP_WITHOUT_ROOT(why)                                                                     \
   if (geteuid() != 0)                                                                              \
   GTEST_SKIP() << "needs root: " << (why)
+#endif
 
 // Quotes a word for the shell.
 std::string shell_quote(const std::string &word);

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <list>
@@ -682,4 +683,27 @@ TEST(PlayState, ReadsWhatItWritesAndDefaultsWhatIsNotWellFormed) {
   EXPECT_TRUE(mixed.has_song);
   EXPECT_EQ(mixed.status, PlayStatus::play);
   EXPECT_EQ(mixed.generation, 4);
+}
+
+// The record's numbers are 32-bit on every machine, as the lists' are: a number past
+// 2147483647 is not well formed, and the generation starts again at 0 after it.
+TEST(PlayState, NumbersAre32BitOnEveryMachine) {
+  PlayState top =
+      parse_play_state("song 2147483647 2147483647 2147483647\ngeneration 2147483647\n");
+  EXPECT_TRUE(top.has_song);
+  EXPECT_EQ(top.song, (SongAddress{INT_MAX, INT_MAX, INT_MAX}));
+  EXPECT_EQ(top.generation, INT_MAX);
+  for (const char *text : {"song 2147483648 1 1\ngeneration 2147483648\n",
+                           "song 1 4294967297 1\ngeneration 4294967296\n",
+                           "song 1 1 9999999999999999999999\ngeneration -1\n"}) {
+    PlayState past = parse_play_state(text);
+    EXPECT_FALSE(past.has_song) << text;
+    EXPECT_EQ(past.generation, 0) << text;
+  }
+  EXPECT_EQ(next_generation(0), 1);
+  EXPECT_EQ(next_generation(2147483646), INT_MAX);
+  EXPECT_EQ(next_generation(INT_MAX), 0);
+  PlayState last;
+  last.generation = INT_MAX;
+  EXPECT_EQ(parse_play_state(format_play_state(last)).generation, INT_MAX);
 }

@@ -5,6 +5,8 @@
 #include "worked_example.h"
 #include <cstdio>
 
+#include <algorithm>
+#include <climits>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -40,14 +42,20 @@ std::vector<Mpl> read_mpl(const std::string &text) {
   return entries;
 }
 
+// "%d" as the jukebox's 32-bit box converts it, on every machine: "%lld" (long long is 64
+// bits everywhere) clamped to the int range.
+int box_int(long long n) {
+  return static_cast<int>(std::clamp<long long>(n, INT_MIN, INT_MAX));
+}
+
 // The same loop with the scanf pattern the reader stands for.
 std::vector<Mpl> scan_mpl(const std::string &text) {
   Stream in(text);
   std::vector<Mpl> entries;
-  int d, l, s;
+  long long d, l, s;
   char buffer[256];
-  while (fscanf(in.fp, "%d%d%d %255[^\n]%*[^\n]", &d, &l, &s, buffer) == 4)
-    entries.push_back({d, l, s, buffer});
+  while (fscanf(in.fp, "%lld%lld%lld %255[^\n]%*[^\n]", &d, &l, &s, buffer) == 4)
+    entries.push_back({box_int(d), box_int(l), box_int(s), buffer});
   return entries;
 }
 
@@ -63,9 +71,9 @@ std::vector<std::vector<int>> read_opl(const std::string &text) {
 std::vector<std::vector<int>> scan_opl(const std::string &text) {
   Stream in(text);
   std::vector<std::vector<int>> entries;
-  int o, d, l, s;
-  while (fscanf(in.fp, "%d %d %d %d\n", &o, &d, &l, &s) == 4)
-    entries.push_back({o, d, l, s});
+  long long o, d, l, s;
+  while (fscanf(in.fp, "%lld %lld %lld %lld\n", &o, &d, &l, &s) == 4)
+    entries.push_back({box_int(o), box_int(d), box_int(l), box_int(s)});
   return entries;
 }
 
@@ -141,6 +149,23 @@ TEST(MplReadEntry, AgreesWithScanfPattern) {
   EXPECT_EQ(read_mpl(long_line), scan_mpl(long_line));
 }
 
+// The numbers of both lists are 32-bit, as on the jukebox's box: beyond the int range
+// they are clamped, never wrapped, on 64-bit machines as on 32-bit ones.
+TEST(ListNumbers, BeyondTheIntRangeClampLikeA32BitBox) {
+  EXPECT_EQ(read_mpl("2147483647 -2147483648 +0 edges\n"),
+            (std::vector<Mpl>{{INT_MAX, INT_MIN, 0, "edges"}}));
+  EXPECT_EQ(read_mpl("2147483648 -2147483649 4294967297 past\n"),
+            (std::vector<Mpl>{{INT_MAX, INT_MIN, INT_MAX, "past"}}));
+  EXPECT_EQ(read_mpl("4294967296 -4294967296 18446744073709551617 far\n"),
+            (std::vector<Mpl>{{INT_MAX, INT_MIN, INT_MAX, "far"}}));
+  EXPECT_EQ(read_mpl("000000000000000000002147483647 -0000000000000000000002147483648 1 x\n"),
+            (std::vector<Mpl>{{INT_MAX, INT_MIN, 1, "x"}}));
+  EXPECT_EQ(read_opl("2147483648 -2147483649 4294967295 -4294967295\n"),
+            (std::vector<std::vector<int>>{{INT_MAX, INT_MIN, INT_MAX, INT_MIN}}));
+  EXPECT_EQ(read_opl(std::string(40, '9') + " 1 1 1\n"),
+            (std::vector<std::vector<int>>{{INT_MAX, 1, 1, 1}}));
+}
+
 TEST(OplReadEntry, ReadsLinesAndConsumesNewlines) {
   std::string text = "1 2 1 1\n2 2 1 2\n\n3 2 2 1\n";
   EXPECT_EQ(read_opl(text),
@@ -159,6 +184,7 @@ TEST(OplReadEntry, AgreesWithScanfPattern) {
       "-1 -2 -3 -4\n",
       "1 2 3 x\n",
       "5000000000 1 1 1\n",
+      "-2147483649 2147483648 -99999999999999999999 1\n",
       "1\n2\n3\n4\n5 6 7 8\n",
       "",
       "\n\n",
