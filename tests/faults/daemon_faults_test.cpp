@@ -217,6 +217,10 @@ TEST(LauncherFaults, FilesItCannotReplaceAreSaidAndTheJukeboxStarts) {
         "for i in $(seq 200); do kill -0 $daemon 2>/dev/null || break; "
         "grep -q '^@F' \"$VELM_SCRATCH/player.out\" 2>/dev/null && break; sleep 0.05; done\n"
         "if kill -0 $daemon 2>/dev/null; then echo up >\"$VELM_SCRATCH/state\"; fi\n"
+        // The web part starts after the music; its configuration is the last of its files
+        // written (or said not to be).
+        "for i in $(seq 200); do [ -e /tmp/velm-httpd.conf ] && break; "
+        "grep -q 'velm-httpd.conf' \"$VELM_SCRATCH/velm.err\" && break; sleep 0.05; done\n"
         "cat /tmp/RANDOM >\"$VELM_SCRATCH/random\"\n"
         "ls /tmp /tmp/velm-www /tmp/velm-www/cgi-bin >\"$VELM_SCRATCH/names\" 2>&1\n"
         "kill -TERM $daemon\nwait $daemon\n";

@@ -68,13 +68,16 @@ plug() {
   for i in 1 2 3 4 5 6 7 8 9 10; do
     loop_nodes
     mount -o loop /tmp/$1.img /mnt/media/$1 2>>/tmp/mount.err && return 0
+    # A mount that reported a failure may still have taken place (a loop device another
+    # test took at the same moment): one is enough.
+    mountpoint -q /mnt/media/$1 && return 0
     sleep 0.2
   done
   echo "could not plug $1" >>/tmp/steps
   return 1
 }
 pull() {
-  umount -l /mnt/media/$1
+  while mountpoint -q /mnt/media/$1; do umount -l /mnt/media/$1 || return 1; done
 }
 wait_until() {
   what=$1
