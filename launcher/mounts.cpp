@@ -70,8 +70,10 @@ bool parse_mountinfo_line(std::string_view line, MountEntry &entry) {
   size_t colon = fields[2].find(':');
   if (!parse_number(fields[0], 0x7fffffff, id) || !parse_number(fields[1], 0x7fffffff, parent) ||
       colon == std::string_view::npos ||
-      !parse_number(fields[2].substr(0, colon), 0xffffffffL, major) ||
-      !parse_number(fields[2].substr(colon + 1), 0xffffffffL, minor))
+      // The kernel's device numbers: a major of 12 bits, a minor of 20 (limits that fit
+      // a long of 32 bits as well).
+      !parse_number(fields[2].substr(0, colon), 0xfff, major) ||
+      !parse_number(fields[2].substr(colon + 1), 0xfffff, minor))
     return false;
   // Optional fields ("shared:1", "master:2", ...) up to the separator.
   size_t dash = 6;

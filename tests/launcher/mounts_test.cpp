@@ -30,6 +30,10 @@ TEST(MountTable, LinesWithAndWithoutOptionalFieldsAndEscapedPaths) {
       m));
   EXPECT_EQ(m.mount_point, "/media/velm/STICK");
   EXPECT_EQ(m.minor, 3U);
+  // The largest device numbers the kernel gives, on 32-bit machines as on 64-bit ones.
+  ASSERT_TRUE(parse_mountinfo_line("303 29 4095:1048575 / /media/velm/x rw - ext4 /dev/sdz rw", m));
+  EXPECT_EQ(m.major, 4095U);
+  EXPECT_EQ(m.minor, 1048575U);
 
   // Blanks, tabs, newlines and backslashes come as octal escapes.
   ASSERT_TRUE(parse_mountinfo_line(
@@ -50,6 +54,8 @@ TEST(MountTable, BadLinesAreRefusedAndPassedOver) {
       "x 35 98:0 / /mnt rw - ext3 /dev/root rw",                            // not a number
       "36 35 980 / /mnt rw - ext3 /dev/root rw",                            // no major:minor
       "36 35 98: / /mnt rw - ext3 /dev/root rw",
+      "36 35 4096:0 / /mnt rw - ext3 /dev/root rw",    // beyond the kernel's major
+      "36 35 8:1048576 / /mnt rw - ext3 /dev/root rw", // beyond its minor
       "-1 35 98:0 / /mnt rw - ext3 /dev/root rw",
       "99999999999 35 98:0 / /mnt rw - ext3 /dev/root rw",
       "36  35 98:0 / /mnt rw - ext3 /dev/root rw",   // two blanks

@@ -396,6 +396,11 @@ int free_port() {
 // It plays, takes a song chosen through its web remote, and a second start resumes that
 // song later than its start; the state folder keeps the state files.
 TEST(Service, TheInstalledJukeboxKeepsItsStateInTheStateFolder) {
+#ifdef VELM_EMULATOR
+  // Its second user namespace (the service's user) and the emulator did not meet: the
+  // run timed out under qemu-user. The build for this machine runs it.
+  GTEST_SKIP() << "not run under an emulator";
+#endif
   SKIP_WITHOUT("busybox");
   Sandbox sb;
   Installed installed = install_into(sb.scratch() + "/root");
