@@ -238,6 +238,7 @@ wait_until "D plays" chosen_is "1 1 1"
 wait_until "D's song plays" grep -q '^@I ID3:DL11' /tmp/player.out
 stop_jukebox
 pull D
+grep ' /mnt/media' /proc/self/mountinfo >/tmp/mounts.after-pull
 # A folder on the command line is device 1; a bare tmpfs below the media folder is a
 # stick without UUID or label.
 mkdir -p /mnt/own/OL1 /mnt/media/bare
@@ -257,7 +258,7 @@ stop_jukebox
   EXPECT_EQ(sb.read("/tmp/velm.status"), "0\n0\n") << err;
   EXPECT_EQ(sb.read("/tmp/steps"), "no music yes\nD plays yes\nD's song plays yes\n"
                                    "own folder plays yes\nD after the folder yes\n")
-      << err << sb.read("/tmp/mount.err");
+      << err << sb.read("/tmp/mount.err") << sb.read("/tmp/mounts.after-pull");
   // D was 1 while no folder was named; with one, 1 is the folder's and D gets a new one.
   EXPECT_EQ(sb.read("/tmp/STICKS"), "2 NAME=bare\n3 UUID=44444444-4444-4444-8444-444444444444\n");
   std::string mpl = sb.read("/tmp/MPL");
