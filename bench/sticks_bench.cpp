@@ -12,6 +12,7 @@
 //
 //   sticks_bench [--runs N] [--songs N]
 
+#include "free_port.h"
 #include "paths.h"
 
 #include "bench_util.h"
@@ -36,18 +37,6 @@ namespace {
 void shell(const std::string &command) {
   if (system(command.c_str()) != 0)
     fail("failed: " + command);
-}
-
-int free_port() {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in any{};
-  any.sin_family = AF_INET;
-  socklen_t size = sizeof any;
-  if (bind(fd, reinterpret_cast<sockaddr *>(&any), size) != 0 ||
-      getsockname(fd, reinterpret_cast<sockaddr *>(&any), &size) != 0)
-    fail("no free port");
-  close(fd);
-  return ntohs(any.sin_port);
 }
 
 const char MEDIA[] = "/mnt/media";
@@ -163,11 +152,14 @@ int main(int argc, char **argv) {
   std::string last_list = last;
 
   shell(std::string("mkdir -p ") + STICK);
+  int web_port = free_port();
+  if (web_port < 0)
+    fail("no free port");
   pid_t launcher = fork();
   if (launcher == 0) {
     int log = open("/tmp/bench.velm.err", O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     dup2(log, STDERR_FILENO);
-    std::string port = std::to_string(free_port());
+    std::string port = std::to_string(web_port);
     execlp("velm", "velm", "-n", "-w", port.c_str(), "-m", MEDIA, static_cast<char *>(nullptr));
     _exit(127);
   }

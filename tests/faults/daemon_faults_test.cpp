@@ -5,6 +5,7 @@
 // /tmp is removed) the next save lands.
 
 #include "fault_rig.h"
+#include "free_port.h"
 #include "jukebox_rig.h"
 
 #include <gtest/gtest.h>
@@ -58,18 +59,6 @@ std::string framepos(int frame) {
   char text[32];
   snprintf(text, sizeof text, "%16d\n", frame);
   return text;
-}
-
-// A TCP port free just now.
-int free_port() {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in any{};
-  any.sin_family = AF_INET;
-  socklen_t size = sizeof any;
-  bool bound = bind(fd, reinterpret_cast<sockaddr *>(&any), size) == 0 &&
-               getsockname(fd, reinterpret_cast<sockaddr *>(&any), &size) == 0;
-  close(fd);
-  return bound ? ntohs(any.sin_port) : 8080;
 }
 
 const std::string OLD_PLAYSTATE = "song 1 1 1\nstatus play\nframe kept\ngeneration 3\n";

@@ -4,6 +4,7 @@
 // programs' help shows; the Debian package passes lintian and, unpacked into a folder
 // (never installed), plays the jukebox with only that folder and the system on PATH.
 
+#include "free_port.h"
 #include "installed.h"
 #include "jukebox_rig.h"
 #include "sandbox_run.h"
@@ -127,20 +128,6 @@ std::string build_package(Sandbox &sb, const std::string &folder) {
   }
   ADD_FAILURE() << "no package in " << folder;
   return "";
-}
-
-// A TCP port free on every address of the machine just now.
-int free_port() {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in any{};
-  any.sin_family = AF_INET;
-  socklen_t size = sizeof any;
-  int port = -1;
-  if (bind(fd, reinterpret_cast<sockaddr *>(&any), size) == 0 &&
-      getsockname(fd, reinterpret_cast<sockaddr *>(&any), &size) == 0)
-    port = ntohs(any.sin_port);
-  close(fd);
-  return port;
 }
 
 } // namespace

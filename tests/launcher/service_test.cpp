@@ -3,6 +3,7 @@
 // and the installed jukebox in a machine made as the unit describes (its /tmp the
 // state folder, a /dev with only harmless nodes, a user without root).
 
+#include "free_port.h"
 #include "installed.h"
 #include "jukebox_rig.h"
 #include "sandbox_run.h"
@@ -369,25 +370,6 @@ TEST(Service, TheUnitsPassSystemdAnalyzeVerify) {
     GTEST_SKIP() << "cmake --install puts no lcdpanel in place: velm-lcdpanel.service not verified";
   verify(panel);
 }
-
-namespace {
-
-// A TCP port on the loopback address that nobody listens on now.
-int free_port() {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof address;
-  int port = 0;
-  if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 &&
-      getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size) == 0)
-    port = ntohs(address.sin_port);
-  close(fd);
-  return port;
-}
-
-} // namespace
 
 // The installed jukebox in a machine made as velm.service describes: /tmp the state
 // folder (a folder of the test's own, bound there), a /dev with only harmless nodes, run

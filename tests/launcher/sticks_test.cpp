@@ -2,6 +2,7 @@
 // devices, mounted below the sandbox's /mnt/media while the jukebox plays and pulled out
 // as a stick is, the mount let go lazily while the player may still hold a file of it.
 
+#include "free_port.h"
 #include "installed.h"
 #include "jukebox_rig.h"
 #include "panel_rows.h"
@@ -17,19 +18,6 @@
 namespace {
 
 constexpr int TIMEOUT_MS = 180000;
-
-// A TCP port free on every address of the machine just now.
-int free_port() {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in any{};
-  any.sin_family = AF_INET;
-  socklen_t size = sizeof any;
-  if (bind(fd, reinterpret_cast<sockaddr *>(&any), size) != 0 ||
-      getsockname(fd, reinterpret_cast<sockaddr *>(&any), &size) != 0)
-    return -1;
-  close(fd);
-  return ntohs(any.sin_port);
-}
 
 // Shell text: the jukebox's functions and
 //   make_stick NAME UUID LIST...  an ext4 image /tmp/NAME.img labelled NAME, with the

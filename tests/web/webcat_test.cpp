@@ -4,6 +4,7 @@
 // chooser refuses and where the server can be reached.
 
 #include "devtools.h"
+#include "free_port.h"
 #include "installed.h"
 #include "jukebox_rig.h"
 #include "panel_rows.h"
@@ -27,19 +28,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// A TCP port free on every address of the machine just now.
-int free_port() {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in any{};
-  any.sin_family = AF_INET;
-  socklen_t size = sizeof any;
-  if (bind(fd, reinterpret_cast<sockaddr *>(&any), size) != 0 ||
-      getsockname(fd, reinterpret_cast<sockaddr *>(&any), &size) != 0)
-    return -1;
-  close(fd);
-  return ntohs(any.sin_port);
-}
 
 // A connection to address:port; -1 when it is refused (or fails otherwise).
 int connect_to(const std::string &address, int port) {
