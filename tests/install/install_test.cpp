@@ -132,6 +132,22 @@ std::string build_package(Sandbox &sb, const std::string &folder) {
 
 } // namespace
 
+// The package, and programs built against the installed library, are checked in the build
+// for this machine (whose compiler and package tools they use), and the package is made
+// from a build without the sanitizers.
+#ifdef VELM_CROSS_BUILD
+#define SKIP_IN_CROSS_BUILD()                                                                      \
+  GTEST_SKIP() << "checked in the build for this machine, with its compiler and package tools"
+#else
+#define SKIP_IN_CROSS_BUILD() static_cast<void>(0)
+#endif
+#ifdef VELM_SANITIZED
+#define SKIP_UNLESS_PACKAGE_BUILD()                                                                \
+  GTEST_SKIP() << "the package is made from a build without the sanitizers"
+#else
+#define SKIP_UNLESS_PACKAGE_BUILD() SKIP_IN_CROSS_BUILD()
+#endif
+
 TEST(InstallTree, PutsEveryFileInItsPlaceAndNothingRefersToTheBuild) {
   Sandbox sb;
   std::string root = sb.scratch() + "/root";
@@ -163,10 +179,7 @@ TEST(InstallTree, PutsEveryFileInItsPlaceAndNothingRefersToTheBuild) {
 }
 
 TEST(InstallTree, APanelProgramBuildsAgainstTheInstalledLibraryThroughPkgConfig) {
-#ifdef VELM_CROSS_BUILD
-  GTEST_SKIP() << "the package and programs built against the installed library are checked "
-                  "in the build for this machine, whose compiler and package tools they use";
-#endif
+  SKIP_IN_CROSS_BUILD();
   SKIP_WITHOUT("pkg-config");
   Sandbox sb;
   std::string root = sb.scratch() + "/root";
@@ -235,13 +248,7 @@ TEST(ManPages, DescribeEveryOptionTheHelpShows) {
 }
 
 TEST(Package, LintianFindsNoErrorOrWarning) {
-#ifdef VELM_CROSS_BUILD
-  GTEST_SKIP() << "the package and programs built against the installed library are checked "
-                  "in the build for this machine, whose compiler and package tools they use";
-#endif
-#ifdef VELM_SANITIZED
-  GTEST_SKIP() << "the package is made from a build without the sanitizers";
-#endif
+  SKIP_UNLESS_PACKAGE_BUILD();
   SKIP_WITHOUT("lintian");
   SKIP_WITHOUT("dpkg-deb");
   Sandbox sb;
@@ -286,13 +293,7 @@ TEST(Package, LintianFindsNoErrorOrWarning) {
 }
 
 TEST(Package, TheUnpackedJukeboxPlaysWithOnlyItsOwnFoldersOnPath) {
-#ifdef VELM_CROSS_BUILD
-  GTEST_SKIP() << "the package and programs built against the installed library are checked "
-                  "in the build for this machine, whose compiler and package tools they use";
-#endif
-#ifdef VELM_SANITIZED
-  GTEST_SKIP() << "the package is made from a build without the sanitizers";
-#endif
+  SKIP_UNLESS_PACKAGE_BUILD();
   SKIP_WITHOUT("dpkg-deb");
   SKIP_WITHOUT("mpg123");
   SKIP_WITHOUT("lame");
