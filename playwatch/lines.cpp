@@ -1,5 +1,7 @@
 #include "lines.h"
 
+#include "latin1.h"
+
 #include <bit>
 #include <climits>
 #include <cstdint>
@@ -8,6 +10,7 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#include <string>
 
 namespace {
 
@@ -340,6 +343,14 @@ void handle_frame_line(WatchState *state, const char *line, LineEffects *effects
     handle_frame_status(state, status, effects);
 }
 
+// "display_setid3tagtitle TITLE\n", the title in Latin-1.
+void set_display_title(const char *title, LineEffects *effects) {
+  char text[TAG_TITLE_SIZE];
+  utf8_to_latin1(title, text, sizeof text);
+  effects->display_length =
+      snprintf(effects->display, sizeof effects->display, "display_setid3tagtitle %s\n", text);
+}
+
 void handle_id3_line(const char *line, LineEffects *effects) {
   Id3Fields fields;
   char tag_title[TAG_TITLE_SIZE];
@@ -356,15 +367,43 @@ void handle_id3_line(const char *line, LineEffects *effects) {
   } else {
     strcpy(tag_title, "(no-id3-tag)");
   }
-  effects->display_length =
-      snprintf(effects->display, sizeof effects->display, "display_setid3tagtitle %s\n", tag_title);
+  set_display_title(tag_title, effects);
+}
+
+// Adds one line of an ID3v2 field to what the block has of it.
+void add_field_line(char *field, const char *text) {
+  size_t length = strlen(field);
+  if (length > 0 && length + 1 < PLAYER_LINE_SIZE)
+    field[length++] = ' ';
+  size_t room = PLAYER_LINE_SIZE - 1 - length;
+  size_t taken = strnlen(text, room);
+  memcpy(field + length, text, taken);
+  field[length + taken] = '\0';
+}
+
+// The ID3v2 lines of a tag block: the title and artist are kept until the block's end.
+void handle_v2_line(WatchState *state, const char *line, LineEffects *effects) {
+  if (strncmp(line, "@I ID3v2.title:", 15) == 0) {
+    add_field_line(state->v2_title, line + 15);
+  } else if (strncmp(line, "@I ID3v2.artist:", 16) == 0) {
+    add_field_line(state->v2_artist, line + 16);
+  } else if (strcmp(line, "@I }") == 0) {
+    if (state->v2_title[0] != '\0') {
+      std::string tag_title = state->v2_title;
+      if (state->v2_artist[0] != '\0')
+        tag_title = std::string(state->v2_artist) + " - " + tag_title;
+      set_display_title(tag_title.c_str(), effects);
+    }
+    state->v2_title[0] = '\0';
+    state->v2_artist[0] = '\0';
+  }
 }
 
 // The player reports a song's tags as a block: "@I {", the "@I ID3:" line, lines of
 // single fields ("@I ID3.genre:...", "@I ID3v2.title:..."), "@I }". Only the block's
 // opening stands for a song without a usable tag (the "@I ID3:" line that may follow
-// sets the title); the field lines and the close leave the title alone, or every tagged
-// song would end with no title.
+// sets the title); the field lines leave the title alone, or every tagged song would end
+// with no title, and the close sets the ID3v2 title where the block held one.
 bool is_tag_detail_line(const char *line) {
   return strncmp(line, "@I ID3.", 7) == 0 || strncmp(line, "@I ID3v2.", 9) == 0 ||
          strcmp(line, "@I }") == 0;
@@ -377,8 +416,16 @@ void watch_line(WatchState *state, const char *line, LineEffects *effects) {
   effects->checkpoint = false;
   effects->display_length = 0;
   effects->next_song = false;
-  if (line[0] == '@' && line[1] == 'I' && !is_tag_detail_line(line))
-    handle_id3_line(line, effects);
+  if (line[0] == '@' && line[1] == 'I') {
+    if (strcmp(line, "@I {") == 0) {
+      state->v2_title[0] = '\0';
+      state->v2_artist[0] = '\0';
+    }
+    if (!is_tag_detail_line(line))
+      handle_id3_line(line, effects);
+    else
+      handle_v2_line(state, line, effects);
+  }
   if (strcmp(line, "@P 0") == 0) {
     effects->checkpoint = true;
     effects->checkpoint_frame = 0;

@@ -66,6 +66,10 @@ inline constexpr int TAG_TITLE_SIZE = 128;
 struct WatchState {
   int last_second = 0;        // elapsed second of the last time line
   int checkpoint_counter = 0; // changes of the elapsed second since the last checkpoint
+  // The ID3v2 fields of the tag block being read ("@I {" to "@I }") as the player wrote
+  // them, each field's lines joined by blanks.
+  char v2_title[PLAYER_LINE_SIZE] = {};
+  char v2_artist[PLAYER_LINE_SIZE] = {};
 };
 
 // What one player line asks for, in the order the watcher carries it out: the report
@@ -89,7 +93,11 @@ bool handle_frame_status(WatchState *state, const FrameStatus &status, LineEffec
 
 // All a line asks for: an "@I" line (other than the details of a tag block) the tag title
 // for the display, and the report lines when it holds an ID3 tag; "@P 0" exactly
-// checkpoint 0 and the next song; any other line is taken as a frame-status line.
+// checkpoint 0 and the next song; any other line is taken as a frame-status line. The
+// titles go to the display as Latin-1, one byte a character, though the player writes
+// UTF-8. At the end of a tag block ("@I }") that held an ID3v2 title, the display also
+// gets "ID3v2 artist - ID3v2 title" (the title alone without an artist): today's tags
+// carry whole titles, where the ID3v1 fields hold 30 bytes.
 void watch_line(WatchState *state, const char *line, LineEffects *effects);
 
 // The checkpoint file's content, "%16d\n"; returns its length. `text` holds at least

@@ -339,10 +339,12 @@ TEST(WatchLine, EffectsOfEachKindOfLine) {
   EXPECT_EQ(std::string(fx.display, static_cast<size_t>(fx.display_length)),
             "display_setid3tagtitle   -  \n");
 
-  // The lines of a tag block around the "@I ID3:" line leave the title alone; its
-  // opening, like any other information line, stands for no tag.
-  for (const char *detail :
-       {"@I ID3.genre:255", "@I ID3.track:1", "@I ID3v2.title:Title", "@I }"}) {
+  // The lines of a tag block around the "@I ID3:" line leave the title alone (a block
+  // without an ID3v2 title ends with none); its opening, like any other information line,
+  // stands for no tag.
+  watch_line(&state, "@I {", &fx);
+  for (const char *detail : {"@I ID3.genre:255", "@I ID3.track:1", "@I ID3v2.artist:Artist",
+                             "@I ID3v2.album:Album", "@I }"}) {
     watch_line(&state, detail, &fx);
     EXPECT_EQ(fx.report_length + fx.display_length, 0) << detail;
   }
@@ -369,4 +371,63 @@ TEST(WatchLine, EffectsOfEachKindOfLine) {
   EXPECT_STREQ(text, "               0\n");
   EXPECT_EQ(format_framepos(text, 2147483647), 17);
   EXPECT_STREQ(text, "      2147483647\n");
+}
+
+// Today's tags: the player writes UTF-8 (in a UTF-8 locale) and reports ID3v2 fields on
+// lines of their own; the display gets Latin-1, and the whole ID3v2 title at the block's
+// end.
+TEST(WatchLine, Id3v2TitlesAtTheBlocksEnd) {
+  WatchState state;
+  LineEffects fx;
+  auto display_of = [&](const char *line) {
+    watch_line(&state, line, &fx);
+    return std::string(fx.display, static_cast<size_t>(fx.display_length));
+  };
+  const std::string title60 = "Cr\u00e8me br\u00fbl\u00e9e: a title of sixty characters in all, "
+                              "no fewer!!";
+  ASSERT_EQ(title60.size(), 60U + 3U); // three letters of two bytes each
+  // Both tags: the ID3v1 line (its report as the player wrote it, its title in Latin-1),
+  // then the ID3v2 title at the close.
+  EXPECT_EQ(display_of("@I {"), "display_setid3tagtitle (no-id3-tag)\n");
+  std::string v1 = id3_line("Cr\u00e8me br\u00fbl\u00e9e", "Zo\u00eb", "", "2015", "", "Pop");
+  EXPECT_EQ(display_of(v1.c_str()), "display_setid3tagtitle Zo\xeb - Cr\xe8me br\xfbl\xe9"
+                                    "e\n");
+  EXPECT_NE(std::string(fx.report, static_cast<size_t>(fx.report_length))
+                .find(">Zo\u00eb - Cr\u00e8me br\u00fbl\u00e9e<"),
+            std::string::npos);
+  EXPECT_EQ(display_of("@I ID3.genre:255"), "");
+  EXPECT_EQ(display_of(("@I ID3v2.title:" + title60).c_str()), "");
+  EXPECT_EQ(display_of("@I ID3v2.artist:Zo\u00eb & the Caf\u00e9 Band"), "");
+  EXPECT_EQ(display_of("@I ID3v2.album:Caf\u00e9"), "");
+  EXPECT_EQ(display_of("@I }"), "display_setid3tagtitle Zo\xeb & the Caf\xe9 Band - "
+                                "Cr\xe8me br\xfbl\xe9"
+                                "e: a title of sixty characters in all, "
+                                "no fewer!!\n");
+  // The close of a block with nothing more leaves the title alone.
+  EXPECT_EQ(display_of("@I }"), "");
+
+  // ID3v2 only, no artist: the title alone; a field of several lines is joined by blanks.
+  EXPECT_EQ(display_of("@I {"), "display_setid3tagtitle (no-id3-tag)\n");
+  EXPECT_EQ(display_of("@I ID3v2.title:First line"), "");
+  EXPECT_EQ(display_of("@I ID3v2.title:second"), "");
+  EXPECT_EQ(display_of("@I }"), "display_setid3tagtitle First line second\n");
+
+  // An artist without a title sets nothing; what a block left unclosed had does not
+  // reach the next song's.
+  EXPECT_EQ(display_of("@I {"), "display_setid3tagtitle (no-id3-tag)\n");
+  EXPECT_EQ(display_of("@I ID3v2.artist:Only Artist"), "");
+  EXPECT_EQ(display_of("@I }"), "");
+  EXPECT_EQ(display_of("@I {"), "display_setid3tagtitle (no-id3-tag)\n");
+  EXPECT_EQ(display_of("@I ID3v2.title:Left open"), "");
+  EXPECT_EQ(display_of("@I {"), "display_setid3tagtitle (no-id3-tag)\n");
+  EXPECT_EQ(display_of("@I ID3v2.title:Next"), "");
+  EXPECT_EQ(display_of("@I }"), "display_setid3tagtitle Next\n");
+
+  // Titles longer than the display keeps are cut to its 127 characters.
+  EXPECT_EQ(display_of("@I {"), "display_setid3tagtitle (no-id3-tag)\n");
+  EXPECT_EQ(display_of(("@I ID3v2.title:" + std::string(600, 'x')).c_str()), "");
+  EXPECT_EQ(display_of(("@I ID3v2.title:" + std::string(600, 'y')).c_str()), "");
+  EXPECT_EQ(display_of("@I ID3v2.artist:A"), "");
+  EXPECT_EQ(display_of("@I }"),
+            "display_setid3tagtitle A - " + std::string(TAG_TITLE_SIZE - 1 - 4, 'x') + "\n");
 }

@@ -45,6 +45,7 @@ std::string framepos(int frame) {
 Expected reference(const std::string &player_output) {
   Expected expected;
   int last_second = 0, counter = 0;
+  std::string v2_title, v2_artist; // of the tag block being read
   std::istringstream in(player_output);
   std::string line;
   while (std::getline(in, line)) {
@@ -64,6 +65,18 @@ Expected reference(const std::string &player_output) {
         title = aa + " - " + tt;
       }
       expected.display += "display_setid3tagtitle " + title + "\n";
+    }
+    // The block's ID3v2 title (the recording's tags are plain ASCII, one line a field).
+    if (line.compare(0, 15, "@I ID3v2.title:") == 0)
+      v2_title = line.substr(15);
+    if (line.compare(0, 16, "@I ID3v2.artist:") == 0)
+      v2_artist = line.substr(16);
+    if (line == "@I }") {
+      if (!v2_title.empty())
+        expected.display += "display_setid3tagtitle " +
+                            (v2_artist.empty() ? v2_title : v2_artist + " - " + v2_title) + "\n";
+      v2_title.clear();
+      v2_artist.clear();
     }
     if (line == "@P 0") {
       expected.events += "nextsong.sh STOPCAUGHT\n" + framepos(0);
