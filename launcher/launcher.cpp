@@ -107,8 +107,6 @@ pid_t spawn(const std::vector<std::string> &argv, int in, int out) {
   return pid;
 }
 
-namespace {} // namespace
-
 bool run_program(const std::vector<std::string> &argv) {
   int log = open_log();
   pid_t pid = spawn(argv, -1, log);
@@ -419,7 +417,10 @@ void start_audio(Jukebox &jukebox) {
 }
 
 void start_player(Jukebox &jukebox) {
-  std::vector<std::string> argv = {"mpg123", "-R", "--fifo", FIFO_PLAYER_PATH};
+  // In a UTF-8 locale the player writes the tags' text as it is, where the C locale
+  // makes every letter beyond ASCII a "?" (the watcher gives the display Latin-1).
+  std::vector<std::string> argv = {"env", "LC_ALL=C.UTF-8", "mpg123",
+                                   "-R",  "--fifo",         FIFO_PLAYER_PATH};
   if (!jukebox.options.audio_module.empty()) {
     argv.insert(argv.end(), {"-o", jukebox.options.audio_module});
   } else if (jukebox.children[AUDIO].pid > 0) {

@@ -464,3 +464,42 @@ played stopped
   EXPECT_EQ(first_song("chosen"), "Three");
   EXPECT_EQ(first_song("stopped"), "One  ");
 }
+
+// Today's tags on the panel, with ID3 titles: the ID3v2 title whole (an artist's and a
+// title's accents in the display's Latin-1), a title of 60 characters without artist
+// passing through the row to its end, and an ID3v1 tag alone as before.
+TEST(Jukebox, TitlesOfTodaysTagsShowWholeWithTheirAccents) {
+  Sandbox sb;
+  std::string script = jukebox_functions() + R"SH(
+mkdir -p /mnt/music/dev1/T
+tonegen 20 220 330 >/tmp/tune.wav
+lame --quiet -m m -b 32 --tt "Crème brûlée" --ta "Zoë & the Café Band" /tmp/tune.wav \
+  /mnt/music/dev1/T/1.mp3
+lame --quiet -m m -b 32 --id3v2-only --tt "Déjà vu: a title of sixty characters, and not a single fewer" \
+  /tmp/tune.wav /mnt/music/dev1/T/2.mp3
+lame --quiet -m m -b 32 --id3v1-only --tt "Plain Old Tag" --ta "Old Artist" /tmp/tune.wav \
+  /mnt/music/dev1/T/3.mp3
+start_jukebox /mnt/music/dev1
+sleep 12 # past the welcome scroll (7.3 s) and through the title
+printf 'n\n' | velm_keys
+sleep 10.5 # the long title passes through
+printf 'n\n' | velm_keys
+sleep 1.5
+stop_jukebox
+)SH";
+  RunResult r = sb.run(script, "", TIMEOUT_MS);
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::string err = sb.read("/tmp/velm.err");
+  EXPECT_EQ(sb.read("/tmp/velm.status"), "0\n") << err;
+  // The player wrote the tags as UTF-8.
+  std::string player = sb.read("/tmp/player.out");
+  EXPECT_NE(player.find("@I ID3v2.artist:Zo\u00eb & the Caf\u00e9 Band\n"), std::string::npos)
+      << player_events(player);
+  std::vector<std::string> titles = drawn_rows(sb.read("/tmp/lcd.bytes"), 1);
+  EXPECT_TRUE(contains(titles, "Zo\xeb & the Caf\xe9 Band - Cr"));
+  EXPECT_TRUE(contains(titles, "Caf\xe9 Band - Cr\xe8me br\xfbl\xe9"
+                               "e"));
+  EXPECT_TRUE(contains(titles, "D\xe9j\xe0 vu: a title of sixt"));
+  EXPECT_TRUE(contains(titles, ", and not a single fewer"));
+  EXPECT_TRUE(contains(titles, "Old Artist - Plain Old T"));
+}
