@@ -315,6 +315,23 @@ void claim_state_files() {
   }
 }
 
+void give_first_mixer_settings() {
+  // Volume 72 is seven steps below full; tone 48 is a step next to the middle (50), on
+  // the steps of 4 from 0 that the keys take, 0.24 dB below neutral.
+  const struct {
+    const char *path;
+    int value;
+  } settings[] = {{VOLUME_PATH, 72}, {BALANCE_PATH, 0}, {BASS_PATH, 48}, {TREBLE_PATH, 48}};
+  for (const auto &setting : settings) {
+    if (access(setting.path, F_OK) == 0 || errno != ENOENT)
+      return;
+  }
+  for (const auto &setting : settings) {
+    if (!write_int_file(setting.path, setting.value))
+      message("%s: %s", setting.path, strerror(errno));
+  }
+}
+
 namespace {
 
 // Whether a name in /tmp is a temporary file of the jukebox's writers, all of which

@@ -64,6 +64,11 @@ int take_signals();
 // else made), so that no program of the jukebox reads from or writes through it.
 void claim_state_files();
 
+// On a first start (none of the four mixer state files there) writes starting values
+// into them, so the control daemon starts at an audible volume, balance 0 and neutral
+// tone, as it restores any saved settings.
+void give_first_mixer_settings();
+
 // Removes the temporary files that writers killed before they could rename them left in
 // /tmp (only plain files of the launcher's own user).
 void remove_leftovers();

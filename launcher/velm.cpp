@@ -106,6 +106,7 @@ int main(int argc, char **argv) {
   int signals = take_signals();
   claim_state_files();
   remove_leftovers();
+  give_first_mixer_settings();
   watch_sticks(jukebox.sticks, jukebox.options.media,
                static_cast<int>(jukebox.options.devices.size()));
   service_status(jukebox.service, "scanning the devices");

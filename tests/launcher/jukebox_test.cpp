@@ -263,7 +263,7 @@ start_jukebox /mnt/music/dev1
 wait_for /tmp/PLAYSTATE "1 1 1"
 sleep 7.5  # the welcome scroll: no bars before its end
 keys m + + + ">" ">" B T T "wait 2.5"
-wait_for /tmp/VOLUME 12
+wait_for /tmp/VOLUME 84
 stop_jukebox
 cp /tmp/lcd.bytes /tmp/lcd.first
 start_jukebox /mnt/music/dev1
@@ -273,18 +273,19 @@ stop_jukebox
 )";
   RunResult r = sb.run(script, "", TIMEOUT_MS);
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(sb.read("/tmp/VOLUME"), "12");
+  // From the first start's settings: volume 72, balance 0, tone 48.
+  EXPECT_EQ(sb.read("/tmp/VOLUME"), "84");
   EXPECT_EQ(sb.read("/tmp/BALANCE"), "8");
-  EXPECT_EQ(sb.read("/tmp/BASS"), "4");
-  EXPECT_EQ(sb.read("/tmp/TREBLE"), "8");
+  EXPECT_EQ(sb.read("/tmp/BASS"), "52");
+  EXPECT_EQ(sb.read("/tmp/TREBLE"), "56");
 
   std::vector<std::string> first = drawn_rows(sb.read("/tmp/lcd.first"), 1);
-  const std::string volume_bar = std::string(2, '\xff') + std::string(22, ' '); // 12 of 100
+  const std::string volume_bar = std::string(20, '\xff') + std::string(4, ' '); // 84 of 100
   EXPECT_TRUE(contains(first, volume_bar)) << "the volume's bar in mixer mode";
   // After the restart the mixer mode shows the saved values.
   std::string bytes = sb.read("/tmp/lcd.bytes");
   std::vector<std::string> second = drawn_rows(bytes.substr(sb.read("/tmp/lcd.first").size()), 0);
-  EXPECT_TRUE(contains(second, "V: 12 b:  4 t:  8 B:   8")) << sb.read("/tmp/velm.err");
+  EXPECT_TRUE(contains(second, "V: 84 b: 52 t: 56 B:   8")) << sb.read("/tmp/velm.err");
 }
 
 TEST(Jukebox, SongsFollowEachOtherAndAKilledPlayerResumesNearItsSavedFrame) {
@@ -502,4 +503,28 @@ stop_jukebox
   EXPECT_TRUE(contains(titles, "D\xe9j\xe0 vu: a title of sixt"));
   EXPECT_TRUE(contains(titles, ", and not a single fewer"));
   EXPECT_TRUE(contains(titles, "Old Artist - Plain Old T"));
+}
+
+// A first start (no mixer settings saved) plays at an audible volume with neutral tone;
+// where any setting was saved, the others are not made up.
+TEST(Jukebox, AFirstStartIsAudibleAndSavedSettingsAreKept) {
+  Sandbox sb;
+  std::string script = jukebox_rig() + R"SH(
+start_jukebox /mnt/music/dev1
+wait_for /tmp/PLAYSTATE "1 1 1"
+stop_jukebox
+for f in VOLUME BALANCE BASS TREBLE; do echo "$f $(cat /tmp/$f)" >>/tmp/first; done
+rm /tmp/VOLUME /tmp/BALANCE /tmp/BASS /tmp/TREBLE
+printf 20 >/tmp/TREBLE
+start_jukebox /mnt/music/dev1
+wait_for /tmp/PLAYSTATE "1 1 1"
+stop_jukebox
+for f in VOLUME BALANCE BASS TREBLE; do echo "$f $(cat /tmp/$f 2>/dev/null)" >>/tmp/second; done
+)SH";
+  RunResult r = sb.run(script, "", TIMEOUT_MS);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(sb.read("/tmp/velm.status"), "0\n0\n") << sb.read("/tmp/velm.err");
+  EXPECT_EQ(sb.read("/tmp/first"), "VOLUME 72\nBALANCE 0\nBASS 48\nTREBLE 48\n");
+  // The missing ones stay missing (the control daemon takes them as 0, as it always has).
+  EXPECT_EQ(sb.read("/tmp/second"), "VOLUME \nBALANCE \nBASS \nTREBLE 20\n");
 }
