@@ -26,7 +26,7 @@ void Pcf8574Model::write(const unsigned char *bytes, size_t length) {
         lines = static_cast<unsigned char>(lines | (number >= 0 ? 1 << number : 0));
       if ((before ^ pins_state_) & lines)
         ++unsteady_strobes_;
-      if (!backlight_on())
+      if (pins_.backlight >= 0 && !backlight_on())
         ++dark_strobes_;
     }
     panel_.port_write(port);

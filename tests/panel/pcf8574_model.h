@@ -5,7 +5,8 @@
 // the panel's RS, RW, E, D4-D7 and the backlight switch. The model passes the panel the
 // lines as they stand after each byte, and keeps what a careful look at the lines would
 // find wrong: RW high (the panel would drive the data lines), enable rising in the same
-// byte that changes RS or the data (no setup time), a strobe while the backlight is off.
+// byte that changes RS or the data (no setup time), a strobe while a wired backlight is
+// off.
 
 #include "hd44780_model.h"
 
