@@ -113,7 +113,7 @@ unsigned char expander_byte(const ExpanderWiring &w, unsigned char port_byte) {
 void expander_port_out(ExpanderPort &port, unsigned char port_byte) {
   unsigned char bytes[2];
   size_t length = 0;
-  bool strobe = port_byte & PORT_E;
+  bool strobe = (port_byte & PORT_E) != 0;
   if (strobe && !port.strobe)
     bytes[length++] = expander_byte(port.wiring, static_cast<unsigned char>(port_byte & ~PORT_E));
   bytes[length++] = expander_byte(port.wiring, port_byte);
@@ -127,7 +127,7 @@ void expander_port_out(ExpanderPort &port, unsigned char port_byte) {
 std::string expander_device_path(const char *device) {
   bool number = *device != '\0';
   for (const char *p = device; *p != '\0'; ++p)
-    number = number && isdigit(static_cast<unsigned char>(*p));
+    number = number && isdigit(static_cast<unsigned char>(*p)) != 0;
   return number ? std::string("/dev/i2c-") + device : std::string(device);
 }
 

@@ -119,7 +119,9 @@ const char *lcd_rom_glyph(LcdRom rom, unsigned char code) {
       "`", "a", "b",  "c", "d", "e", "f", "g", "h", "i", "j", "k", "l",  "m", "n", "o",
       "p", "q", "r",  "s", "t", "u", "v", "w", "x", "y", "z", "{", "|",  "}", "~", " "};
   if (rom == LcdRom::A00) {
-    if (code < 0x20 || (code >= 0x80 && code < 0xA0))
+    if (code >= 0xA0)
+      return A00_HIGH[code - 0xA0];
+    if (code < 0x20 || code >= 0x80)
       return " "; // user-defined characters (none defined) and the empty columns
     if (code == 0x5C)
       return "¥";
@@ -127,9 +129,7 @@ const char *lcd_rom_glyph(LcdRom rom, unsigned char code) {
       return "→";
     if (code == 0x7F)
       return "←";
-    if (code < 0x80)
-      return ascii[code - 0x20];
-    return A00_HIGH[code - 0xA0];
+    return ascii[code - 0x20];
   }
   if (code == LCD_ROM_A02_BLOCK)
     return "█";
