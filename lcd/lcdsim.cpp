@@ -4,6 +4,7 @@
 
 #include "convert.h"
 #include "lcdfeed.h"
+#include "lcdrom.h"
 #include "lcdscreen.h"
 #include "lcdview.h"
 #include "paths.h"
@@ -27,6 +28,7 @@ struct Options {
   const char *replay_path = nullptr; // a recorded stream in place of the device
   bool live = true;
   int interval_ms = 40;
+  LcdRom rom = LcdRom::A00;
 };
 
 struct Simulator {
@@ -35,6 +37,7 @@ struct Simulator {
   FILE *frames_out = nullptr;
   bool live = false;
   int interval_ms = 0;
+  LcdRom rom = LcdRom::A00;
   LcdScreen drawn; // the screen as last drawn on the terminal
   bool draw_pending = false;
   long next_draw_ms = 0; // no redraw before this time
@@ -42,15 +45,17 @@ struct Simulator {
 
 void print_usage(FILE *out) {
   fprintf(out,
-          "Usage: %s [-q] [-f FILE] [-r FILE] [-i MS] [-h]\n"
+          "Usage: %s [-q] [-f FILE] [-r FILE] [-i MS] [-c ROM] [-h]\n"
           "Shows the jukebox's 2x24 LCD in the terminal: makes %s as a FIFO (or takes the\n"
           "FIFO that is there), reads what the display daemon writes to it, across\n"
           "writers coming and going, and redraws the panel in place until SIGINT or\n"
-          "SIGTERM. The bar glyph (byte 255) shows as a full block.\n"
+          "SIGTERM. Each character shows as the panel's character ROM shows it, in UTF-8;\n"
+          "the bar glyph (byte 255) as a full block.\n"
           "\t-f FILE\twrite each frame as text to FILE (\"-\": standard output, which\n"
           "\t\tturns the live view off): \"frame N\" and the two rows between bars,\n"
           "\t\tthe bar glyph as '#'; a frame is the screen when an escape sequence\n"
-          "\t\tbegins or a writer's input ends, if it changed\n"
+          "\t\tbegins or a writer's input ends, if it shows differently\n"
+          "\t-c ROM\tthe panel's character ROM: A00 (default) or A02\n"
           "\t-q\tno live view\n"
           "\t-r FILE\tread a recorded byte stream from FILE (\"-\": standard input) to its\n"
           "\t\tend instead of the device\n"
@@ -62,7 +67,7 @@ void print_usage(FILE *out) {
 Options parse_options(int argc, char **argv) {
   Options options;
   int option;
-  while ((option = getopt(argc, argv, "f:qr:i:h")) != -1) {
+  while ((option = getopt(argc, argv, "f:qr:i:c:h")) != -1) {
     switch (option) {
     case 'f':
       options.frames_path = optarg;
@@ -82,6 +87,12 @@ Options parse_options(int argc, char **argv) {
       options.interval_ms = static_cast<int>(interval_ms);
       break;
     }
+    case 'c':
+      if (!lcd_rom_parse(optarg, &options.rom)) {
+        fprintf(stderr, "%s: -c %s: not a character ROM (A00 or A02)\n", PROGRAM, optarg);
+        exit(EXIT_USAGE);
+      }
+      break;
     case 'h':
       print_usage(stdout);
       exit(0);
@@ -118,7 +129,7 @@ bool draw(Simulator &sim, bool again) {
   sim.drawn = sim.screen;
   sim.draw_pending = false;
   sim.next_draw_ms = now_ms() + sim.interval_ms;
-  sim.live = write_out(stdout, lcd_terminal_text(sim.screen, again), "terminal");
+  sim.live = write_out(stdout, lcd_terminal_text(sim.screen, again, sim.rom), "terminal");
   return sim.live;
 }
 
@@ -134,6 +145,8 @@ bool write_frames(Simulator &sim, const std::string &text) {
 bool open_outputs(Simulator &sim, const Options &options) {
   sim.live = options.live;
   sim.interval_ms = options.interval_ms;
+  sim.rom = options.rom;
+  sim.frames.rom = options.rom;
   if (options.frames_path != nullptr) {
     if (strcmp(options.frames_path, "-") == 0) {
       sim.frames_out = stdout;
@@ -164,7 +177,7 @@ bool take_end_frame(Simulator &sim) {
   if (!lcd_frame_take(sim.frames, sim.screen) || sim.frames_out == nullptr)
     return true;
   std::string text = lcd_frame_text(sim.frames.count, lcd_screen_row(sim.screen, 0),
-                                    lcd_screen_row(sim.screen, 1));
+                                    lcd_screen_row(sim.screen, 1), sim.rom);
   return write_frames(sim, text);
 }
 

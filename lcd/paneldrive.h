@@ -2,23 +2,25 @@
 
 // A real HD44780 panel kept in step with the screen model: the screen takes the bytes
 // written to /dev/lcd, and the panel gets only the cells that differ from what it shows,
-// through the charpanel library (which needs the port's permission first).
+// through the charpanel library (whose port output the program provides: the x86 port,
+// or an I2C expander). Each byte of the screen goes to the panel as the code its
+// character ROM has for it (lcdrom.h).
 
+#include "lcdrom.h"
 #include "lcdscreen.h"
 
 #include <cstddef>
 
-// The HD44780's own full block: 0xFF in its usual character ROM (A00).
-inline constexpr unsigned char PANEL_FULL_BLOCK = 0xFF;
-
 struct PanelDrive {
   unsigned short port = 0x378;
-  unsigned char shown[LcdScreen::ROWS][LcdScreen::COLUMNS]; // what the panel shows
+  LcdRom rom = LcdRom::A00;
+  unsigned char shown[LcdScreen::ROWS][LcdScreen::COLUMNS]; // the codes the panel shows
   bool ready = false; // set up since the start or the last reset sequence
 };
 
 // Wakes the controller (4-bit interface, two lines, 5x8 dots), turns the display on
-// without a cursor and clears it.
+// without a cursor and clears it. On A02, which has no full block, it first defines
+// user-defined character 0 as one.
 void panel_drive_init(PanelDrive &panel);
 
 // Writes the cells of the screen that the panel does not show yet: per row, one address

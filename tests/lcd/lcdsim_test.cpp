@@ -87,7 +87,7 @@ TEST(LcdFrames, TextOfAStreamWhateverItsReads) {
                             "\033p00,1\xff\xff\xff||\xe9" // the same row again: no frame
                             "\033R\033c\033p00,0Thanx";
   const std::string expected = "frame 1\n|Hello                   |\n|                        |\n"
-                               "frame 2\n|Hello                   |\n|###||?                  |\n"
+                               "frame 2\n|Hello                   |\n|###||e                  |\n"
                                "frame 3\n|                        |\n|                        |\n"
                                "frame 4\n|Thanx                   |\n|                        |\n";
   for (size_t chunk : {size_t{1}, size_t{2}, size_t{7}, bytes.size()})
@@ -105,11 +105,14 @@ TEST(LcdFrames, TerminalBoxRedrawnInPlace) {
       l += "\u2500";
     return l;
   }();
-  const std::string box = "\u250c" + line + "\u2510\n\u2502" + std::string(24, ' ') +
-                          "\u2502\n\u2502\u2588\u2588ok\u00e9" + std::string(19, ' ') +
-                          "\u2502\n\u2514" + line + "\u2518\n";
-  EXPECT_EQ(lcd_terminal_text(screen, false), box);
-  EXPECT_EQ(lcd_terminal_text(screen, true), "\r\033[4A" + box);
+  // The panel's glyphs: "é" on A02, the plain letter on A00, which has no "é".
+  for (LcdRom rom : {LcdRom::A00, LcdRom::A02}) {
+    const std::string box = "\u250c" + line + "\u2510\n\u2502" + std::string(24, ' ') +
+                            "\u2502\n\u2502\u2588\u2588ok" + (rom == LcdRom::A02 ? "\u00e9" : "e") +
+                            std::string(19, ' ') + "\u2502\n\u2514" + line + "\u2518\n";
+    EXPECT_EQ(lcd_terminal_text(screen, false, rom), box);
+    EXPECT_EQ(lcd_terminal_text(screen, true, rom), "\r\033[4A" + box);
+  }
 }
 
 TEST(LcdSim, ShowsTheRealDisplayDaemonFromWelcomeToFarewell) {
@@ -242,5 +245,32 @@ TEST(LcdSim, RefusesMalformedIntervals) {
   expect_usage_errors({
       {"lcdsim -q -i 5O </dev/null", "lcdsim: -i 5O: not a time from 0 to 10000 ms\n"},
       {"lcdsim -q -i '' </dev/null", "not a time from 0 to 10000 ms\n"},
+  });
+}
+
+TEST(LcdSim, ShowsThePanelsCharactersForEitherRom) {
+  // A recorded stream with Latin-1 letters and signs: the glyphs each ROM has, the plain
+  // letters on A00 for those it lacks, and never a "?".
+  Sandbox sb;
+  sb.put("/tmp/stream", "\033R\033p00,0Zo\xeb & the Caf\xe9 Band\033p00,1"
+                        "\xe4\xf6\xfc\xdf\xf1 20\xb0 \xb5s \xc5\xd8 \xa9\\~?\xff\xff");
+  RunResult r = sb.run("lcdsim -f - -r /tmp/stream; lcdsim -c a02 -f - -r /tmp/stream\n"
+                       "lcdsim -c A02 -r /tmp/stream | tail -n 4 | head -n 2\n",
+                       "", TIMEOUT_MS);
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string top =
+      "frame 1\n|Zoe & the Cafe Band     |\n|                        |\nframe 2\n";
+  const std::string top_a02 =
+      "frame 1\n|Zoë & the Café Band     |\n|                        |\nframe 2\n";
+  EXPECT_EQ(r.out, top + "|Zoe & the Cafe Band     |\n|äöüßñ 20° µs AO    ?##  |\n" + top_a02 +
+                       "|Zoë & the Café Band     |\n|äöüßñ 20° µs ÅØ ©\\~?##  |\n"
+                       "│Zoë & the Café Band     │\n│äöüßñ 20° µs ÅØ ©\\~?██  │\n");
+  EXPECT_EQ(r.err, "");
+}
+
+TEST(LcdSim, RefusesUnknownRoms) {
+  expect_usage_errors({
+      {"lcdsim -q -c A01 </dev/null", "lcdsim: -c A01: not a character ROM (A00 or A02)\n"},
+      {"lcdsim -q -c '' </dev/null", "lcdsim: -c : not a character ROM (A00 or A02)\n"},
   });
 }

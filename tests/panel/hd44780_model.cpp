@@ -36,6 +36,11 @@ void Hd44780Model::execute(bool data, unsigned char byte) {
     instruction(byte);
     return;
   }
+  if (on_cgram_) {
+    cgram_[address_ & 0x3F] = byte & 0x1F;
+    address_ = (address_ + (increment_ ? 1 : -1)) & 0x3F;
+    return;
+  }
   ddram_[address_ & 0x7F] = byte;
   advance();
 }
@@ -58,7 +63,10 @@ void Hd44780Model::advance() {
 void Hd44780Model::instruction(unsigned char byte) {
   if (byte & 0x80) { // set display-data address
     address_ = byte & 0x7F;
-  } else if (byte & 0x40) { // set character-generator address: no custom characters here
+    on_cgram_ = false;
+  } else if (byte & 0x40) { // set character-generator address
+    address_ = byte & 0x3F;
+    on_cgram_ = true;
   } else if (byte & 0x20) { // function set
     eight_bit_ = byte & 0x10;
     two_lines_ = byte & 0x08;
@@ -74,10 +82,12 @@ void Hd44780Model::instruction(unsigned char byte) {
     increment_ = byte & 0x02;
   } else if (byte & 0x02) { // return home
     address_ = 0;
+    on_cgram_ = false;
     shift_ = 0;
   } else if (byte & 0x01) { // clear display
     memset(ddram_, ' ', sizeof ddram_);
     address_ = 0;
+    on_cgram_ = false;
     shift_ = 0;
     increment_ = true;
   }

@@ -6,8 +6,9 @@
 // the falling edge of enable. After power-on it is in 8-bit mode, where each such edge
 // is a whole instruction; after a function set for 4 bits, two edges (high nibble, then
 // low) make one byte. It keeps the display-data RAM (0x00-0x27 for the first line,
-// 0x40-0x67 for the second), the address counter, display on/off and the display
-// shift, so a test can read the two rows a person would see.
+// 0x40-0x67 for the second), the character-generator RAM of the eight user-defined
+// characters, the address counter (on either RAM), display on/off and the display shift,
+// so a test can read the two rows a person would see.
 
 #include <string>
 
@@ -29,6 +30,10 @@ public:
   bool two_lines() const { return two_lines_; }
   bool display_on() const { return display_on_; }
   int address() const { return address_; }
+  // The address counter is on the character-generator RAM (after its address was set).
+  bool on_cgram() const { return on_cgram_; }
+  // Row 0-7 of user-defined character 0-7: the five dots in bits 0-4.
+  unsigned char glyph_row(int code, int row) const { return cgram_[(code * 8 + row) & 0x3F]; }
 
 private:
   void execute(bool data, unsigned char byte);
@@ -36,6 +41,8 @@ private:
   void advance();
 
   unsigned char ddram_[128];
+  unsigned char cgram_[64] = {};
+  bool on_cgram_ = false;
   int address_ = 0;
   int shift_ = 0; // display shift: how far the window has moved left over the line
   bool eight_bit_ = true;
