@@ -182,8 +182,8 @@ struct Parser {
       if (name == s.name) {
         int value;
         if (words.size() != 3 || !number_in(words[2], s.min, s.max, &value))
-          return fail("set " + name + " takes milliseconds from " + std::to_string(s.min) +
-                      " to " + std::to_string(s.max));
+          return fail("set " + name + " takes milliseconds from " + std::to_string(s.min) + " to " +
+                      std::to_string(s.max));
         map->*s.value = value;
         return true;
       }

@@ -201,8 +201,9 @@ velm_input -h | head -n 1
 
 TEST(VelmInput, LircdButtonsAndItsReturn) {
   Sandbox sb;
-  sb.put("/tmp/lirc.map", "KEY_PLAY press player_pause\nlirc:power press player_stop\n"
-                          "KEY_VOLUMEUP press mixer_volumeup\nKEY_VOLUMEUP repeat mixer_volumeup\n");
+  sb.put("/tmp/lirc.map",
+         "KEY_PLAY press player_pause\nlirc:power press player_stop\n"
+         "KEY_VOLUMEUP press mixer_volumeup\nKEY_VOLUMEUP repeat mixer_volumeup\n");
   RunResult r = sb.run(rig() + R"SH(
 velm_input -k /tmp/lirc.map -L /tmp/lircd 2>/tmp/input.err &
 input=$!
