@@ -291,3 +291,28 @@ echo "status $?"
       << err;
   EXPECT_EQ(count_lines(err, "[velm_input] /tmp/fifo.control: player_nextsong"), 1) << err;
 }
+
+TEST(VelmInput, IdleWithDevicesOpenItSleeps) {
+  Sandbox sb;
+  // Three devices open, a key held that has no hold rule, nothing else pending: poll
+  // waits without a timeout, so the daemon is not woken at all.
+  RunResult r = sb.run(rig() + R"SH(
+mkdir -p /dev/input
+mkfifo /dev/input/event1 /dev/input/event2 /dev/input/event3
+velm_input '/dev/input/event*' 2>/tmp/input.err &
+input=$!
+exec 5>/dev/input/event1 6>/dev/input/event2 9>/dev/input/event3
+printf 'KEY_VOLUMEUP 1\n' | $E /proc/self/fd/5
+settle /tmp/control.out mixer_volumeup
+sleep 0.2
+woken() { sed -n 's/^voluntary_ctxt_switches:[[:space:]]*//p' /proc/$input/status; }
+before=$(woken)
+sleep 2
+after=$(woken)
+echo "woken $((after - before))"
+finish
+)SH");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "woken 0\nstatus 0\n");
+  EXPECT_EQ(sb.read("/tmp/control.out"), "mixer_volumeup\n");
+}
