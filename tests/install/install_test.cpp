@@ -58,9 +58,9 @@ std::set<std::string> tree(const std::string &root) {
 // What the install must hold below usr/ (the multiarch library folder as the build has it).
 std::vector<std::string> expected_files() {
   std::vector<std::string> files;
-  for (const char *program :
-       {"velm", "velm_control", "velm_display", "velm_keys", "velm_send", "lcdsim", "lcdpanel",
-        "titleform", "htmlcatalog", "scantree", "orderbuild", "orderquery", "entryquery"})
+  for (const char *program : {"velm", "velm_control", "velm_display", "velm_input", "velm_keys",
+                              "velm_send", "lcdsim", "lcdpanel", "titleform", "htmlcatalog",
+                              "scantree", "orderbuild", "orderquery", "entryquery"})
     files.push_back(std::string("usr/bin/") + program + " 755");
   for (const char *helper :
        {"velm_play", "playwatch", "audiopace", "nextsong.sh", "prevsong.sh", "nextlist.sh",
