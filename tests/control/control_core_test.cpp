@@ -3,6 +3,7 @@
 // shell, the mixer device and the resume point. Every seam call lands in one log, so
 // a test sees what a line did and in which order.
 
+#include "commands.h"
 #include "control.h"
 #include "daemon.h"
 
@@ -182,6 +183,43 @@ TEST_F(ControlCore, LinesThatFireNoRowDoNothing) {
         "player_gotosong x1", "player_stop ", "player_stop\r", "player_stopx", "Player_stop",
         "mixer_volumeup ", "mixer_volume", "player_jumpfwd", "display_setvolume 4", "stop.sh"})
     EXPECT_EQ(line(text), Log{}) << '"' << text << '"';
+}
+
+// The table the input handlers send from: every word of it is acted on here, in the
+// form they send, and the lines this daemon passes over are not in it.
+TEST_F(ControlCore, SendersTableMatchesTheDispatch) {
+  for (int i = 0; i < CONTROL_WORD_COUNT; ++i) {
+    EXPECT_TRUE(is_control_line(CONTROL_WORDS[i])) << CONTROL_WORDS[i];
+    EXPECT_NE(line(CONTROL_WORDS[i]), Log{}) << CONTROL_WORDS[i];
+  }
+  for (int i = 0; i < CONTROL_NUMERIC_WORD_COUNT; ++i) {
+    const NumericWord &w = CONTROL_NUMERIC_WORDS[i];
+    std::string longest = std::string(w.word) + " " + std::string(w.max_digits - 1, '0') + "7";
+    for (const std::string &text : {std::string(w.word) + " 7", longest}) {
+      EXPECT_TRUE(is_control_line(text.c_str())) << text;
+      EXPECT_NE(line(text.c_str()), Log{}) << text;
+    }
+    // One digit more would be cut off by the daemon: the 7 would be lost.
+    std::string too_long = std::string(w.word) + " " + std::string(w.max_digits, '0') + "7";
+    EXPECT_FALSE(is_control_line(too_long.c_str())) << too_long;
+    EXPECT_EQ(line(too_long.c_str()), line((std::string(w.word) + " 0").c_str())) << too_long;
+  }
+  for (const char *text :
+       {"", "player_jump", "player_jump -5", "player_jump +5", "player_jumpto", "player_gotolist",
+        "player_gotosong x1", "player_stop ", "player_stop\r", "player_stopx", "Player_stop",
+        "mixer_volumeup ", "mixer_volume", "player_jumpfwd", "display_setvolume 4", "stop.sh"}) {
+    EXPECT_FALSE(is_control_line(text)) << text;
+    EXPECT_EQ(line(text), Log{}) << text;
+  }
+  // Forms the daemon takes but the senders do not write.
+  for (const char *text : {"player_jump42", "player_gotosong  12", "player_gotosong 12x",
+                           "player_gotosong\t12", "player_jumpto 5 frames"})
+    EXPECT_FALSE(is_control_line(text)) << text;
+  EXPECT_TRUE(is_display_mode_line("display_setmode 1"));
+  EXPECT_TRUE(is_display_mode_line("display_setmode 0"));
+  for (const char *text : {"display_setmode", "display_setmode 12", "display_setmode x",
+                           "display_setmode  1", "display_setmode 1 "})
+    EXPECT_FALSE(is_display_mode_line(text)) << text;
 }
 
 TEST_F(ControlCore, StartupResumesAtTheSavedFrame) {

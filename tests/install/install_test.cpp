@@ -58,7 +58,7 @@ std::set<std::string> tree(const std::string &root) {
 std::vector<std::string> expected_files() {
   std::vector<std::string> files;
   for (const char *program :
-       {"velm", "velm_control", "velm_display", "velm_keys", "velm_send", "lcdsim", "lcdpanel",
+       {"velm", "velm_control", "velm_display", "velm_input", "velm_keys", "velm_send", "lcdsim", "lcdpanel",
         "titleform", "htmlcatalog", "scantree", "orderbuild", "orderquery", "entryquery"})
     files.push_back(std::string("usr/bin/") + program + " 755");
   for (const char *helper :
