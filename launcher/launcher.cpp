@@ -222,7 +222,7 @@ void input_ended(Jukebox &jukebox, ChildId id) {
   // 1: its key map is bad; 2: its command line is. Neither mends itself.
   if (WIFEXITED(child.status) &&
       (WEXITSTATUS(child.status) == 1 || WEXITSTATUS(child.status) == 2)) {
-    message("%s could not start (%s, see its message above); going on without it", name,
+    message("%s could not start (%s: see its message); going on without it", name,
             WEXITSTATUS(child.status) == 1 ? "its key map is bad" : "a usage error");
     service_status(jukebox.service, std::string(name) + " could not start; going on without it");
     child.given_up = true;
