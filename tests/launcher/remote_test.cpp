@@ -233,3 +233,33 @@ pgrep -x velm_input >/tmp/left || echo none >/tmp/left
   EXPECT_NE(err.find("velm: velm_input ended; starting it again"), std::string::npos) << err;
   EXPECT_EQ(sb.read("/tmp/left"), "none\n");
 }
+
+// A velm_input that keeps ending at once (here a stand-in that fails) is started again a
+// few times, then given up: the jukebox plays on without it, not stopped as it is for a
+// daemon of its own that keeps ending.
+TEST(Remote, AnInputHandlerThatKeepsEndingIsGivenUp) {
+  Sandbox sb;
+  std::string script = remote_rig() + R"SH(
+mkdir -p /tmp/bin
+printf '#!/bin/sh\necho started >>/tmp/input.starts\nexit 3\n' >/tmp/bin/velm_input
+chmod +x /tmp/bin/velm_input
+export PATH=/tmp/bin:$PATH
+start_jukebox -i $remote /mnt/music/dev1
+wait_for /tmp/PLAYSTATE "1 1 1"
+sleep 2
+keys n "wait 0.3"; wait_for /tmp/PLAYSTATE "1 1 2"
+stop_jukebox
+)SH";
+  RunResult r = sb.run(script, "", TIMEOUT_MS);
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::string err = sb.read("/tmp/velm.err");
+  EXPECT_EQ(sb.read("/tmp/velm.status"), "0\n") << err;
+  EXPECT_EQ(sb.read("/tmp/steps"), "/tmp/PLAYSTATE 1 1 1\n/tmp/PLAYSTATE 1 1 2\n") << err;
+  // The first start and five more.
+  std::string starts;
+  for (int i = 0; i < 6; ++i)
+    starts += "started\n";
+  EXPECT_EQ(sb.read("/tmp/input.starts"), starts) << err;
+  EXPECT_NE(err.find("velm: velm_input keeps ending; going on without it"), std::string::npos)
+      << err;
+}
