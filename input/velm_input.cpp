@@ -205,14 +205,18 @@ void report_open(Daemon &d, const std::string &path, const char *why) {
 }
 
 // Opens the device at path unless it is open already (under this or another name).
-// False when it could not be opened and should be tried again.
-bool take_up(Daemon &d, const std::string &path) {
+// False when it could not be opened and should be tried again. A name a pattern found
+// that is gone again (a link left behind for a moment by a device unplugged) is passed
+// over without a word.
+bool take_up(Daemon &d, const std::string &path, bool from_pattern) {
   for (const Device &dev : d.devices) {
     if (dev.path == path)
       return true;
   }
   struct stat st;
   if (stat(path.c_str(), &st) != 0) {
+    if (from_pattern && errno == ENOENT)
+      return true;
     report_open(d, path, strerror(errno));
     return false;
   }
@@ -246,13 +250,13 @@ void scan_devices(Daemon &d, long long now) {
   bool pending = false;
   for (const std::string &name : d.options.devices) {
     if (!is_pattern(name)) {
-      pending |= !take_up(d, name);
+      pending |= !take_up(d, name, false);
       continue;
     }
     glob_t found;
     if (glob(name.c_str(), 0, nullptr, &found) == 0) {
       for (size_t i = 0; i < found.gl_pathc; ++i)
-        pending |= !take_up(d, found.gl_pathv[i]);
+        pending |= !take_up(d, found.gl_pathv[i], true);
     }
     globfree(&found);
   }
@@ -291,12 +295,14 @@ void read_device(Daemon &d, size_t index, long long now, std::vector<OutLine> &o
     return;
   if (n <= 0)
     return drop_device(d, index, n == 0 ? "end of file" : strerror(errno), now);
-  if (n % static_cast<ssize_t>(sizeof records[0]) != 0)
-    return drop_device(d, index, "a record cut short", now);
   for (ssize_t i = 0; i < n / static_cast<ssize_t>(sizeof records[0]); ++i) {
     trace_event(dev, records[i]);
     interpret_event(d.in, {dev.id, records[i].type, records[i].code, records[i].value, now}, out);
   }
+  // A device delivers whole records only; after a part of one, nothing it sends can be
+  // read right.
+  if (n % static_cast<ssize_t>(sizeof records[0]) != 0)
+    drop_device(d, index, "a record cut short", now);
 }
 
 // --- inotify ---------------------------------------------------------------------------
