@@ -25,6 +25,7 @@ jobs=$(nproc)
 # likely to treat differently, in a few seconds.
 fast_tests='^(Charpanel|Display(Commands|States|Screens)|LcdScreen|(Frame|Id3|Watch)Line|'\
 'ParseAtoi|ParseLong|PutDecimal|LineAssembler|AtomicFileTest|StateFileTest|MplReadEntry|'\
+'InputKeymap|InputInterpreter|'\
 'OplReadEntry|Placement(Seed|Draw|Pick)|GroupEnd|FillOrder|Titleform|Installed)\.'
 # The arm64 build runs under qemu-user: the units (these, the cores of the daemons and
 # the play core, the list numbers) and the command-line tools (their golden cases and

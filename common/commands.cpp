@@ -3,11 +3,11 @@
 #include <cstring>
 
 const char *const CONTROL_WORDS[] = {
-    "player_startup",    "player_restart",     "player_stop",      "player_pause",
-    "player_changernd",  "player_changedev",   "player_nextlist",  "player_nextsong",
-    "player_jumpfw",     "player_prevlist",    "player_prevsong",  "player_jumpbw",
-    "player_sayinfo",    "mixer_volumeup",     "mixer_volumedown", "mixer_balanceleft",
-    "mixer_balanceright", "mixer_bassup",      "mixer_bassdown",   "mixer_trebleup",
+    "player_startup",     "player_restart",   "player_stop",      "player_pause",
+    "player_changernd",   "player_changedev", "player_nextlist",  "player_nextsong",
+    "player_jumpfw",      "player_prevlist",  "player_prevsong",  "player_jumpbw",
+    "player_sayinfo",     "mixer_volumeup",   "mixer_volumedown", "mixer_balanceleft",
+    "mixer_balanceright", "mixer_bassup",     "mixer_bassdown",   "mixer_trebleup",
     "mixer_trebledown",
 };
 const int CONTROL_WORD_COUNT = sizeof CONTROL_WORDS / sizeof CONTROL_WORDS[0];
@@ -18,7 +18,8 @@ const NumericWord CONTROL_NUMERIC_WORDS[] = {
     {"player_gotolist", 4},
     {"player_gotosong", 4},
 };
-const int CONTROL_NUMERIC_WORD_COUNT = sizeof CONTROL_NUMERIC_WORDS / sizeof CONTROL_NUMERIC_WORDS[0];
+const int CONTROL_NUMERIC_WORD_COUNT =
+    sizeof CONTROL_NUMERIC_WORDS / sizeof CONTROL_NUMERIC_WORDS[0];
 
 namespace {
 

@@ -52,9 +52,8 @@ void perform(Interpreter &in, const Action &a, long long ms, std::vector<OutLine
 }
 
 std::vector<HeldKey>::iterator find_held(Interpreter &in, int device, int code) {
-  return std::find_if(in.held.begin(), in.held.end(), [&](const HeldKey &k) {
-    return k.device == device && k.code == code;
-  });
+  return std::find_if(in.held.begin(), in.held.end(),
+                      [&](const HeldKey &k) { return k.device == device && k.code == code; });
 }
 
 void key_press(Interpreter &in, int device, int code, long long ms, bool lirc,
@@ -249,6 +248,5 @@ void input_device_gone(Interpreter &in, int device) {
   drop_held(in, device);
   erase_device(in.partial, device);
   erase_device(in.last_edge, device);
-  in.dropping.erase(std::remove(in.dropping.begin(), in.dropping.end(), device),
-                    in.dropping.end());
+  in.dropping.erase(std::remove(in.dropping.begin(), in.dropping.end(), device), in.dropping.end());
 }

@@ -37,9 +37,9 @@ inline constexpr int MAX_DETENTS_PER_EVENT = 64;
 struct HeldKey {
   int device, code;
   long long pressed_ms;
-  long long last_ms;   // the press or its latest lircd repeat
-  bool lirc;           // let go by the time-out rather than by a release
-  bool hold_done;      // its hold line went out
+  long long last_ms; // the press or its latest lircd repeat
+  bool lirc;         // let go by the time-out rather than by a release
+  bool hold_done;    // its hold line went out
 };
 
 struct Interpreter {

@@ -58,12 +58,12 @@ struct Parser {
   Keymap *map;
   std::string *error;
 
-  bool fail(const std::string &what) {
+  bool fail(const std::string &what) const {
     *error = std::string(file) + ":" + std::to_string(line_number) + ": " + what;
     return false;
   }
 
-  bool target(const std::string &word, Target *t) {
+  bool target(const std::string &word, Target *t) const {
     if (word.rfind("lirc:", 0) == 0) {
       std::string name = word.substr(5);
       if (name.empty())
@@ -90,7 +90,7 @@ struct Parser {
     return true;
   }
 
-  bool action(const std::vector<std::string> &words, Action *a) {
+  bool action(const std::vector<std::string> &words, Action *a) const {
     if (words.size() < 3)
       return fail("what " + shown(words[0]) + " sends is missing");
     const std::string &first = words[2];
@@ -123,7 +123,7 @@ struct Parser {
     return true;
   }
 
-  bool rule(const std::vector<std::string> &words) {
+  bool rule(const std::vector<std::string> &words) const {
     Target t;
     if (!target(words[0], &t))
       return false;
@@ -155,7 +155,7 @@ struct Parser {
     return action(words, slot);
   }
 
-  bool axis(const std::string &word, AxisRules **rules) {
+  bool axis(const std::string &word, AxisRules **rules) const {
     Target t;
     if (!target(word, &t))
       return false;
@@ -165,7 +165,7 @@ struct Parser {
     return true;
   }
 
-  bool setting(const std::vector<std::string> &words) {
+  bool setting(const std::vector<std::string> &words) const {
     if (words.size() < 2)
       return fail("set: the name of a setting is missing");
     const std::string &name = words[1];
@@ -182,8 +182,8 @@ struct Parser {
       if (name == s.name) {
         int value;
         if (words.size() != 3 || !number_in(words[2], s.min, s.max, &value))
-          return fail("set " + name + " takes milliseconds from " + std::to_string(s.min) +
-                      " to " + std::to_string(s.max));
+          return fail("set " + name + " takes milliseconds from " + std::to_string(s.min) + " to " +
+                      std::to_string(s.max));
         map->*s.value = value;
         return true;
       }
@@ -264,7 +264,7 @@ bool load_keymap(const char *path, Keymap *map, std::string *error) {
 int lirc_button_code(const Keymap &map, const char *button) {
   CodeKind kind;
   int code;
-  if (find_key_name(button, &kind, &code) && kind == CodeKind::key && map.keys.count(code) != 0)
+  if (find_key_name(button, &kind, &code) && kind == CodeKind::key && map.keys.contains(code))
     return code;
   for (size_t i = 0; i < map.lirc_names.size(); ++i) {
     if (map.lirc_names[i] == button)

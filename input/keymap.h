@@ -38,12 +38,12 @@ struct AxisRules {
 inline constexpr int LIRC_CODE_BASE = 0x10000;
 
 struct Keymap {
-  std::map<int, KeyRules> keys;  // by key code
-  std::map<int, AxisRules> axes; // by relative axis code
+  std::map<int, KeyRules> keys;        // by key code
+  std::map<int, AxisRules> axes;       // by relative axis code
   std::vector<std::string> lirc_names; // the button of code LIRC_CODE_BASE + index
-  int debounce_ms = 30; // a second press of a key within this counts once
-  int hold_ms = 800;    // a press this long is a hold
-  int entry_ms = 4000;  // a number left alone this long is entered
+  int debounce_ms = 30;                // a second press of a key within this counts once
+  int hold_ms = 800;                   // a press this long is a hold
+  int entry_ms = 4000;                 // a number left alone this long is entered
 };
 
 // The built-in map: the text of input/keymap.example.

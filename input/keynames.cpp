@@ -1,5 +1,6 @@
 #include "keynames.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -11,14 +12,15 @@ bool is_axis_name(const char *name) {
 } // namespace
 
 bool find_key_name(const char *name, CodeKind *kind, int *code) {
-  for (int i = 0; i < KEY_NAME_COUNT; ++i) {
-    if (strcmp(KEY_NAMES[i].name, name) == 0) {
-      *kind = is_axis_name(name) ? CodeKind::axis : CodeKind::key;
-      *code = KEY_NAMES[i].code;
-      return true;
-    }
-  }
-  return false;
+  // The build sorts the table by name.
+  const KeyName *end = KEY_NAMES + KEY_NAME_COUNT;
+  const KeyName *found = std::lower_bound(
+      KEY_NAMES, end, name, [](const KeyName &k, const char *n) { return strcmp(k.name, n) < 0; });
+  if (found == end || strcmp(found->name, name) != 0)
+    return false;
+  *kind = is_axis_name(name) ? CodeKind::axis : CodeKind::key;
+  *code = found->code;
+  return true;
 }
 
 const char *key_name_of(CodeKind kind, int code) {

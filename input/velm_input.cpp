@@ -422,39 +422,51 @@ int open_signals() {
   return signalfd(-1, &mask, SFD_NONBLOCK | SFD_CLOEXEC);
 }
 
+// The descriptors the loop waits on: the signals, inotify, lircd (ignored by poll while
+// -1), then the devices, whose numbers go to ids in the same order.
+void fill_pollfds(const Daemon &d, std::vector<pollfd> &fds, std::vector<int> &ids) {
+  fds.clear();
+  ids.clear();
+  fds.push_back({d.signal_fd, POLLIN, 0});
+  fds.push_back({d.inotify_fd, POLLIN, 0});
+  fds.push_back({d.lirc.fd, POLLIN, 0});
+  for (const Device &dev : d.devices) {
+    fds.push_back({dev.fd, POLLIN, 0});
+    ids.push_back(dev.id);
+  }
+}
+
+// Reads the devices poll found ready; one dropped on the way shifts the others, so each
+// is found again by its number.
+void read_devices(Daemon &d, const std::vector<pollfd> &fds, const std::vector<int> &ids,
+                  long long now, std::vector<OutLine> &out) {
+  for (size_t i = 3; i < fds.size(); ++i) {
+    if (fds[i].revents == 0)
+      continue;
+    for (size_t k = 0; k < d.devices.size(); ++k) {
+      if (d.devices[k].id == ids[i - 3]) {
+        read_device(d, k, now, out);
+        break;
+      }
+    }
+  }
+}
+
 // Runs until a signal ends it.
 void run(Daemon &d) {
   std::vector<OutLine> out;
   std::vector<pollfd> fds;
-  std::vector<int> ids; // the device of each pollfd after the first three
+  std::vector<int> ids;
   for (;;) {
-    fds.clear();
-    ids.clear();
-    fds.push_back({d.signal_fd, POLLIN, 0});
-    fds.push_back({d.inotify_fd, POLLIN, 0});
-    fds.push_back({d.lirc.fd, POLLIN, 0}); // ignored by poll while -1
-    for (const Device &dev : d.devices) {
-      fds.push_back({dev.fd, POLLIN, 0});
-      ids.push_back(dev.id);
-    }
-    int timeout = poll_timeout(d, now_ms());
-    if (poll(fds.data(), fds.size(), timeout) < 0 && errno != EINTR) {
+    fill_pollfds(d, fds, ids);
+    if (poll(fds.data(), fds.size(), poll_timeout(d, now_ms())) < 0 && errno != EINTR) {
       fprintf(stderr, "velm_input: poll: %s\n", strerror(errno));
       return;
     }
     long long now = now_ms();
     if (fds[0].revents != 0)
       return;
-    for (size_t i = 3; i < fds.size(); ++i) {
-      if (fds[i].revents == 0)
-        continue;
-      for (size_t k = 0; k < d.devices.size(); ++k) {
-        if (d.devices[k].id == ids[i - 3]) {
-          read_device(d, k, now, out);
-          break;
-        }
-      }
-    }
+    read_devices(d, fds, ids, now, out);
     if (d.lirc.fd >= 0 && fds[2].revents != 0)
       read_lirc(d, now, out);
     if (fds[1].revents != 0)

@@ -101,8 +101,7 @@ TEST(InputKeymap, FaultsNameFileAndLine) {
       {"KEY_PLAY press\n", "my.map:1: what KEY_PLAY sends is missing"},
       {"KEY_PLAY press # player_pause\n", "my.map:1: what KEY_PLAY sends is missing"},
       {"KEY_PLAY up player_pause\n", "my.map:1: KEY_PLAY is a key: press, hold or repeat, not up"},
-      {"REL_DIAL press player_pause\n",
-       "my.map:1: REL_DIAL is an axis: up or down, not press"},
+      {"REL_DIAL press player_pause\n", "my.map:1: REL_DIAL is an axis: up or down, not press"},
       {"KEY_PLAY press player_paws\n", "my.map:1: not a command line of the jukebox: player_paws"},
       {"KEY_PLAY press player_pause now\n",
        "my.map:1: not a command line of the jukebox: player_pause now"},
@@ -124,13 +123,13 @@ TEST(InputKeymap, FaultsNameFileAndLine) {
       {"3x press player_stop\n", "my.map:1: key code 3x is not a number from 1 to 767"},
       {"lirc: press player_stop\n", "my.map:1: a lircd button name is missing after lirc:"},
       {"set\n", "my.map:1: set: the name of a setting is missing"},
-      {"set speed 3\n",
-       "my.map:1: unknown setting speed (debounce, hold, entry, steps, reverse)"},
+      {"set speed 3\n", "my.map:1: unknown setting speed (debounce, hold, entry, steps, reverse)"},
       {"set debounce\n", "my.map:1: set debounce takes milliseconds from 0 to 1000"},
       {"set debounce 1001\n", "my.map:1: set debounce takes milliseconds from 0 to 1000"},
       {"set hold -5\n", "my.map:1: set hold takes milliseconds from 50 to 60000"},
       {"set entry 99999999999\n", "my.map:1: set entry takes milliseconds from 500 to 60000"},
-      {"set steps REL_DIAL 3\n", "my.map:1: set steps takes an axis and 1, 2 or 4 steps per detent"},
+      {"set steps REL_DIAL 3\n",
+       "my.map:1: set steps takes an axis and 1, 2 or 4 steps per detent"},
       {"set steps REL_DIAL\n", "my.map:1: set steps takes an axis and 1, 2 or 4 steps per detent"},
       {"set steps KEY_PLAY 2\n", "my.map:1: KEY_PLAY is not an axis (REL_...)"},
       {"set steps\n", "my.map:1: set steps: the axis is missing"},
@@ -181,6 +180,12 @@ TEST(InputKeymap, KernelNames) {
   }
   for (const char *name : {"KEY_MAX", "KEY_CNT", "REL_MAX", "KEY_RESERVED", "ABS_X", "KEY_", ""})
     EXPECT_FALSE(find_key_name(name, &kind, &code)) << name;
+  // Every name of the table is found (the look-up relies on the build's order).
+  EXPECT_GT(KEY_NAME_COUNT, 600);
+  for (int i = 0; i < KEY_NAME_COUNT; ++i) {
+    ASSERT_TRUE(find_key_name(KEY_NAMES[i].name, &kind, &code)) << KEY_NAMES[i].name;
+    EXPECT_EQ(code, KEY_NAMES[i].code) << KEY_NAMES[i].name;
+  }
   EXPECT_STREQ(key_name_of(CodeKind::axis, REL_DIAL), "REL_DIAL");
   EXPECT_STREQ(key_name_of(CodeKind::key, KEY_VOLUMEUP), "KEY_VOLUMEUP");
   EXPECT_EQ(key_name_of(CodeKind::key, 0x2fe), nullptr);

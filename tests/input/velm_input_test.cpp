@@ -201,8 +201,9 @@ velm_input -h | head -n 1
 
 TEST(VelmInput, LircdButtonsAndItsReturn) {
   Sandbox sb;
-  sb.put("/tmp/lirc.map", "KEY_PLAY press player_pause\nlirc:power press player_stop\n"
-                          "KEY_VOLUMEUP press mixer_volumeup\nKEY_VOLUMEUP repeat mixer_volumeup\n");
+  sb.put("/tmp/lirc.map",
+         "KEY_PLAY press player_pause\nlirc:power press player_stop\n"
+         "KEY_VOLUMEUP press mixer_volumeup\nKEY_VOLUMEUP repeat mixer_volumeup\n");
   RunResult r = sb.run(rig() + R"SH(
 velm_input -k /tmp/lirc.map -L /tmp/lircd 2>/tmp/input.err &
 input=$!
@@ -259,27 +260,50 @@ KEY_INFO 0
 wait 300
 STEPS
 cat /tmp/fifo.control >/tmp/control.out &
+reader=$!
 sleep 0.3
 $E /proc/self/fd/9 <<'STEPS'
 KEY_NEXTSONG 1
 KEY_NEXTSONG 0
 STEPS
-i=0
-while [ $i -lt 500 ] && ! grep -q player_nextsong /tmp/control.out; do sleep 0.02; i=$((i + 1)); done
+wait_for() {
+  i=0
+  while [ $i -lt 500 ] && ! grep -q "$1" /tmp/control.out; do sleep 0.02; i=$((i + 1)); done
+}
+wait_for player_nextsong
+# The reader goes (the control daemon started again, say), and a new one comes.
+kill $reader
+wait $reader
+$E /proc/self/fd/9 <<'STEPS'
+KEY_STOP 1
+KEY_STOP 0
+wait 300
+STEPS
+cat /tmp/fifo.control >>/tmp/control.out &
+sleep 0.3
+$E /proc/self/fd/9 <<'STEPS'
+KEY_PREVIOUSSONG 1
+KEY_PREVIOUSSONG 0
+STEPS
+wait_for player_prevsong
 kill -TERM $input
 wait $input
 echo "status $?"
 )SH");
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "status 0\n");
-  EXPECT_EQ(sb.read("/tmp/control.out"), "player_nextsong\n");
+  EXPECT_EQ(sb.read("/tmp/control.out"), "player_nextsong\nplayer_prevsong\n");
   std::string err = sb.read("/tmp/input.err");
-  // One message while lines are being dropped, however many.
+  // One message each time lines start being dropped, however many.
   EXPECT_EQ(count_lines(err, "velm_input: /tmp/fifo.control: No such file or directory; lines "
                              "are dropped until it takes them"),
             1)
       << err;
-  EXPECT_EQ(count_lines(err, "lines are dropped"), 1) << err;
+  EXPECT_EQ(count_lines(err, "velm_input: /tmp/fifo.control: no reader; lines are dropped"), 1)
+      << err;
+  EXPECT_EQ(count_lines(err, "lines are dropped"), 2) << err;
+  EXPECT_EQ(count_lines(err, "[velm_input] /tmp/fifo.control: dropped (no reader): player_stop"), 1)
+      << err;
   // The trace: the events and the lines.
   EXPECT_EQ(count_lines(err, "[velm_input] /dev/input/event3: type 1 code 164 (KEY_PLAYPAUSE) "
                              "value 1"),
@@ -289,4 +313,29 @@ echo "status $?"
             1)
       << err;
   EXPECT_EQ(count_lines(err, "[velm_input] /tmp/fifo.control: player_nextsong"), 1) << err;
+}
+
+TEST(VelmInput, IdleWithDevicesOpenItSleeps) {
+  Sandbox sb;
+  // Three devices open, a key held that has no hold rule, nothing else pending: poll
+  // waits without a timeout, so the daemon is not woken at all.
+  RunResult r = sb.run(rig() + R"SH(
+mkdir -p /dev/input
+mkfifo /dev/input/event1 /dev/input/event2 /dev/input/event3
+velm_input '/dev/input/event*' 2>/tmp/input.err &
+input=$!
+exec 5>/dev/input/event1 6>/dev/input/event2 9>/dev/input/event3
+printf 'KEY_VOLUMEUP 1\n' | $E /proc/self/fd/5
+settle /tmp/control.out mixer_volumeup
+sleep 0.2
+woken() { sed -n 's/^voluntary_ctxt_switches:[[:space:]]*//p' /proc/$input/status; }
+before=$(woken)
+sleep 2
+after=$(woken)
+echo "woken $((after - before))"
+finish
+)SH");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "woken 0\nstatus 0\n");
+  EXPECT_EQ(sb.read("/tmp/control.out"), "mixer_volumeup\n");
 }
