@@ -178,6 +178,9 @@ void start_daemon(Child &child, const std::vector<std::string> &argv, const char
 void restart_daemon(Jukebox &jukebox, ChildId id);
 // The player or its watcher has ended: once both have, a new player resumes the song.
 void player_ended(Jukebox &jukebox, ChildId id);
+// The input handler has ended: started again, unless it cannot work or keeps ending; the
+// jukebox plays on without it.
+void input_ended(Jukebox &jukebox, ChildId id);
 
 // Every child, in the order of ChildId: its name, how it starts, and what is done when it
 // ends.
@@ -193,6 +196,7 @@ const ChildKind CHILDREN[CHILD_COUNT] = {
     {"mpg123", start_player, player_ended},
     {"playwatch", start_player, player_ended},
     {"velm_control", start_control, restart_daemon},
+    {"velm_input", start_input, input_ended},
 };
 
 void restart_daemon(Jukebox &jukebox, ChildId id) {
@@ -207,6 +211,28 @@ void restart_daemon(Jukebox &jukebox, ChildId id) {
   }
   message("%s ended; starting it again", name);
   service_status(jukebox.service, std::string(name) + " ended; started again");
+  CHILDREN[id].start(jukebox);
+}
+
+void input_ended(Jukebox &jukebox, ChildId id) {
+  Child &child = jukebox.children[id];
+  const char *name = CHILDREN[id].name;
+  // 1: its key map is bad; 2: its command line is. Neither mends itself.
+  if (WIFEXITED(child.status) &&
+      (WEXITSTATUS(child.status) == 1 || WEXITSTATUS(child.status) == 2)) {
+    message("%s could not start (%s: see its message); going on without it", name,
+            WEXITSTATUS(child.status) == 1 ? "its key map is bad" : "a usage error");
+    service_status(jukebox.service, std::string(name) + " could not start; going on without it");
+    child.given_up = true;
+    return;
+  }
+  if (!restart_allowed(child.restarts, now_seconds(), MAX_RESTARTS, RESTART_WINDOW)) {
+    message("%s keeps ending; going on without it", name);
+    service_status(jukebox.service, std::string(name) + " keeps ending; going on without it");
+    child.given_up = true;
+    return;
+  }
+  message("%s ended; starting it again", name);
   CHILDREN[id].start(jukebox);
 }
 
@@ -254,6 +280,7 @@ void reap_children(Jukebox &jukebox) {
       if (jukebox.children[id].pid != pid)
         continue;
       jukebox.children[id].pid = -1;
+      jukebox.children[id].status = status;
       if (!jukebox.stopping)
         CHILDREN[id].ended(jukebox, id);
       break;
@@ -480,6 +507,24 @@ void start_playing(const Jukebox &jukebox) {
   send_lines(jukebox.control_fifo, {"player_startup", "player_pause"});
 }
 
+void start_input(Jukebox &jukebox) {
+  const Options &options = jukebox.options;
+  Child &child = jukebox.children[INPUT];
+  if ((options.input_devices.empty() && options.lircd.empty()) || child.given_up)
+    return;
+  std::vector<std::string> argv = {"velm_input"};
+  if (options.debug)
+    argv.push_back("-d");
+  if (!options.keymap.empty())
+    argv.insert(argv.end(), {"-k", options.keymap});
+  if (!options.lircd.empty())
+    argv.insert(argv.end(), {"-L", options.lircd});
+  argv.insert(argv.end(), options.input_devices.begin(), options.input_devices.end());
+  int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  child.pid = spawn(argv, -1, null);
+  close(null);
+}
+
 void start_web(Jukebox &jukebox) {
   jukebox.web.address = jukebox.options.web_address;
   jukebox.web.port = jukebox.options.web_port;
@@ -536,6 +581,11 @@ void shut_down(Jukebox &jukebox) {
   jukebox.stopping = true;
   service_stopping(jukebox.service);
   stop_web(jukebox.web);
+  // No more lines from the remote for daemons that are going.
+  if (jukebox.children[INPUT].pid > 0) {
+    kill(jukebox.children[INPUT].pid, SIGTERM);
+    await(jukebox.children[INPUT], 2);
+  }
   // The control daemon ends at the end of its input.
   close(jukebox.control_fifo);
   await(jukebox.children[CONTROL], 5);

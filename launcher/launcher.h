@@ -22,15 +22,21 @@ struct Options {
   std::string player_log;   // empty: the player's output lines are dropped
   std::string web_address;  // where the web catalogue is served
   int web_port = 0;         // 0: no web server
+  // The input handler velm_input, started when input devices or a lircd socket are given.
+  std::vector<std::string> input_devices; // -i: event device paths or patterns, passed on
+  std::string keymap;                     // -k: its key map; empty: the built-in one
+  std::string lircd;                      // -L: the lircd socket; empty: none
 };
 
 // The children the launcher keeps running; CHILDREN in launcher.cpp says how each starts
 // and what is done when it ends.
-enum ChildId { DISPLAY, AUDIO, PLAYER, WATCHER, CONTROL, CHILD_COUNT };
+enum ChildId { DISPLAY, AUDIO, PLAYER, WATCHER, CONTROL, INPUT, CHILD_COUNT };
 
 struct Child {
   pid_t pid = -1;
   Restarts restarts;
+  int status = 0;        // how it ended last (waitpid's status)
+  bool given_up = false; // an optional child that is not started again
 };
 
 struct Jukebox {
@@ -97,6 +103,9 @@ void start_control(Jukebox &jukebox);
 // The control lines that start (or resume) the song.
 void start_playing(const Jukebox &jukebox);
 
+// The input handler, when the options name input devices or a lircd socket.
+void start_input(Jukebox &jukebox);
+
 // The web catalogue, when the options ask for it.
 void start_web(Jukebox &jukebox);
 
@@ -106,5 +115,6 @@ void refresh_web_page(const Jukebox &jukebox);
 // Keeps the jukebox going until SIGINT, SIGTERM or SIGHUP.
 void run_until_stopped(Jukebox &jukebox, int signals);
 
-// The control daemon, the player, then the display (its farewell); the FIFOs go.
+// The input handler, the control daemon, the player, then the display (its farewell);
+// the FIFOs go.
 void shut_down(Jukebox &jukebox);

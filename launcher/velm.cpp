@@ -5,7 +5,8 @@
 // the player's output has ended: the player is started again and the song resumes at its
 // saved frame. A daemon that dies is reported and started again. SIGINT or SIGTERM shut
 // everything down in order, the LCD showing its farewell. With -m, file systems mounted
-// below a folder are devices too, and the lists follow them as they come and go.
+// below a folder are devices too, and the lists follow them as they come and go. With -i
+// (or -L), the input handler velm_input turns remotes, buttons and knobs into command lines.
 
 #include "install_dirs.h"
 #include "launcher.h"
@@ -20,27 +21,32 @@ namespace {
 
 [[noreturn]] void print_usage(int status) {
   FILE *out = status == 0 ? stdout : stderr;
-  fprintf(
-      out,
-      "\nVELM version 0.91 - the jukebox's launcher, by the velm builders\n"
-      "Usage: velm [-lntdh] [-r MODE] [-o MODULE] [-p FILE] [-w [IP:]PORT] [-m FOLDER] DEVICE...\n"
-      "\tDEVICE\ta device's root folder; devices are numbered 1, 2, ... in this order\n"
-      "\tm FOLDER\tevery file system mounted below FOLDER (USB sticks) is a device\n"
-      "\t\ttoo, watched as sticks come and go; a stick keeps its number (none\n"
-      "\t\tDEVICE is needed then)\n"
-      "\tl\tdrive the LCD on /dev/lcd (the default when /dev/lcd is there)\n"
-      "\tn\tno LCD\n"
-      "\tt\tshow ID3 titles\n"
-      "\td\tthe daemons write their debug trace (to /tmp/velm.log, with what\n"
-      "\t\tevery program started writes to standard error)\n"
-      "\tr MODE\tthe order of play: s sequential, a all shuffled, d per device,\n"
-      "\t\tl per list (default: as last time, else s)\n"
-      "\to MODULE\tthe player's audio output module (default: the machine's sound\n"
-      "\t\tdevice, or a silent output paced in real time when it has none)\n"
-      "\tp FILE\tkeep the player's output lines in FILE\n"
-      "\tw [IP:]PORT\tserve the web catalogue there (IP by default 127.0.0.1,\n"
-      "\t\treachable from this machine only; 0.0.0.0 from every network)\n"
-      "\th\tshow this help\n\n");
+  fprintf(out, "\nVELM version 0.91 - the jukebox's launcher, by the velm builders\n"
+               "Usage: velm [-lntdh] [-r MODE] [-o MODULE] [-p FILE] [-w [IP:]PORT] [-m FOLDER]\n"
+               "            [-i INPUT]... [-k KEYMAP] [-L SOCKET] DEVICE...\n"
+               "\tDEVICE\ta device's root folder; devices are numbered 1, 2, ... in this order\n"
+               "\tm FOLDER\tevery file system mounted below FOLDER (USB sticks) is a device\n"
+               "\t\ttoo, watched as sticks come and go; a stick keeps its number (none\n"
+               "\t\tDEVICE is needed then)\n"
+               "\tl\tdrive the LCD on /dev/lcd (the default when /dev/lcd is there)\n"
+               "\tn\tno LCD\n"
+               "\tt\tshow ID3 titles\n"
+               "\td\tthe daemons write their debug trace (to /tmp/velm.log, with what\n"
+               "\t\tevery program started writes to standard error)\n"
+               "\tr MODE\tthe order of play: s sequential, a all shuffled, d per device,\n"
+               "\t\tl per list (default: as last time, else s)\n"
+               "\to MODULE\tthe player's audio output module (default: the machine's sound\n"
+               "\t\tdevice, or a silent output paced in real time when it has none)\n"
+               "\tp FILE\tkeep the player's output lines in FILE\n"
+               "\tw [IP:]PORT\tserve the web catalogue there (IP by default 127.0.0.1,\n"
+               "\t\treachable from this machine only; 0.0.0.0 from every network)\n"
+               "\ti INPUT\tread remotes, buttons and knobs from the input event device INPUT\n"
+               "\t\t(a path, or a quoted pattern such as '/dev/input/by-id/*-event-kbd');\n"
+               "\t\tgiven again for more devices; velm_input(8) turns them into commands\n"
+               "\tk KEYMAP\tvelm_input's key map (default: its built-in one)\n"
+               "\tL SOCKET\tread the buttons lircd decodes from its socket SOCKET too\n"
+               "\t\t(such as /run/lirc/lircd)\n"
+               "\th\tshow this help\n\n");
   exit(status);
 }
 
@@ -48,7 +54,7 @@ Options parse_options(int argc, char **argv) {
   Options options;
   options.lcd = access("/dev/lcd", F_OK) == 0;
   int option;
-  while ((option = getopt(argc, argv, "lntdr:o:p:w:m:h")) != -1) {
+  while ((option = getopt(argc, argv, "lntdr:o:p:w:m:i:k:L:h")) != -1) {
     switch (option) {
     case 'l':
       options.lcd = true;
@@ -81,6 +87,21 @@ Options parse_options(int argc, char **argv) {
       if (optarg[0] == '\0')
         print_usage(2);
       options.media = optarg;
+      break;
+    case 'i':
+      if (optarg[0] == '\0')
+        print_usage(2);
+      options.input_devices.push_back(optarg);
+      break;
+    case 'k':
+      if (optarg[0] == '\0')
+        print_usage(2);
+      options.keymap = optarg;
+      break;
+    case 'L':
+      if (optarg[0] == '\0')
+        print_usage(2);
+      options.lircd = optarg;
       break;
     case 'h':
       print_usage(0);
@@ -123,6 +144,7 @@ int main(int argc, char **argv) {
   start_player(jukebox);
   start_control(jukebox);
   start_playing(jukebox);
+  start_input(jukebox);
   start_web(jukebox);
   if (!jukebox.options.media.empty())
     show_when_no_music(jukebox);

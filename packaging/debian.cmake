@@ -1,7 +1,8 @@
 # The Debian package, made by CPack from the install below /usr:
 #   cpack -G DEB -B FOLDER      (in a build folder; the package lands in FOLDER)
 # Depends: the libraries' packages (dpkg-shlibdeps), the player, the web server and
-# adduser (for the maintainer scripts); the spoken titles are a recommendation.
+# adduser (for the maintainer scripts); the spoken titles are a recommendation, evtest a
+# suggestion.
 
 set(CPACK_PACKAGE_NAME velm)
 set(CPACK_PACKAGE_VENDOR "the velm builders")
@@ -12,7 +13,8 @@ set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "\
 The software of a small Linux box that plays MP3s from one or more devices
 (mounted folder trees, each sub-folder a list, sticks plugged in), shows what
 plays on a 2x24 character LCD and takes its commands as text lines from the
-keyboard, the web catalogue or other programs.")
+keyboard, remote controls, buttons and knobs (the kernel's input devices, or
+LIRC), the web catalogue or other programs.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 
@@ -23,6 +25,8 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser, busybox, mpg123")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS espeak-ng)
+# evtest shows the names of a remote's keys, for a key map of one's own.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS evtest)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 # The conffiles and maintainer scripts, made from what the staged package holds.

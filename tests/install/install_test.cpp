@@ -70,6 +70,7 @@ std::vector<std::string> expected_files() {
   std::string lib = std::string("usr/") + VELM_LIBDIR;
   files.insert(files.end(),
                {"usr/libexec/velm/velm-paths.sh 644", "usr/share/velm/choose.sh 755",
+                "usr/share/velm/keymap.example 644", "usr/share/man/man8/velm_input.8.gz 644",
                 lib + "/libcharpanel.a 644", lib + "/pkgconfig/charpanel.pc 644",
                 "usr/include/charpanel.h 644", "usr/share/man/man1/velm.1.gz 644",
                 "usr/share/man/man1/velm_keys.1.gz 644", "usr/share/man/man8/velm_control.8.gz 644",
@@ -89,7 +90,8 @@ std::vector<std::string> files_holding(const std::string &root, const std::strin
   return found;
 }
 
-// The options a program's help lists: the letters of its lines "\tX\t..." or "\t-X ...".
+// The options a program's help lists: the letters of its lines "\tX\t...", "\t-X ..." or
+// "  -X ...".
 std::vector<char> help_options(const std::string &help) {
   std::vector<char> letters;
   size_t start = 0;
@@ -98,8 +100,9 @@ std::vector<char> help_options(const std::string &help) {
     if (end == std::string::npos)
       end = help.size();
     std::string line = help.substr(start, end - start);
-    size_t at = line.rfind("\t-", 0) == 0 ? 2 : 1;
-    if (line.size() > at + 1 && line[0] == '\t' && isalpha(static_cast<unsigned char>(line[at])) &&
+    size_t at = line.rfind("\t-", 0) == 0 ? 2 : line.rfind("  -", 0) == 0 ? 3 : 1;
+    if (line.size() > at + 1 && (line[0] == '\t' || at == 3) &&
+        isalpha(static_cast<unsigned char>(line[at])) &&
         (line[at + 1] == '\t' || line[at + 1] == ' '))
       letters.push_back(line[at]);
     start = end + 1;
@@ -173,6 +176,12 @@ TEST(InstallTree, PutsEveryFileInItsPlaceAndNothingRefersToTheBuild) {
   // names the sources either.
   EXPECT_EQ(files_holding(root, VELM_SOURCE_DIR), std::vector<std::string>{});
 #endif
+  // The example key map is velm_input's built-in one, which velm_input takes.
+  EXPECT_EQ(read_file(root + "/usr/share/velm/keymap.example"),
+            read_file(std::string(VELM_SOURCE_DIR) + "/input/keymap.example"));
+  RunResult check =
+      sb.run("velm_input -c -k " + shell_quote(root + "/usr/share/velm/keymap.example"));
+  EXPECT_EQ(check.status, 0) << check.err;
   // The chooser is the one the build wrote, with the jukebox's names filled in.
   EXPECT_EQ(read_file(root + "/usr/share/velm/choose.sh"),
             read_file(std::string(VELM_BIN_DIR) + "/choose.sh"));
@@ -234,9 +243,9 @@ TEST(ManPages, DescribeEveryOptionTheHelpShows) {
     const char *page;
     size_t least; // options the help shows at least
   };
-  for (const Page &p :
-       {Page{"velm", "velm.1", 9}, Page{"velm_control", "velm_control.8", 2},
-        Page{"velm_display", "velm_display.8", 4}, Page{"lcdpanel", "lcdpanel.8", 3}}) {
+  for (const Page &p : {Page{"velm", "velm.1", 9}, Page{"velm_control", "velm_control.8", 2},
+                        Page{"velm_display", "velm_display.8", 4},
+                        Page{"lcdpanel", "lcdpanel.8", 3}, Page{"velm_input", "velm_input.8", 5}}) {
     RunResult r = sb.run(std::string(p.program) + " -h");
     EXPECT_EQ(r.status, 0) << p.program << r.err;
     std::vector<char> options = help_options(r.out);

@@ -491,3 +491,36 @@ ls -ln /tmp >/mnt/state.list
   }
   EXPECT_NE(read_file(state + "/PLAYSTATE").find("song 1 1 2\n"), std::string::npos);
 }
+
+// The wrapper turns the configuration into the launcher's options: as installed, no input
+// handler; with VELM_INPUT one -i a device or pattern, the patterns as they are (never
+// matched by the shell, though a device matches here), the key map and the lircd socket.
+TEST(Service, TheWrapperGivesTheInputDevicesKeyMapAndLircdSocket) {
+  Sandbox sb;
+  Installed installed = install_into(sb.scratch() + "/root");
+  std::string wrapper = installed.find("velm/velm-service");
+  std::string config = installed.find("default/velm");
+  std::string launcher = installed.find("bin/velm");
+  ASSERT_FALSE(wrapper.empty() || config.empty() || launcher.empty()) << installed.output;
+  // A stand-in launcher that notes its arguments.
+  write_file(installed.root + launcher,
+             "#!/bin/sh\nprintf '[%s]' \"$@\" >>/tmp/args\necho >>/tmp/args\n");
+  std::string script = "root=" + shell_quote(installed.root) + "\nwrapper=$root" +
+                       shell_quote(wrapper) + "\nconfig=$root" + shell_quote(config) +
+                       "\nchmod +x $root" + shell_quote(launcher) + R"SH(
+mkdir -p /dev/input/by-id /dev/input/by-path
+: >/dev/input/by-id/usb-Remote-event-kbd
+set -a
+. "$config"
+set +a
+"$wrapper"
+VELM_INPUT='/dev/input/by-id/*-event-kbd  /dev/input/by-path/*gpio*' \
+  VELM_KEYMAP='/etc/velm/my map' VELM_LIRCD=/run/lirc/lircd VELM_DEVICES=/mnt/a "$wrapper"
+)SH";
+  RunResult r = sb.run(script);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(sb.read("/tmp/args"),
+            "[-t][-w][8080][-m][/media/velm]\n"
+            "[-t][-w][8080][-m][/media/velm][-i][/dev/input/by-id/*-event-kbd][-i]"
+            "[/dev/input/by-path/*gpio*][-k][/etc/velm/my map][-L][/run/lirc/lircd][/mnt/a]\n");
+}
