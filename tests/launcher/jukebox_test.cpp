@@ -516,8 +516,10 @@ stop_jukebox
 for f in VOLUME BALANCE BASS TREBLE; do echo "$f $(cat /tmp/$f)" >>/tmp/first; done
 rm /tmp/VOLUME /tmp/BALANCE /tmp/BASS /tmp/TREBLE
 printf 20 >/tmp/TREBLE
+# The record still says 1 1 1: this start is waited for by its player's frames.
+rm -f /tmp/player.out
 start_jukebox /mnt/music/dev1
-wait_for /tmp/PLAYSTATE "1 1 1"
+wait_played
 stop_jukebox
 for f in VOLUME BALANCE BASS TREBLE; do echo "$f $(cat /tmp/$f 2>/dev/null)" >>/tmp/second; done
 )SH";
