@@ -18,7 +18,8 @@ namespace {
 // The characters of `text` by the C library's decoder; false when it is not UTF-8.
 bool decode(const std::string &text, std::vector<uint32_t> &codes) {
   static iconv_t to_utf32 = iconv_open("UTF-32LE", "UTF-8");
-  if (to_utf32 == reinterpret_cast<iconv_t>(-1))
+  // iconv_open's failure is the pointer of value -1.
+  if (to_utf32 == reinterpret_cast<iconv_t>(-1)) // NOLINT(performance-no-int-to-ptr)
     abort();
   iconv(to_utf32, nullptr, nullptr, nullptr, nullptr);
   codes.clear();
