@@ -185,8 +185,12 @@ int main(int argc, char **argv) {
   clock_gettime(CLOCK_MONOTONIC, &start);
   for (const Event &event : events) {
     sleep_until(start, event.time_ms);
-    input_event packet[2] = {record(event.type, event.code, event.value),
-                             record(EV_SYN, SYN_REPORT, 0)};
+    // The event and its report carry one time, as the kernel stamps a frame.
+    input_event packet[2] = {record(event.type, event.code, event.value), {}};
+    packet[1] = packet[0];
+    packet[1].type = EV_SYN;
+    packet[1].code = SYN_REPORT;
+    packet[1].value = 0;
     size_t bytes = event.type == EV_SYN ? sizeof packet[0] : sizeof packet;
     ssize_t written = write(fd, packet, bytes);
     if (written != static_cast<ssize_t>(bytes)) {
