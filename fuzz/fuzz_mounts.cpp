@@ -20,10 +20,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     FUZZ_CHECK(!m.mount_point.empty() && m.mount_point[0] == '/' && !m.fs_type.empty() &&
                m.mount_point.find('\0') == std::string::npos);
   std::vector<MountEntry> below = mounts_below(mounts, folder);
+  // The folder as named, with its ending slashes (all but a lone one) left off.
+  std::string base = folder;
+  while (base.size() > 1 && base.back() == '/')
+    base.pop_back();
   std::set<std::string> points;
   std::vector<std::string> identities;
   for (const MountEntry &m : below) {
-    FUZZ_CHECK(m.mount_point.size() > folder.size());
+    FUZZ_CHECK(m.mount_point.size() > base.size() && m.mount_point.starts_with(base));
     FUZZ_CHECK(points.insert(m.mount_point).second);
     identities.push_back("NAME=" + m.mount_point);
   }

@@ -50,6 +50,8 @@ for arch in $added; do
   $sudo dpkg --add-architecture "$arch"
 done
 export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update -qq
+# A mirror caught mid-sync fails one index and leaves the others: go on with what was
+# fetched; a package it then lacks fails the install below with its name.
+$sudo apt-get update -qq || echo "install-deps: some package lists could not be fetched; going on" >&2
 # shellcheck disable=SC2086
 $sudo apt-get install -y -qq --no-install-recommends $missing >/dev/null
