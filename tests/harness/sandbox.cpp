@@ -5,7 +5,8 @@
 //
 // The command runs in a new mount and pid namespace: a fresh tmpfs on /tmp (and on each
 // existing folder named with --tmpfs, such as /mnt for music devices), a fresh
-// /dev holding only the harmless host devices (null, zero, full, random, urandom, tty)
+// /dev holding only the harmless host devices (null, zero, full, random, urandom, tty;
+// fuse, for the file systems of programs under test, mounted in the private namespace)
 // and its own /proc, so programs use their real fixed paths without touching the host,
 // and killall reaches nothing outside. With --tmp-from, /tmp is the host folder DIR
 // instead of a tmpfs (bound there, as a service's state folder is), so what the programs
@@ -151,7 +152,7 @@ bool lies_under(const std::string &path, const char *dir) {
 }
 
 void make_private_dev() {
-  static const char *const nodes[] = {"null", "zero", "full", "random", "urandom", "tty"};
+  static const char *const nodes[] = {"null", "zero", "full", "random", "urandom", "tty", "fuse"};
   std::vector<std::pair<std::string, int>> host;
   for (const char *node : nodes) {
     std::string path = std::string("/dev/") + node;
