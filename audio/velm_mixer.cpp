@@ -28,6 +28,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <string>
+#include <sys/mount.h>
 #include <sys/signalfd.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
@@ -191,6 +192,9 @@ const fuse_lowlevel_ops DEVICE_OPS = [] {
 bool take_device_path(const char *path, bool &made) {
   struct stat st;
   made = false;
+  // The mount of a mixer that was killed is left without its server: taken away.
+  if (lstat(path, &st) != 0 && errno == ENOTCONN && umount2(path, MNT_DETACH) == 0)
+    fprintf(stderr, "velm_mixer: %s: took away the mount of a mixer that had ended\n", path);
   if (lstat(path, &st) != 0) {
     int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) {

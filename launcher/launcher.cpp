@@ -20,6 +20,7 @@
 #include <string>
 #include <sys/signalfd.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -178,6 +179,9 @@ void start_daemon(Child &child, const std::vector<std::string> &argv, const char
 void restart_daemon(Jukebox &jukebox, ChildId id);
 // The player or its watcher has ended: once both have, a new player resumes the song.
 void player_ended(Jukebox &jukebox, ChildId id);
+// The mixer has ended: started again, unless it cannot mount its device or keeps ending;
+// the jukebox plays on without it.
+void mixer_ended(Jukebox &jukebox, ChildId id);
 // The input handler has ended: started again, unless it cannot work or keeps ending; the
 // jukebox plays on without it.
 void input_ended(Jukebox &jukebox, ChildId id);
@@ -192,6 +196,7 @@ struct ChildKind {
 const ChildKind CHILDREN[CHILD_COUNT] = {
     {"velm_display", start_display, restart_daemon},
     {"audiopace", start_audio, restart_daemon},
+    {"velm_mixer", start_mixer, mixer_ended},
     // The watcher starts with the player, its output's reader.
     {"mpg123", start_player, player_ended},
     {"playwatch", start_player, player_ended},
@@ -211,6 +216,21 @@ void restart_daemon(Jukebox &jukebox, ChildId id) {
   }
   message("%s ended; starting it again", name);
   service_status(jukebox.service, std::string(name) + " ended; started again");
+  CHILDREN[id].start(jukebox);
+}
+
+void mixer_ended(Jukebox &jukebox, ChildId id) {
+  Child &child = jukebox.children[id];
+  // 1: no device can be mounted here (no FUSE, no right to mount, or a device there).
+  bool cannot = WIFEXITED(child.status) && WEXITSTATUS(child.status) == 1;
+  if (cannot || !restart_allowed(child.restarts, now_seconds(), MAX_RESTARTS, RESTART_WINDOW)) {
+    message("velm_mixer %s; going on without it: the mixer keys change only the display",
+            cannot ? "could not provide /dev/mixer" : "keeps ending");
+    service_status(jukebox.service, "no mixer; going on without it");
+    child.given_up = true;
+    return;
+  }
+  message("velm_mixer ended; starting it again (the levels come back at the next change)");
   CHILDREN[id].start(jukebox);
 }
 
@@ -460,6 +480,41 @@ void start_audio(Jukebox &jukebox) {
     usleep(2000);
 }
 
+namespace {
+
+bool is_fuse_mount(const char *path) {
+  constexpr long FUSE_MAGIC = 0x65735546;
+  struct statfs fs;
+  return statfs(path, &fs) == 0 && fs.f_type == FUSE_MAGIC;
+}
+
+} // namespace
+
+void start_mixer(Jukebox &jukebox) {
+  Child &child = jukebox.children[MIXER];
+  struct stat st;
+  // A real mixer device is used as it is.
+  if (child.given_up || (stat(MIXER_DEVICE_PATH, &st) == 0 && S_ISCHR(st.st_mode)))
+    return;
+  std::vector<std::string> argv = {"velm_mixer"};
+  if (jukebox.options.debug)
+    argv.push_back("-d");
+  int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  child.pid = spawn(argv, -1, null);
+  close(null);
+  // The control daemon opens the device at its start.
+  for (int i = 0; i < 200; ++i) {
+    // A mixer that ended is left for reap_children (WNOWAIT), which knows what to do.
+    siginfo_t ended = {};
+    if (is_fuse_mount(MIXER_DEVICE_PATH) ||
+        (waitid(P_PID, static_cast<id_t>(child.pid), &ended, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+         ended.si_pid == child.pid))
+      return;
+    usleep(10000);
+  }
+  message("velm_mixer did not provide %s in 2 s", MIXER_DEVICE_PATH);
+}
+
 void start_player(Jukebox &jukebox) {
   // In a UTF-8 locale the player writes the tags' text as it is, where the C locale
   // makes every letter beyond ASCII a "?" (the watcher gives the display Latin-1).
@@ -489,8 +544,12 @@ void start_player(Jukebox &jukebox) {
   close(log);
   struct stat st;
   for (int i = 0; i < 1000; ++i) {
-    if (stat(FIFO_PLAYER_PATH, &st) == 0 && S_ISFIFO(st.st_mode))
+    if (stat(FIFO_PLAYER_PATH, &st) == 0 && S_ISFIFO(st.st_mode)) {
+      // A new player starts with its own levels: the mixer gives it the set ones.
+      if (jukebox.children[MIXER].pid > 0)
+        kill(jukebox.children[MIXER].pid, SIGHUP);
       return;
+    }
     usleep(5000);
   }
   message("the player did not make %s", FIFO_PLAYER_PATH);
@@ -597,6 +656,11 @@ void shut_down(Jukebox &jukebox) {
   }
   await(jukebox.children[PLAYER], 3);
   await(jukebox.children[WATCHER], 3);
+  // No one asks the mixer any more.
+  if (jukebox.children[MIXER].pid > 0) {
+    kill(jukebox.children[MIXER].pid, SIGTERM);
+    await(jukebox.children[MIXER], 2);
+  }
   // The display shows its farewell at the end of its input.
   close(jukebox.display_fifo);
   await(jukebox.children[DISPLAY], 5);

@@ -30,7 +30,7 @@ struct Options {
 
 // The children the launcher keeps running; CHILDREN in launcher.cpp says how each starts
 // and what is done when it ends.
-enum ChildId { DISPLAY, AUDIO, PLAYER, WATCHER, CONTROL, INPUT, CHILD_COUNT };
+enum ChildId { DISPLAY, AUDIO, MIXER, PLAYER, WATCHER, CONTROL, INPUT, CHILD_COUNT };
 
 struct Child {
   pid_t pid = -1;
@@ -97,6 +97,9 @@ void make_fifos();
 // The display daemon, with its start lines.
 void start_display(Jukebox &jukebox);
 void start_audio(Jukebox &jukebox);
+// velm_mixer, the mixer device of a machine without an OSS mixer, before the control
+// daemon first opens the device.
+void start_mixer(Jukebox &jukebox);
 // The player with its command FIFO /tmp/fifo.player, its output piped into playwatch.
 void start_player(Jukebox &jukebox);
 void start_control(Jukebox &jukebox);

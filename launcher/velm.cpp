@@ -141,6 +141,7 @@ int main(int argc, char **argv) {
   service_status(jukebox.service, "starting the player and the daemons");
   start_display(jukebox);
   start_audio(jukebox);
+  start_mixer(jukebox);
   start_player(jukebox);
   start_control(jukebox);
   start_playing(jukebox);
