@@ -21,6 +21,8 @@
 #   bench/run.sh sticks [ARG]...      sticks_bench only (--runs N, --songs N); as root
 #   bench/run.sh input [ARG]...       input_bench only (--presses N, --gap-ms MS,
 #                                     --idle-seconds S and the sections latency, idle)
+#   bench/run.sh mixer [ARG]...       mixer_bench only (--presses N, --idle-seconds S and
+#                                     the sections latency, idle)
 set -eu
 
 source_dir=$(cd "$(dirname "$0")/.." && pwd -P)
@@ -29,7 +31,7 @@ build_dir=${BENCH_BUILD_DIR:-$source_dir/build-bench}
 if [ ! -f "$build_dir/build.ninja" ]; then
   cmake -S "$source_dir" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release
 fi
-cmake --build "$build_dir" --target playlist_bench control_bench display_bench playwatch_bench jukebox_bench key_bench service_bench sticks_bench input_bench sandbox
+cmake --build "$build_dir" --target playlist_bench control_bench display_bench playwatch_bench jukebox_bench key_bench service_bench sticks_bench input_bench mixer_bench sandbox
 
 build_dir=$(cd "$build_dir" && pwd -P)
 in_sandbox() {
@@ -58,6 +60,9 @@ case "${1:-}" in
   input)
     shift
     in_sandbox "$build_dir/bench/input_bench" "$@" ;;
+  mixer)
+    shift
+    in_sandbox "$build_dir/bench/mixer_bench" "$@" ;;
   playwatch)
     shift
     in_sandbox "$build_dir/bench/playwatch_bench" "$@" ;;
@@ -76,6 +81,7 @@ case "${1:-}" in
     in_sandbox "$build_dir/bench/key_bench" || status=$?
     in_sandbox "$build_dir/bench/service_bench" || status=$?
     in_sandbox "$build_dir/bench/input_bench" || status=$?
+    in_sandbox "$build_dir/bench/mixer_bench" || status=$?
     if [ "$(id -u)" -eq 0 ]; then
       in_sandbox "$build_dir/bench/sticks_bench" || status=$?
     else
