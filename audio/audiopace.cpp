@@ -34,8 +34,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-extern char **environ;
-
 namespace {
 
 constexpr long SLICE_NS = 10L * 1000 * 1000; // take audio in slices of 10 ms
@@ -161,68 +159,98 @@ void advance(timespec &t, long ns) {
   }
 }
 
-} // namespace
+// The next slice comes 10 ms after the last; a slice that had to wait for audio starts
+// the clock afresh.
+void wait_for_slice(timespec &next) {
+  advance(next, SLICE_NS);
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  if (now.tv_sec > next.tv_sec || (now.tv_sec == next.tv_sec && now.tv_nsec > next.tv_nsec))
+    next = now; // the slice waited for audio: no catching up after it
+  clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr);
+}
 
-int main(int argc, char **argv) {
+// Reads `bytes` whole (at most 61,440: 384,000 frames of 8 channels a second, 10 ms).
+size_t take_slice(int fd, char *buffer, long bytes, const char *path) {
+  size_t taken = 0;
+  while (bytes > 0) {
+    ssize_t got = read(fd, buffer + taken, static_cast<size_t>(bytes));
+    if (got < 0 && errno == EINTR)
+      continue;
+    if (got <= 0)
+      fail(strerror(errno), path);
+    bytes -= got;
+    taken += static_cast<size_t>(got);
+  }
+  return taken;
+}
+
+struct Recording {
+  const char *path = nullptr;
+  int fd = -1; // -1: no recording, or it stopped
+};
+
+void record(Recording &recording, const char *bytes, size_t size) {
+  if (recording.fd < 0 || write_all(recording.fd, bytes, size))
+    return;
+  fprintf(stderr, "audiopace: %s: %s; recording stops, the music plays on\n", recording.path,
+          strerror(errno));
+  close(recording.fd);
+  recording.fd = -1;
+}
+
+struct Settings {
   long rate = 44100, channels = 2;
-  const char *record_path = nullptr;
-  bool to_card = false;
+  const char *record_path = nullptr; // -s
+  bool to_card = false;              // -a
+  const char *fifo = nullptr;
+};
+
+Settings parse_settings(int argc, char **argv) {
+  Settings settings;
   int option;
   while ((option = getopt(argc, argv, "r:c:s:a")) != -1) {
-    bool good = (option == 'r' && parse_long(optarg, 1000, 384000, &rate)) ||
-                (option == 'c' && parse_long(optarg, 1, 8, &channels)) ||
+    bool good = (option == 'r' && parse_long(optarg, 1000, 384000, &settings.rate)) ||
+                (option == 'c' && parse_long(optarg, 1, 8, &settings.channels)) ||
                 (option == 's' && optarg[0] != '\0') || option == 'a';
     if (!good)
       usage();
     if (option == 's')
-      record_path = optarg;
-    if (option == 'a')
-      to_card = true;
+      settings.record_path = optarg;
+    settings.to_card = settings.to_card || option == 'a';
   }
-  if (optind + 1 != argc || rate < 1000 || rate > 384000 || channels < 1 || channels > 8)
+  if (optind + 1 != argc)
     usage();
-  signal(SIGPIPE, SIG_IGN);
-  int fd = open_fifo(argv[optind]);
-  int record = record_path != nullptr ? open_recording(record_path, channels * 2) : -1;
-  Card card = to_card ? start_card(rate, channels) : Card{};
+  settings.fifo = argv[optind];
+  return settings;
+}
 
-  // Each slice takes what the card would play in 10 ms, and the next slice comes 10 ms
-  // later; a slice that had to wait for audio starts the clock afresh. With the card,
-  // its writes wait while the card is full, which paces the slices instead.
-  const long bytes_per_slice = rate * channels * 2 / 100;
+} // namespace
+
+int main(int argc, char **argv) {
+  const Settings settings = parse_settings(argc, argv);
+  signal(SIGPIPE, SIG_IGN);
+  int fd = open_fifo(settings.fifo);
+  Recording recording;
+  if (settings.record_path != nullptr)
+    recording = {settings.record_path, open_recording(settings.record_path, settings.channels * 2)};
+  Card card = settings.to_card ? start_card(settings.rate, settings.channels) : Card{};
+
+  // Each slice takes what the card would play in 10 ms. With the card, its writes wait
+  // while the card is full, which paces the slices; else the timer does.
+  const long bytes_per_slice = settings.rate * settings.channels * 2 / 100;
   char buffer[65536];
   timespec next;
   clock_gettime(CLOCK_MONOTONIC, &next);
   for (;;) {
-    long wanted = bytes_per_slice;
-    size_t taken = 0;
-    while (wanted > 0) {
-      // (a slice is at most 61,440 bytes: 384,000 frames of 8 channels a second)
-      ssize_t got = read(fd, buffer + taken, static_cast<size_t>(wanted));
-      if (got < 0 && errno == EINTR)
-        continue;
-      if (got <= 0)
-        fail(strerror(errno), argv[optind]);
-      wanted -= got;
-      taken += static_cast<size_t>(got);
-    }
-    if (record >= 0 && !write_all(record, buffer, taken)) {
-      fprintf(stderr, "audiopace: %s: %s; recording stops, the music plays on\n", record_path,
-              strerror(errno));
-      close(record);
-      record = -1;
-    }
+    size_t taken = take_slice(fd, buffer, bytes_per_slice, settings.fifo);
+    record(recording, buffer, taken);
     if (card.fd >= 0) {
       if (write_all(card.fd, buffer, taken))
         continue;
       lose_card(card);
       clock_gettime(CLOCK_MONOTONIC, &next);
     }
-    advance(next, SLICE_NS);
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    if (now.tv_sec > next.tv_sec || (now.tv_sec == next.tv_sec && now.tv_nsec > next.tv_nsec))
-      next = now; // the slice waited for audio: no catching up after it
-    clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr);
+    wait_for_slice(next);
   }
 }

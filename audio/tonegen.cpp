@@ -69,66 +69,90 @@ void put_sample(short sample, unsigned channels) {
   }
 }
 
-} // namespace
-
-int main(int argc, char **argv) {
+struct Tune {
   bool chord = false;
   unsigned channels = 1;
-  double amplitude = -1; // not given
-  int first = 1;
-  for (; first < argc; ++first) {
-    if (strcmp(argv[first], "-c") == 0) {
-      chord = true;
-    } else if (strcmp(argv[first], "-2") == 0) {
-      channels = 2;
-    } else if (strcmp(argv[first], "-a") == 0) {
-      if (first + 1 >= argc || !number(argv[first + 1], amplitude) || amplitude > 1) {
+  double amplitude = -1; // -1: not given
+  double seconds = 0;
+  std::vector<double> frequencies;
+};
+
+// The options before SECONDS; the index of SECONDS, or -1 after a message.
+int parse_options(int argc, char **argv, Tune &tune) {
+  int at = 1;
+  for (; at < argc; ++at) {
+    if (strcmp(argv[at], "-c") == 0) {
+      tune.chord = true;
+    } else if (strcmp(argv[at], "-2") == 0) {
+      tune.channels = 2;
+    } else if (strcmp(argv[at], "-a") == 0) {
+      if (at + 1 >= argc || !number(argv[at + 1], tune.amplitude) || tune.amplitude > 1) {
         fputs("tonegen: AMPLITUDE must be a number from 0 to 1 (of full scale)\n", stderr);
-        return 2;
+        return -1;
       }
-      ++first;
+      ++at;
     } else {
       break;
     }
   }
+  return at;
+}
+
+// Every tone together, steady.
+void put_chord(const Tune &tune, long total) {
+  for (long n = 0; n < total; ++n) {
+    double t = static_cast<double>(n) / RATE, value = 0;
+    for (double frequency : tune.frequencies)
+      value += tune.amplitude * std::sin(2 * M_PI * frequency * t);
+    put_sample(static_cast<short>(std::lround(std::clamp(value, -1.0, 1.0) * 32767)),
+               tune.channels);
+  }
+}
+
+// One note after the other, each rising quickly and fading.
+void put_notes(const Tune &tune, long total) {
+  const std::vector<double> &notes = tune.frequencies;
+  long per_note = std::max(1L, total / static_cast<long>(notes.size()));
+  for (long n = 0; n < total; ++n) {
+    size_t note = std::min(notes.size() - 1, static_cast<size_t>(n / per_note));
+    double t = static_cast<double>(n) / RATE;
+    double within = static_cast<double>(n % per_note) / static_cast<double>(per_note);
+    double envelope = std::min(1.0, within * 20) * (1.0 - within * 0.6);
+    double value = tune.amplitude * envelope * std::sin(2 * M_PI * notes[note] * t);
+    put_sample(static_cast<short>(value * 32767), tune.channels);
+  }
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  Tune tune;
+  int first = parse_options(argc, argv, tune);
+  if (first < 0)
+    return 2;
   if (argc - first < 2)
     return usage();
-  double seconds;
-  std::vector<double> notes(static_cast<size_t>(argc - first - 1));
-  bool good = number(argv[first], seconds) && seconds <= 3600;
+  tune.frequencies.resize(static_cast<size_t>(argc - first - 1));
+  bool good = number(argv[first], tune.seconds) && tune.seconds <= 3600;
   for (int i = first + 1; good && i < argc; ++i)
-    good = number(argv[i], notes[static_cast<size_t>(i - first - 1)]);
+    good = number(argv[i], tune.frequencies[static_cast<size_t>(i - first - 1)]);
   if (!good) {
     fputs("tonegen: SECONDS (up to 3600) and FREQUENCY must be numbers, none below 0\n", stderr);
     return 2;
   }
-  const double tones = static_cast<double>(notes.size());
-  if (amplitude < 0)
-    amplitude = chord ? 0.8 / tones : 0.4;
-  if (chord && amplitude * tones > 1 + 1e-9) {
+  const double tones = static_cast<double>(tune.frequencies.size());
+  if (tune.amplitude < 0)
+    tune.amplitude = tune.chord ? 0.8 / tones : 0.4;
+  if (tune.chord && tune.amplitude * tones > 1 + 1e-9) {
     fprintf(stderr, "tonegen: %g tones of amplitude %g add up beyond full scale\n", tones,
-            amplitude);
+            tune.amplitude);
     return 2;
   }
-  long total = static_cast<long>(seconds * RATE);
-  put_header(total, channels);
-  if (chord) {
-    for (long n = 0; n < total; ++n) {
-      double t = static_cast<double>(n) / RATE, value = 0;
-      for (double frequency : notes)
-        value += amplitude * std::sin(2 * M_PI * frequency * t);
-      put_sample(static_cast<short>(std::lround(std::clamp(value, -1.0, 1.0) * 32767)), channels);
-    }
-  } else {
-    long per_note = std::max(1L, total / static_cast<long>(notes.size()));
-    for (long n = 0; n < total; ++n) {
-      size_t note = std::min(notes.size() - 1, static_cast<size_t>(n / per_note));
-      double t = static_cast<double>(n) / RATE;
-      double within = static_cast<double>(n % per_note) / static_cast<double>(per_note);
-      double envelope = std::min(1.0, within * 20) * (1.0 - within * 0.6);
-      double value = amplitude * envelope * std::sin(2 * M_PI * notes[note] * t);
-      put_sample(static_cast<short>(value * 32767), channels);
-    }
-  }
+  long total = static_cast<long>(tune.seconds * RATE);
+  put_header(total, tune.channels);
+  if (tune.chord)
+    put_chord(tune, total);
+  else
+    put_notes(tune, total);
   return close_stdout("tonegen: ") ? 0 : 1;
 }

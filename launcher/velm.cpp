@@ -56,6 +56,13 @@ namespace {
   exit(status);
 }
 
+// An option's text, which must not be empty.
+const char *nonempty(const char *text) {
+  if (text[0] == '\0')
+    print_usage(2);
+  return text;
+}
+
 Options parse_options(int argc, char **argv) {
   Options options;
   options.lcd = access("/dev/lcd", F_OK) == 0;
@@ -83,9 +90,7 @@ Options parse_options(int argc, char **argv) {
       options.audio_module = optarg;
       break;
     case 's':
-      if (optarg[0] == '\0')
-        print_usage(2);
-      options.recording = optarg;
+      options.recording = nonempty(optarg);
       break;
     case 'p':
       options.player_log = optarg;
@@ -122,27 +127,28 @@ Options parse_options(int argc, char **argv) {
   }
   if (optind == argc && options.media.empty())
     print_usage(2);
-  // The recording is taken from the raw audio the player writes for the pacer, which no
-  // other output module gives.
-  if (!options.recording.empty() && !options.audio_module.empty()) {
-    message("-s cannot record the output module given with -o");
-    print_usage(2);
-  }
   for (int i = optind; i < argc; ++i)
     options.devices.push_back(argv[i]);
   return options;
 }
 
-// Empties the recording's file, which the pacer then appends to (a pacer started again
-// goes on with it). False, said, when it cannot be written.
-bool start_recording(const std::string &path) {
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+// With -s: empties the recording's file, which the pacer then appends to (a pacer started
+// again goes on with it). The start is refused (status 2) when the file cannot be
+// written, and with -o: the recording is taken from the raw audio the player writes for
+// the pacer, which no other output module gives.
+void start_recording(const Options &options) {
+  if (options.recording.empty())
+    return;
+  if (!options.audio_module.empty()) {
+    message("-s cannot record the output module given with -o");
+    print_usage(2);
+  }
+  int fd = open(options.recording.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) {
-    message("cannot record into %s: %s", path.c_str(), strerror(errno));
-    return false;
+    message("cannot record into %s: %s", options.recording.c_str(), strerror(errno));
+    exit(2);
   }
   close(fd);
-  return true;
 }
 
 } // namespace
@@ -150,8 +156,7 @@ bool start_recording(const std::string &path) {
 int main(int argc, char **argv) {
   Jukebox jukebox;
   jukebox.options = parse_options(argc, argv);
-  if (!jukebox.options.recording.empty() && !start_recording(jukebox.options.recording))
-    return 2;
+  start_recording(jukebox.options);
   service_begin(jukebox.service);
   // Every program it starts, and theirs, finds the jukebox's own first.
   put_helpers_on_path();

@@ -131,7 +131,7 @@ stop_pacer
 // A full disk stops the recording, said once; the pacer goes on taking the music.
 TEST(Audiopace, AFullDiskStopsTheRecordingNotTheMusic) {
   Sandbox sb;
-  sb.limit_tmp(64 * 1024);
+  sb.limit_tmp(64UL * 1024);
   RunResult r = sb.run(std::string(AUDIO_FUNCTIONS) + R"SH(
 audiopace -s /tmp/rec.raw /tmp/audio.fifo 2>$VELM_SCRATCH/pace.err &
 pace=$!

@@ -99,7 +99,7 @@ TEST(ToneMeasure, TonesSoundingTogetherAreMeasuredApart) {
 }
 
 TEST(ToneMeasure, SilenceHasNoLevelAndTheSoundStartIsFound) {
-  StereoAudio silence = stereo_from_bytes(std::string(4 * 8820, '\0'));
+  StereoAudio silence = stereo_from_bytes(std::string(size_t{4} * 8820, '\0'));
   EXPECT_EQ(rms(silence.left, 0, 8820), 0);
   EXPECT_EQ(tone_db(silence.right, 0, 8820, 1000), -400);
   EXPECT_EQ(sound_start(silence, 441, 10), -1);
