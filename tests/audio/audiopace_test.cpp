@@ -13,17 +13,17 @@ namespace {
 constexpr int SECOND_BYTES = 44100 * 4;
 
 // Shell text: `audio SECONDS` writes raw stereo chord audio of that length on standard
-// output; `feed SECONDS` writes it into the pacer's FIFO once the pacer made it, and
-// notes in $FED (by default /tmp/fed.ms) how many milliseconds that took; `stop_pacer`
-// ends the pacer $pace; `wait_size FILE BYTES` waits
-// until FILE holds that many bytes (at most 10 s).
+// output; `feed FILE` writes FILE into the pacer's FIFO once the pacer made it, and notes
+// in $FED (by default /tmp/fed.ms) how many milliseconds that took; `stop_pacer` ends
+// the pacer $pace; `wait_size FILE BYTES` waits until FILE holds that many bytes (at most
+// 10 s).
 const char *const AUDIO_FUNCTIONS = R"SH(
 audio() { tonegen -c -2 "$1" 440 880 | tail -c +45; }
 ms() { echo $(($(date +%s%N) / 1000000)); }
 feed() {
   while ! [ -p /tmp/audio.fifo ]; do sleep 0.01; done
   start=$(ms)
-  audio "$1" >/tmp/audio.fifo
+  cat "$1" >/tmp/audio.fifo
   echo $(($(ms) - start)) >"${FED:-/tmp/fed.ms}"
 }
 stop_pacer() { kill $pace; wait $pace || true; }
@@ -50,7 +50,7 @@ printf 'ABCDEF' >/tmp/rec.raw  # a frame, and half of one a killed pacer left
 for run in 1 2; do
   audiopace -s /tmp/rec.raw /tmp/audio.fifo 2>>/tmp/pace.err &
   pace=$!
-  feed 2
+  feed /tmp/expected.raw
   wait_size /tmp/rec.raw $((4 + run * 2 * 44100 * 4))
   stop_pacer
   rm /tmp/audio.fifo
@@ -79,7 +79,7 @@ chmod +x /tmp/bin/aplay
 audio 3 >/tmp/expected.raw
 PATH=/tmp/bin:$PATH audiopace -a -s /tmp/rec.raw /tmp/audio.fifo 2>/tmp/pace.err &
 pace=$!
-feed 3
+feed /tmp/expected.raw
 wait_size /tmp/card.raw $((3 * 44100 * 4))
 stop_pacer
 )SH");
@@ -101,7 +101,7 @@ audio 2 >/tmp/expected.raw
 mkdir /tmp/none /tmp/bin
 PATH=/tmp/none "$(command -v audiopace)" -a -s /tmp/missing.raw /tmp/audio.fifo 2>/tmp/missing.err &
 pace=$!
-feed 2
+feed /tmp/expected.raw
 mv /tmp/fed.ms /tmp/missing.ms
 wait_size /tmp/missing.raw $((2 * 44100 * 4))
 stop_pacer
@@ -110,7 +110,7 @@ printf '#!/bin/sh\nexec head -c 20000 >/tmp/card.raw\n' >/tmp/bin/aplay
 chmod +x /tmp/bin/aplay
 PATH=/tmp/bin:$PATH audiopace -a -s /tmp/ended.raw /tmp/audio.fifo 2>/tmp/ended.err &
 pace=$!
-feed 2
+feed /tmp/expected.raw
 wait_size /tmp/ended.raw $((2 * 44100 * 4))
 stop_pacer
 )SH");
@@ -133,9 +133,10 @@ TEST(Audiopace, AFullDiskStopsTheRecordingNotTheMusic) {
   Sandbox sb;
   sb.limit_tmp(64UL * 1024);
   RunResult r = sb.run(std::string(AUDIO_FUNCTIONS) + R"SH(
+audio 2 >$VELM_SCRATCH/expected.raw
 audiopace -s /tmp/rec.raw /tmp/audio.fifo 2>$VELM_SCRATCH/pace.err &
 pace=$!
-FED=$VELM_SCRATCH/fed.ms feed 2
+FED=$VELM_SCRATCH/fed.ms feed $VELM_SCRATCH/expected.raw
 sleep 0.2
 kill -0 $pace && echo pacing
 stop_pacer
