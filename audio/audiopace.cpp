@@ -134,13 +134,18 @@ Card start_card(long rate, long channels) {
   return card;
 }
 
-// aplay stopped taking audio: it is reaped and the timer paces from now on.
+// aplay stopped taking audio: it is reaped and the timer paces from now on. It may still
+// be playing what it took, so it is given 2 s to end before it is ended.
 void lose_card(Card &card) {
   close(card.fd);
   card.fd = -1;
-  kill(card.pid, SIGTERM);
   int status = 0;
-  while (waitpid(card.pid, &status, 0) < 0 && errno == EINTR) {
+  for (int i = 0; i < 200 && waitpid(card.pid, &status, WNOHANG) == 0; ++i)
+    usleep(10000);
+  if (waitpid(card.pid, &status, WNOHANG) == 0) {
+    kill(card.pid, SIGTERM);
+    while (waitpid(card.pid, &status, 0) < 0 && errno == EINTR) {
+    }
   }
   if (WIFEXITED(status))
     fprintf(stderr, "audiopace: aplay ended (status %d); paced by the timer\n",
