@@ -471,13 +471,31 @@ void start_display(Jukebox &jukebox) {
 }
 
 void start_audio(Jukebox &jukebox) {
-  if (!jukebox.options.audio_module.empty() || has_sound_device())
+  const Options &options = jukebox.options;
+  // A recording is taken by the pacer, which then passes the sound on to the card.
+  bool card = has_sound_device();
+  if (options.recording.empty() && (!options.audio_module.empty() || card))
     return;
   unlink(AUDIO_FIFO_PATH);
-  jukebox.children[AUDIO].pid = spawn({"audiopace", AUDIO_FIFO_PATH});
+  std::vector<std::string> argv = {"audiopace"};
+  if (!options.recording.empty())
+    argv.insert(argv.end(), {"-s", options.recording});
+  if (!options.recording.empty() && card)
+    argv.push_back("-a");
+  argv.push_back(AUDIO_FIFO_PATH);
+  jukebox.children[AUDIO].pid = spawn(argv);
   // The player's output must find the FIFO there.
   for (int i = 0; i < 500 && access(AUDIO_FIFO_PATH, F_OK) != 0; ++i)
     usleep(2000);
+  // A pacer started again: the player's output into the old one failed for good, so a
+  // new player resumes the song into the new one. The old player is killed outright: in
+  // its remote mode SIGTERM only ends the song it plays.
+  if (jukebox.children[AUDIO].restarts.count > 0 && jukebox.children[PLAYER].pid > 0) {
+    kill(jukebox.children[PLAYER].pid, SIGKILL);
+    stop_player(jukebox);
+    start_player(jukebox);
+    send_lines(jukebox.control_fifo, {"player_restart", "player_startup", "player_pause"});
+  }
 }
 
 namespace {

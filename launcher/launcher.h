@@ -20,6 +20,7 @@ struct Options {
   char random_mode = 0;     // s, a, d, l; 0: as last time
   std::string audio_module; // empty: the sound device, or the paced silent output
   std::string player_log;   // empty: the player's output lines are dropped
+  std::string recording;    // -s: the pacer writes the music played there; empty: no recording
   std::string web_address;  // where the web catalogue is served
   int web_port = 0;         // 0: no web server
   // The input handler velm_input, started when input devices or a lircd socket are given.

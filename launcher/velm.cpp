@@ -7,14 +7,17 @@
 // everything down in order, the LCD showing its farewell. With -m, file systems mounted
 // below a folder are devices too, and the lists follow them as they come and go. With -i
 // (or -L), the input handler velm_input turns remotes, buttons and knobs into command lines.
+// With -s, the music played is also written into a file, for measuring what was heard.
 
 #include "install_dirs.h"
 #include "launcher.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace {
@@ -22,8 +25,8 @@ namespace {
 [[noreturn]] void print_usage(int status) {
   FILE *out = status == 0 ? stdout : stderr;
   fprintf(out, "\nVELM version 0.91 - the jukebox's launcher, by the velm builders\n"
-               "Usage: velm [-lntdh] [-r MODE] [-o MODULE] [-p FILE] [-w [IP:]PORT] [-m FOLDER]\n"
-               "            [-i INPUT]... [-k KEYMAP] [-L SOCKET] DEVICE...\n"
+               "Usage: velm [-lntdh] [-r MODE] [-o MODULE | -s FILE] [-p FILE] [-w [IP:]PORT]\n"
+               "            [-m FOLDER] [-i INPUT]... [-k KEYMAP] [-L SOCKET] DEVICE...\n"
                "\tDEVICE\ta device's root folder; devices are numbered 1, 2, ... in this order\n"
                "\tm FOLDER\tevery file system mounted below FOLDER (USB sticks) is a device\n"
                "\t\ttoo, watched as sticks come and go; a stick keeps its number (none\n"
@@ -37,6 +40,9 @@ namespace {
                "\t\tl per list (default: as last time, else s)\n"
                "\to MODULE\tthe player's audio output module (default: the machine's sound\n"
                "\t\tdevice, or a silent output paced in real time when it has none)\n"
+               "\ts FILE\talso write the music played into FILE, emptied at the start: raw\n"
+               "\t\tsigned 16-bit little-endian stereo at 44.1 kHz, as the player made it;\n"
+               "\t\tthe sound still goes to the sound device (not with -o)\n"
                "\tp FILE\tkeep the player's output lines in FILE\n"
                "\tw [IP:]PORT\tserve the web catalogue there (IP by default 127.0.0.1,\n"
                "\t\treachable from this machine only; 0.0.0.0 from every network)\n"
@@ -50,11 +56,18 @@ namespace {
   exit(status);
 }
 
+// An option's text, which must not be empty.
+const char *nonempty(const char *text) {
+  if (text[0] == '\0')
+    print_usage(2);
+  return text;
+}
+
 Options parse_options(int argc, char **argv) {
   Options options;
   options.lcd = access("/dev/lcd", F_OK) == 0;
   int option;
-  while ((option = getopt(argc, argv, "lntdr:o:p:w:m:i:k:L:h")) != -1) {
+  while ((option = getopt(argc, argv, "lntdr:o:s:p:w:m:i:k:L:h")) != -1) {
     switch (option) {
     case 'l':
       options.lcd = true;
@@ -75,6 +88,9 @@ Options parse_options(int argc, char **argv) {
       break;
     case 'o':
       options.audio_module = optarg;
+      break;
+    case 's':
+      options.recording = nonempty(optarg);
       break;
     case 'p':
       options.player_log = optarg;
@@ -116,11 +132,31 @@ Options parse_options(int argc, char **argv) {
   return options;
 }
 
+// With -s: empties the recording's file, which the pacer then appends to (a pacer started
+// again goes on with it). The start is refused (status 2) when the file cannot be
+// written, and with -o: the recording is taken from the raw audio the player writes for
+// the pacer, which no other output module gives.
+void start_recording(const Options &options) {
+  if (options.recording.empty())
+    return;
+  if (!options.audio_module.empty()) {
+    message("-s cannot record the output module given with -o");
+    print_usage(2);
+  }
+  int fd = open(options.recording.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    message("cannot record into %s: %s", options.recording.c_str(), strerror(errno));
+    exit(2);
+  }
+  close(fd);
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
   Jukebox jukebox;
   jukebox.options = parse_options(argc, argv);
+  start_recording(jukebox.options);
   service_begin(jukebox.service);
   // Every program it starts, and theirs, finds the jukebox's own first.
   put_helpers_on_path();

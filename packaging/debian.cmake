@@ -1,8 +1,8 @@
 # The Debian package, made by CPack from the install below /usr:
 #   cpack -G DEB -B FOLDER      (in a build folder; the package lands in FOLDER)
 # Depends: the libraries' packages (dpkg-shlibdeps), the player, the web server and
-# adduser (for the maintainer scripts); the spoken titles are a recommendation, evtest a
-# suggestion.
+# adduser (for the maintainer scripts); the spoken titles and aplay (the sound card of a
+# recording, velm -s) are recommendations, evtest a suggestion.
 
 set(CPACK_PACKAGE_NAME velm)
 set(CPACK_PACKAGE_VENDOR "the velm builders")
@@ -24,7 +24,7 @@ set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser, busybox, mpg123")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS espeak-ng)
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "espeak-ng, alsa-utils")
 # evtest shows the names of a remote's keys, for a key map of one's own.
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS evtest)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
