@@ -181,17 +181,16 @@ void bench_latency(const Settings &settings) {
   for (double s : latencies)
     heard_ms.push_back(s * 1000);
   double med = median(latencies);
-  add_row({"key to the level heard, median", format_time(med), "-", "-", "< 150 ms",
-           latencies.size() == static_cast<size_t>(settings.presses) && med < 0.150 ? "PASS"
-                                                                                   : "FAIL"});
-  add_row({"key to the level heard, 99th percentile", format_time(percentile(latencies, 0.99)),
-           "-", "-", "-", "-"});
-  add_row({"of it the output FIFO's audio, median", format_time(median(buffered)), "-", "-", "-",
-           "-"});
-  add_row({"keys heard", std::to_string(latencies.size()) + " of " +
-                             std::to_string(settings.presses),
-           "-", "-", "all", latencies.size() == static_cast<size_t>(settings.presses) ? "OK"
-                                                                                      : "MISMATCH"});
+  add_row(
+      {"key to the level heard, median", format_time(med), "-", "-", "< 150 ms",
+       latencies.size() == static_cast<size_t>(settings.presses) && med < 0.150 ? "PASS" : "FAIL"});
+  add_row({"key to the level heard, 99th percentile", format_time(percentile(latencies, 0.99)), "-",
+           "-", "-", "-"});
+  add_row(
+      {"of it the output FIFO's audio, median", format_time(median(buffered)), "-", "-", "-", "-"});
+  add_row({"keys heard",
+           std::to_string(latencies.size()) + " of " + std::to_string(settings.presses), "-", "-",
+           "all", latencies.size() == static_cast<size_t>(settings.presses) ? "OK" : "MISMATCH"});
 }
 
 void bench_idle(const Settings &settings) {
@@ -221,8 +220,8 @@ void bench_idle(const Settings &settings) {
            woke + pushed == 0 ? "PASS" : "FAIL"});
   add_row({std::string("velm_mixer CPU over ") + period, format_time(cpu_of(mixer).schedstat - cpu),
            "-", "-", "-", "-"});
-  add_row({"velm_mixer peak resident memory", format_kib(status_kib(mixer, "VmHWM")), "-", "-",
-           "-", "-"});
+  add_row({"velm_mixer peak resident memory", format_kib(status_kib(mixer, "VmHWM")), "-", "-", "-",
+           "-"});
 }
 
 Settings parse_settings(int argc, char **argv) {

@@ -63,17 +63,18 @@ std::vector<std::string> expected_files() {
                               "scantree", "orderbuild", "orderquery", "entryquery"})
     files.push_back(std::string("usr/bin/") + program + " 755");
   for (const char *helper :
-       {"velm_play", "playwatch", "audiopace", "nextsong.sh", "prevsong.sh", "nextlist.sh",
-        "prevlist.sh", "gotolist.sh", "gotosong.sh", "pause.sh", "stop.sh", "changernd.sh",
-        "changedev.sh", "playaddress.sh", "sayinfo.sh", "velm-service"})
+       {"velm_play", "playwatch", "audiopace", "velm_mixer", "nextsong.sh", "prevsong.sh",
+        "nextlist.sh", "prevlist.sh", "gotolist.sh", "gotosong.sh", "pause.sh", "stop.sh",
+        "changernd.sh", "changedev.sh", "playaddress.sh", "sayinfo.sh", "velm-service"})
     files.push_back(std::string("usr/libexec/velm/") + helper + " 755");
   std::string lib = std::string("usr/") + VELM_LIBDIR;
   files.insert(files.end(),
                {"usr/libexec/velm/velm-paths.sh 644", "usr/share/velm/choose.sh 755",
                 "usr/share/velm/keymap.example 644", "usr/share/man/man8/velm_input.8.gz 644",
-                lib + "/libcharpanel.a 644", lib + "/pkgconfig/charpanel.pc 644",
-                "usr/include/charpanel.h 644", "usr/share/man/man1/velm.1.gz 644",
-                "usr/share/man/man1/velm_keys.1.gz 644", "usr/share/man/man8/velm_control.8.gz 644",
+                "usr/share/man/man8/velm_mixer.8.gz 644", lib + "/libcharpanel.a 644",
+                lib + "/pkgconfig/charpanel.pc 644", "usr/include/charpanel.h 644",
+                "usr/share/man/man1/velm.1.gz 644", "usr/share/man/man1/velm_keys.1.gz 644",
+                "usr/share/man/man8/velm_control.8.gz 644",
                 "usr/share/man/man8/velm_display.8.gz 644", "usr/share/man/man8/lcdpanel.8.gz 644",
                 "usr/share/doc/velm/copyright 644", "usr/share/doc/velm/changelog.Debian.gz 644"});
   return files;
