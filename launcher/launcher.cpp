@@ -221,8 +221,10 @@ void restart_daemon(Jukebox &jukebox, ChildId id) {
 
 void mixer_ended(Jukebox &jukebox, ChildId id) {
   Child &child = jukebox.children[id];
-  // 1: no device can be mounted here (no FUSE, no right to mount, or a device there).
-  bool cannot = WIFEXITED(child.status) && WEXITSTATUS(child.status) == 1;
+  // 1: no device can be mounted here (no FUSE, no right to mount, or a device there);
+  // 127: there is no velm_mixer (a build without FUSE).
+  bool cannot = WIFEXITED(child.status) &&
+                (WEXITSTATUS(child.status) == 1 || WEXITSTATUS(child.status) == 127);
   if (cannot || !restart_allowed(child.restarts, now_seconds(), MAX_RESTARTS, RESTART_WINDOW)) {
     message("velm_mixer %s; going on without it: the mixer keys change only the display",
             cannot ? "could not provide /dev/mixer" : "keeps ending");

@@ -33,17 +33,24 @@ for arch in $foreign; do
   dpkg --print-foreign-architectures | grep -qx "$arch" || added="$added $arch"
 done
 
+# What is missing: this machine's packages, and the foreign builds' (of the libraries
+# and GoogleTest, for the cross-build stages).
 missing=""
+foreign_missing=""
 for p in $packages; do
   status=$(dpkg-query -W -f '${Status}' "$p" 2>/dev/null || true)
   case "$status" in
-    *" installed") ;;
+    *" installed") continue ;;
+  esac
+  case "$p" in
+    *:"$native") missing="$missing $p" ;;
+    *:*) foreign_missing="$foreign_missing $p" ;;
     *) missing="$missing $p" ;;
   esac
 done
-[ -z "$missing" ] && [ -z "$added" ] && exit 0
+[ -z "$missing" ] && [ -z "$foreign_missing" ] && [ -z "$added" ] && exit 0
 
-echo "Installing:$missing"
+echo "Installing:$missing$foreign_missing"
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo=sudo
 for arch in $added; do
@@ -53,5 +60,19 @@ export DEBIAN_FRONTEND=noninteractive
 # A mirror caught mid-sync fails one index and leaves the others: go on with what was
 # fetched; a package it then lacks fails the install below with its name.
 $sudo apt-get update -qq || echo "install-deps: some package lists could not be fetched; going on" >&2
+install() {
+  # shellcheck disable=SC2086
+  $sudo apt-get install -y -qq --no-install-recommends "$@" >/dev/null
+}
 # shellcheck disable=SC2086
-$sudo apt-get install -y -qq --no-install-recommends $missing >/dev/null
+[ -z "$missing" ] || install $missing
+# A foreign package that cannot be had (its architecture's list missing or behind this
+# machine's) leaves the cross build without it, said here: that stage then builds without
+# what needs it, or fails on what it cannot do without. This machine's builds have all.
+# shellcheck disable=SC2086
+if [ -n "$foreign_missing" ] && ! install $foreign_missing; then
+  for p in $foreign_missing; do
+    install "$p" || echo "install-deps: $p could not be installed" >&2
+  done
+fi
+exit 0

@@ -3,6 +3,7 @@
 // sends; a player that comes later or anew; and its end.
 
 #include "../control/control_rig.h"
+#include "mixer_skip.h"
 #include "sandbox_run.h"
 
 #include <gtest/gtest.h>
@@ -19,8 +20,7 @@ namespace {
 // Shell text: starts velm_mixer (its pid in $mixer, its standard error in
 // /tmp/mixer.err) and waits until the device is mounted; a sandbox that cannot use FUSE
 // (no access to /dev/fuse, as for a user other than root) prints "no fuse" and ends.
-const char *const START_MIXER = R"SH(
-if ! [ -r /dev/fuse ] || ! [ -w /dev/fuse ]; then echo "no fuse"; exit 0; fi
+const std::string START_MIXER = std::string(FUSE_CHECK) + R"SH(
 velm_mixer -d 2>/tmp/mixer.err &
 mixer=$!
 n=0
@@ -29,12 +29,6 @@ until [ "$(stat -f -c %t /dev/mixer 2>/dev/null)" = 65735546 ]; do
   sleep 0.02
 done
 )SH";
-
-#define SKIP_WITHOUT_FUSE(result)                                                                  \
-  do {                                                                                             \
-    if ((result).out.find("no fuse") != std::string::npos)                                         \
-      GTEST_SKIP() << "this sandbox cannot use /dev/fuse";                                         \
-  } while (0)
 
 std::vector<std::string> lines_of(const std::string &text) {
   std::vector<std::string> lines;
@@ -77,6 +71,7 @@ LastGains read_gains(const std::string &player_in) {
 // The control daemon's own requests, at its start from saved settings and at a key: the
 // levels it computes become the player's gains, 1.5 dB a step of 4, the tone on its bands.
 TEST(VelmMixer, TheControlDaemonSetsTheSoundThroughTheDevice) {
+  SKIP_WITHOUT_MIXER_BUILD();
   Sandbox sb;
   RunResult r = sb.run(control_rig_setup() + START_MIXER + R"SH(
 printf 60 >/tmp/VOLUME; printf -- -24 >/tmp/BALANCE; printf 100 >/tmp/BASS; printf 0 >/tmp/TREBLE
@@ -112,6 +107,7 @@ true
 // Requests as OSS programs make them: the answers of a driver, levels clamped per byte,
 // unknown requests refused; none of them gives the player anything but its commands.
 TEST(VelmMixer, AnswersRequestsAsAnOssDriver) {
+  SKIP_WITHOUT_MIXER_BUILD();
   Sandbox sb;
   RunResult r = sb.run(control_rig_setup() + START_MIXER + R"SH(
 exec 3<>/tmp/fifo.player
@@ -148,8 +144,9 @@ wait $player_reader
 // The levels outlive the player: one that starts after a change gets them within its first
 // second, and so does a new one the launcher reports with SIGHUP.
 TEST(VelmMixer, APlayerThatComesLaterOrAnewGetsTheLevels) {
+  SKIP_WITHOUT_MIXER_BUILD();
   Sandbox sb;
-  RunResult r = sb.run(std::string(START_MIXER) + R"SH(
+  RunResult r = sb.run(START_MIXER + R"SH(
 ossctl /dev/mixer 0xC0044D04 0x2850 >/dev/null
 sleep 0.5
 mkfifo /tmp/fifo.player

@@ -6,6 +6,7 @@
 // levels come back to a player the launcher starts again; a first start sounds.
 
 #include "jukebox_rig.h"
+#include "mixer_skip.h"
 #include "sandbox_run.h"
 #include "tone_measure.h"
 
@@ -26,7 +27,7 @@ const double TONES[] = {100, 1000, 10000};
 // Shell text: the chord song (two channels, so each is decoded apart), its direct decode
 // in /tmp/reference.raw, and `mark NAME` (after the sound has settled, the recording's
 // length then, into /tmp/marks) and `keys WORD COUNT`.
-const char *const SOUND_RIG = R"SH(
+const std::string SOUND_RIG = std::string(FUSE_CHECK) + R"SH(
 # Each tone at a tenth of full scale: boosted by 12 dB, the chord still does not clip.
 tonegen -c -2 -a 0.1 90 100 1000 10000 >/tmp/chord.wav
 mkdir -p /mnt/music/dev1/A
@@ -51,14 +52,7 @@ start_recorded() {
   done
   sleep 0.5
 }
-if ! [ -r /dev/fuse ] || ! [ -w /dev/fuse ]; then echo "no fuse"; exit 0; fi
 )SH";
-
-#define SKIP_WITHOUT_FUSE(result)                                                                  \
-  do {                                                                                             \
-    if ((result).out.find("no fuse") != std::string::npos)                                         \
-      GTEST_SKIP() << "this sandbox cannot use /dev/fuse";                                         \
-  } while (0)
 
 struct Mark {
   std::string name;
@@ -143,12 +137,13 @@ void check_marks(const StereoAudio &recording, const StereoAudio &reference,
 } // namespace
 
 TEST(Sound, MixerKeysChangeWhatIsHeard) {
+  SKIP_WITHOUT_MIXER_BUILD();
   Sandbox sb;
   sb.put("/tmp/VOLUME", "100");
   sb.put("/tmp/BALANCE", "0");
   sb.put("/tmp/BASS", "48");
   sb.put("/tmp/TREBLE", "48");
-  RunResult r = sb.run(std::string(SOUND_RIG) + R"SH(
+  RunResult r = sb.run(SOUND_RIG + R"SH(
 start_recorded
 mark v100
 v=96
@@ -211,8 +206,9 @@ kill $jukebox; wait $jukebox
 // No saved settings: the first start plays at volume 72 (10.5 dB below full), centred,
 // the tone a step from neutral.
 TEST(Sound, AFirstStartIsHeard) {
+  SKIP_WITHOUT_MIXER_BUILD();
   Sandbox sb;
-  RunResult r = sb.run(std::string(SOUND_RIG) + R"SH(
+  RunResult r = sb.run(SOUND_RIG + R"SH(
 start_recorded
 mark first
 kill $jukebox; wait $jukebox
