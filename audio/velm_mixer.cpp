@@ -5,21 +5,27 @@
 // /tmp/fifo.player. So the jukebox's volume, balance, bass and treble keys change the
 // sound on any machine, with any sound card or none.
 //
-//   velm_mixer [-d] [DEVICE]     (DEVICE: /dev/mixer when not named)
+//   velm_mixer [-d] [-p FIFO] [DEVICE]     (DEVICE: /dev/mixer, FIFO: /tmp/fifo.player)
 //
 // DEVICE is made as an empty file when it is missing (and removed again at the end) and
-// the file system is mounted on it. A real mixer device there is left alone: exit status
-// 1, as for a mount that fails. SIGHUP: a new player has started; the levels are sent to
-// it again. SIGTERM, SIGINT: unmount and end. With -d, each request is traced on standard
-// error. Nothing is polled: while no request comes the daemon sleeps.
+// the file system is mounted on it; mounted by root, every user may use it (as the
+// jukebox's own user does when the mixer runs as a service of its own). A real mixer
+// device there is left alone: exit status 1, as for a mount that fails. Under systemd it
+// reports READY=1 once the device is mounted. A new player (the FIFO made again, as the
+// launcher does when it starts one) is given the levels: the FIFO is watched with
+// inotify; SIGHUP sends them again too. SIGTERM, SIGINT: unmount and end. With -d, each
+// request is traced on standard error. Nothing is polled: while no request comes and the
+// player stays, the daemon sleeps.
 
 #include "paths.h"
 #include "soft_mixer.h"
 
 #define FUSE_USE_VERSION 35
 #include <fuse3/fuse_lowlevel.h>
+#include <systemd/sd-daemon.h>
 
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -28,6 +34,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <string>
+#include <sys/inotify.h>
 #include <sys/mount.h>
 #include <sys/signalfd.h>
 #include <sys/stat.h>
@@ -45,6 +52,7 @@ constexpr double RETRY_FOR_SECONDS = 3;
 struct Mixer {
   SoftMixer levels;
   bool debug = false;
+  std::string player_fifo = FIFO_PLAYER_PATH;
   time_t started = 0;
   std::string sent;         // the commands the player was last given (a player starts
                             // with every gain at 1, as a mixer starts)
@@ -63,7 +71,7 @@ double now_seconds() {
 // writes up to PIPE_BUF bytes whole, so the control daemon's lines cannot come between.
 void send_levels(Mixer &mixer) {
   std::string commands = player_commands(mixer.levels);
-  int fd = open(FIFO_PLAYER_PATH, O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+  int fd = open(mixer.player_fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
   ssize_t wrote = -1;
   if (fd >= 0) {
     wrote = write(fd, commands.data(), commands.size());
@@ -82,7 +90,7 @@ void send_levels(Mixer &mixer) {
     // Kept for the next player, whose start the launcher reports with SIGHUP.
     if (!mixer.said_unreachable)
       fprintf(stderr, "velm_mixer: %s: the player takes no commands (%s); levels kept\n",
-              FIFO_PLAYER_PATH, strerror(fd < 0 ? errno : EAGAIN));
+              mixer.player_fifo.c_str(), strerror(fd < 0 ? errno : EAGAIN));
     mixer.said_unreachable = true;
     mixer.pending = false;
   }
@@ -184,7 +192,7 @@ const fuse_lowlevel_ops DEVICE_OPS = [] {
 }();
 
 [[noreturn]] void usage() {
-  fputs("usage: velm_mixer [-d] [DEVICE]\n", stderr);
+  fputs("usage: velm_mixer [-d] [-p FIFO] [DEVICE]\n", stderr);
   exit(2);
 }
 
@@ -224,7 +232,11 @@ int take_signals() {
 }
 
 fuse_session *mount_device(Mixer &mixer, const char *path) {
-  const char *argv[] = {"velm_mixer", "-o", "fsname=velm_mixer,subtype=velm_mixer", nullptr};
+  // Root's mount is for every user, each held to the file's mode (0666).
+  const char *options = geteuid() == 0
+                            ? "fsname=velm_mixer,subtype=velm_mixer,allow_other,default_permissions"
+                            : "fsname=velm_mixer,subtype=velm_mixer";
+  const char *argv[] = {"velm_mixer", "-o", options, nullptr};
   fuse_args args = FUSE_ARGS_INIT(3, const_cast<char **>(argv));
   fuse_session *session = fuse_session_new(&args, &DEVICE_OPS, sizeof DEVICE_OPS, &mixer);
   if (session == nullptr)
@@ -239,17 +251,68 @@ fuse_session *mount_device(Mixer &mixer, const char *path) {
   return session;
 }
 
-// The one loop: requests from the kernel, signals, and the retries of commands the
-// player did not take yet. Returns at SIGTERM or SIGINT, or when the file system is gone.
-void serve(fuse_session *session, Mixer &mixer, int signals) {
+// The player's FIFO, watched: its own inode while it is there (it goes when a player is
+// started anew), its folder until the next one is made. Reading and writing the FIFO
+// report nothing to these watches.
+struct PlayerWatch {
+  int fd = -1;
+  int watch = -1;
+  bool on_folder = false;
+};
+
+void watch_player(PlayerWatch &w, const std::string &fifo) {
+  if (w.watch >= 0)
+    inotify_rm_watch(w.fd, w.watch);
+  w.watch = inotify_add_watch(w.fd, fifo.c_str(), IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF);
+  w.on_folder = w.watch < 0;
+  if (w.on_folder) {
+    std::string folder = fifo.substr(0, fifo.rfind('/') + 1);
+    w.watch = inotify_add_watch(w.fd, folder.empty() ? "." : folder.c_str(),
+                                IN_CREATE | IN_MOVED_TO | IN_ONLYDIR);
+  }
+}
+
+// Whether the events say that a new player's FIFO is there.
+bool new_player(PlayerWatch &w, const std::string &fifo) {
+  alignas(inotify_event) char events[sizeof(inotify_event) + NAME_MAX + 1];
+  std::string name = fifo.substr(fifo.rfind('/') + 1);
+  bool gone = false, made = false;
+  ssize_t got;
+  while ((got = read(w.fd, events, sizeof events)) > 0) {
+    for (char *at = events; at < events + got;) {
+      const auto *event = reinterpret_cast<const inotify_event *>(at);
+      if (event->wd == w.watch) {
+        if (w.on_folder && event->len > 0 && name == event->name)
+          made = true;
+        // IN_ATTRIB also comes of a change of mode: only a FIFO no longer linked is gone.
+        if (!w.on_folder && ((event->mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED)) != 0 ||
+                             ((event->mask & IN_ATTRIB) != 0 && access(fifo.c_str(), F_OK) != 0)))
+          gone = true;
+      }
+      at += sizeof(inotify_event) + event->len;
+    }
+  }
+  if (!gone && !made)
+    return false;
+  watch_player(w, fifo);
+  // A FIFO that is there now, where there was none or another: a new player.
+  return !w.on_folder;
+}
+
+// The one loop: requests from the kernel, signals, the player's FIFO, and the retries of
+// commands the player did not take yet. Returns at SIGTERM or SIGINT, or when the file system is
+// gone.
+void serve(fuse_session *session, Mixer &mixer, int signals, PlayerWatch &player) {
   fuse_buf buffer = {};
   while (!fuse_session_exited(session)) {
-    pollfd fds[2] = {{fuse_session_fd(session), POLLIN, 0}, {signals, POLLIN, 0}};
-    int ready = poll(fds, 2, mixer.pending ? RETRY_MS : -1);
+    pollfd fds[3] = {
+        {fuse_session_fd(session), POLLIN, 0}, {signals, POLLIN, 0}, {player.fd, POLLIN, 0}};
+    int ready = poll(fds, 3, mixer.pending ? RETRY_MS : -1);
     if (ready < 0 && errno != EINTR)
       break;
-    if (mixer.pending)
-      send_levels(mixer);
+    // A new player, or one to give the levels again: sent at once. Otherwise what the
+    // player did not take yet is tried again.
+    bool resend = false;
     if ((fds[1].revents & POLLIN) != 0) {
       signalfd_siginfo info;
       while (read(signals, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
@@ -257,10 +320,15 @@ void serve(fuse_session *session, Mixer &mixer, int signals) {
           free(buffer.mem);
           return;
         }
-        mixer.pending = false;
-        send_levels(mixer);
+        resend = true;
       }
     }
+    if ((fds[2].revents & POLLIN) != 0 && new_player(player, mixer.player_fifo))
+      resend = true;
+    if (resend)
+      mixer.pending = false;
+    if (resend || mixer.pending)
+      send_levels(mixer);
     if ((fds[0].revents & (POLLIN | POLLERR | POLLHUP)) != 0) {
       int got = fuse_session_receive_buf(session, &buffer);
       if (got == -EINTR || got == -EAGAIN)
@@ -278,10 +346,13 @@ void serve(fuse_session *session, Mixer &mixer, int signals) {
 int main(int argc, char **argv) {
   Mixer mixer;
   int option;
-  while ((option = getopt(argc, argv, "d")) != -1) {
-    if (option != 'd')
+  while ((option = getopt(argc, argv, "dp:")) != -1) {
+    if (option == 'd')
+      mixer.debug = true;
+    else if (option == 'p' && optarg[0] != '\0')
+      mixer.player_fifo = optarg;
+    else
       usage();
-    mixer.debug = true;
   }
   if (argc - optind > 1)
     usage();
@@ -299,7 +370,15 @@ int main(int argc, char **argv) {
       unlink(path);
     return 1;
   }
-  serve(session, mixer, signals);
+  PlayerWatch player;
+  player.fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  if (player.fd >= 0)
+    watch_player(player, mixer.player_fifo);
+  else
+    fprintf(stderr, "velm_mixer: inotify: %s; a new player gets the levels at SIGHUP only\n",
+            strerror(errno));
+  sd_notify(0, "READY=1");
+  serve(session, mixer, signals, player);
   fuse_session_unmount(session);
   fuse_session_destroy(session);
   if (made)

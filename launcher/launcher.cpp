@@ -513,9 +513,15 @@ bool is_fuse_mount(const char *path) {
 void start_mixer(Jukebox &jukebox) {
   Child &child = jukebox.children[MIXER];
   struct stat st;
-  // A real mixer device is used as it is.
+  // A real mixer device is used as it is, and so is one that velm_mixer provides as a
+  // service of its own (velm-mixer.service, which may mount where this user may not).
   if (child.given_up || (stat(MIXER_DEVICE_PATH, &st) == 0 && S_ISCHR(st.st_mode)))
     return;
+  if (is_fuse_mount(MIXER_DEVICE_PATH)) {
+    message("%s is provided already; the mixer keys use it", MIXER_DEVICE_PATH);
+    child.given_up = true;
+    return;
+  }
   std::vector<std::string> argv = {"velm_mixer"};
   if (jukebox.options.debug)
     argv.push_back("-d");
@@ -564,12 +570,10 @@ void start_player(Jukebox &jukebox) {
   close(log);
   struct stat st;
   for (int i = 0; i < 1000; ++i) {
-    if (stat(FIFO_PLAYER_PATH, &st) == 0 && S_ISFIFO(st.st_mode)) {
-      // A new player starts with its own levels: the mixer gives it the set ones.
-      if (jukebox.children[MIXER].pid > 0)
-        kill(jukebox.children[MIXER].pid, SIGHUP);
+    // (A new player starts with its own levels: the mixer, watching the FIFO, gives it
+    // the set ones.)
+    if (stat(FIFO_PLAYER_PATH, &st) == 0 && S_ISFIFO(st.st_mode))
       return;
-    }
     usleep(5000);
   }
   message("the player did not make %s", FIFO_PLAYER_PATH);

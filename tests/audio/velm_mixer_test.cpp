@@ -3,6 +3,7 @@
 // sends; a player that comes later or anew; and its end.
 
 #include "../control/control_rig.h"
+#include "../launcher/jukebox_rig.h"
 #include "mixer_skip.h"
 #include "sandbox_run.h"
 
@@ -142,7 +143,8 @@ wait $player_reader
 }
 
 // The levels outlive the player: one that starts after a change gets them within its first
-// second, and so does a new one the launcher reports with SIGHUP.
+// second, and so does a new one (its FIFO made anew, as the launcher does), once each; a
+// change of the FIFO's mode is no new player; SIGHUP gives the levels again.
 TEST(VelmMixer, APlayerThatComesLaterOrAnewGetsTheLevels) {
   SKIP_WITHOUT_MIXER_BUILD();
   Sandbox sb;
@@ -160,18 +162,61 @@ rm /tmp/fifo.player; mkfifo /tmp/fifo.player
 cat /tmp/fifo.player >/tmp/second.out &
 reader=$!
 exec 3<>/tmp/fifo.player
-kill -HUP $mixer
 sleep 0.5
+exec 3>&-
+wait $reader
+cat /tmp/fifo.player >/tmp/third.out &
+reader=$!
+exec 3<>/tmp/fifo.player
+chmod 0640 /tmp/fifo.player
+sleep 0.3
+kill -HUP $mixer
+sleep 0.3
 exec 3>&-
 wait $reader
 kill $mixer; wait $mixer
 )SH");
   SKIP_WITHOUT_FUSE(r);
   ASSERT_EQ(r.status, 0) << r.out << r.err;
-  for (const char *file : {"/tmp/first.out", "/tmp/second.out"}) {
+  for (const char *file : {"/tmp/first.out", "/tmp/second.out", "/tmp/third.out"}) {
     LastGains gains = read_gains(sb.read(file));
     EXPECT_EQ(gains.sets, 1) << file;
     EXPECT_NEAR(gains.db[1][5], (80 - 100) * 0.375, 0.05) << file;
     EXPECT_NEAR(gains.db[2][5], (40 - 100) * 0.375, 0.05) << file;
   }
+}
+
+// A mixer that is there before the jukebox starts (as velm-mixer.service provides one to
+// velm.service) is used: the launcher starts none of its own, and the keys reach the
+// player through it.
+TEST(VelmMixer, TheLauncherUsesAMixerThatIsThereAlready) {
+  SKIP_WITHOUT_MIXER_BUILD();
+  Sandbox sb;
+  sb.put("/tmp/VOLUME", "100");
+  sb.put("/tmp/BALANCE", "0");
+  sb.put("/tmp/BASS", "50");
+  sb.put("/tmp/TREBLE", "50");
+  RunResult r = sb.run(START_MIXER + jukebox_collection(30, "dev1/A") + R"SH(
+velm -n -p /tmp/player.out /mnt/music/dev1 2>/tmp/velm.err &
+jukebox=$!
+n=0
+until grep -q '^@F' /tmp/player.out 2>/dev/null; do
+  n=$((n + 1)); [ $n -gt 300 ] && { echo "no play"; break; }
+  sleep 0.05
+done
+for i in 1 2 3 4; do echo mixer_volumedown >/tmp/fifo.control; done
+sleep 1
+echo "mixers: $(pgrep -c -x velm_mixer)"
+kill $jukebox; wait $jukebox
+kill $mixer; wait $mixer
+)SH");
+  SKIP_WITHOUT_FUSE(r);
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "mixers: 1\n");
+  std::string err = sb.read("/tmp/velm.err");
+  EXPECT_NE(err.find("/dev/mixer is provided already"), std::string::npos) << err;
+  // The player's echo of its equalizer commands: volume 84 is 6 dB below full.
+  std::string player = sb.read("/tmp/player.out");
+  EXPECT_NE(player.find("@1 : 3 : 0.501187"), std::string::npos);
+  EXPECT_NE(player.find("@2 : 31 : 0.501187"), std::string::npos);
 }

@@ -364,6 +364,11 @@ TEST(Service, TheUnitsPassSystemdAnalyzeVerify) {
     EXPECT_EQ(said.find("velm"), std::string::npos) << said;
   };
   verify(unit);
+  std::string mixer = installed.find("velm-mixer.service");
+  if (installed.find("velm/velm_mixer").empty())
+    EXPECT_TRUE(mixer.empty()) << "a mixer unit without its program";
+  else
+    verify(mixer);
   std::string panel = installed.find("velm-lcdpanel.service");
   ASSERT_FALSE(panel.empty());
   if (installed.find("lcdpanel").empty())
