@@ -200,9 +200,17 @@ const fuse_lowlevel_ops DEVICE_OPS = [] {
 bool take_device_path(const char *path, bool &made) {
   struct stat st;
   made = false;
-  // The mount of a mixer that was killed is left without its server: taken away.
-  if (lstat(path, &st) != 0 && errno == ENOTCONN && umount2(path, MNT_DETACH) == 0)
+  // The mount of a mixer that was killed is left without its server (its attributes may
+  // still be cached, but no request is answered): taken away, and so is any such mount
+  // below it.
+  for (int layer = 0; layer < 16; ++layer) {
+    struct statfs fs;
+    bool dead = (lstat(path, &st) != 0 && errno == ENOTCONN) ||
+                (statfs(path, &fs) != 0 && errno == ENOTCONN);
+    if (!dead || umount2(path, MNT_DETACH) != 0)
+      break;
     fprintf(stderr, "velm_mixer: %s: took away the mount of a mixer that had ended\n", path);
+  }
   if (lstat(path, &st) != 0) {
     int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) {
@@ -239,6 +247,8 @@ fuse_session *mount_device(Mixer &mixer, const char *path) {
   const char *argv[] = {"velm_mixer", "-o", options, nullptr};
   fuse_args args = FUSE_ARGS_INIT(3, const_cast<char **>(argv));
   fuse_session *session = fuse_session_new(&args, &DEVICE_OPS, sizeof DEVICE_OPS, &mixer);
+  // The session keeps what it needs of the options (their parse may have copied them).
+  fuse_opt_free_args(&args);
   if (session == nullptr)
     return nullptr;
   if (fuse_session_mount(session, path) != 0) {

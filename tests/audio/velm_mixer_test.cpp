@@ -220,3 +220,28 @@ kill $mixer; wait $mixer
   EXPECT_NE(player.find("@1 : 3 : 0.501187"), std::string::npos);
   EXPECT_NE(player.find("@2 : 31 : 0.501187"), std::string::npos);
 }
+
+// A mixer killed leaves its mount without a server; the next one takes it away (and any
+// below it) and serves the device again.
+TEST(VelmMixer, TheNextMixerTakesAwayTheMountOfOneKilled) {
+  SKIP_WITHOUT_MIXER_BUILD();
+  Sandbox sb;
+  RunResult r = sb.run(START_MIXER + R"SH(
+kill -KILL $mixer; wait $mixer
+echo "dead: $(ossctl /dev/mixer 0x80044DFE)"
+velm_mixer 2>/tmp/second.err &
+mixer=$!
+n=0
+until [ "$(ossctl /dev/mixer 0x80044DFE)" = 0x17 ]; do
+  n=$((n + 1)); [ $n -gt 100 ] && { echo "not served"; break; }
+  sleep 0.02
+done
+echo "served: $(ossctl /dev/mixer 0x80044DFE)"
+kill $mixer; wait $mixer; echo "ended $?"
+)SH");
+  SKIP_WITHOUT_FUSE(r);
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "dead: error: Transport endpoint is not connected\nserved: 0x17\nended 0\n");
+  EXPECT_NE(sb.read("/tmp/second.err").find("took away the mount of a mixer that had ended"),
+            std::string::npos);
+}

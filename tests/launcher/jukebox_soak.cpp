@@ -1033,11 +1033,13 @@ void check_after_start(Cutter &c) {
     std::string got;
     for (const std::string &w : writes)
       got += w + "; ";
+    std::string log = read_text("/tmp/velm.log");
     note_failure(c, "mixer not restored",
                  "mixer after the start: " + got + "saved volume " +
                      std::to_string(c.saved.volume) + " balance " +
                      std::to_string(c.saved.balance) + " bass " + std::to_string(c.saved.bass) +
-                     " treble " + std::to_string(c.saved.treble));
+                     " treble " + std::to_string(c.saved.treble) + "; the log's end:\n" +
+                     log.substr(log.size() > 1500 ? log.size() - 1500 : 0));
   }
   for (const std::string &p : check_play_lists(c.reference_mpl, true))
     note_failure(c, "torn play list", "after the start: " + p);
