@@ -20,8 +20,10 @@ song() {
   dir="$dest/$device/$list"
   mkdir -p "$dir"
   [ -s "$dir/$file" ] && return 0
-  "$bin/tonegen" "$seconds" "$@" |
-    lame --quiet -m m -b 64 \
+  # Two channels (the same tune on both), decoded apart, so the balance keys move the
+  # sound from side to side as they do with any stereo song.
+  "$bin/tonegen" -2 "$seconds" "$@" |
+    lame --quiet -m j -b 64 \
       --tt "$title" --ta "$artist" --tl "$album" --ty "$year" --tn "$track" \
       - "$dir/$file"
 }
