@@ -7,6 +7,7 @@
 #include "tone_measure.h"
 
 #include <cmath>
+#include <cstdlib>
 #include <gtest/gtest.h>
 #include <sstream>
 #include <string>
@@ -121,7 +122,7 @@ stop_jukebox
 
   std::string recorded = sb.read("/tmp/rec.raw");
   EXPECT_EQ(recorded.size() % 4, 0u);
-  size_t killed = std::stoul("0" + sb.read("/tmp/size.killed")) / 4;
+  size_t killed = strtoul(sb.read("/tmp/size.killed").c_str(), nullptr, 10) / 4;
   StereoAudio audio = stereo_from_bytes(recorded),
               direct = stereo_from_file(sb.path("/tmp/direct.raw"));
   ASSERT_GE(audio.frames(), killed + 3 * SECOND) << err;
