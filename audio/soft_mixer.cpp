@@ -99,7 +99,7 @@ double band_gain(const SoftMixer &mixer, int side_level, int band) {
 
 std::string player_commands(const SoftMixer &mixer) {
   std::string text;
-  text.reserve(2 * EQ_BANDS * 20);
+  text.reserve(size_t{2} * EQ_BANDS * 20);
   const int sides[2] = {mixer.pcm & 0xFF, mixer.pcm >> 8 & 0xFF};
   for (int channel = 1; channel <= 2; ++channel) {
     for (int band = 0; band < EQ_BANDS; ++band) {

@@ -309,44 +309,52 @@ bool new_player(PlayerWatch &w, const std::string &fifo) {
   return !w.on_folder;
 }
 
+// Reads the signals that came: false at SIGTERM or SIGINT; SIGHUP asks for the levels
+// to be sent again.
+bool read_signals(int signals, bool &resend) {
+  signalfd_siginfo info;
+  while (read(signals, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+    if (info.ssi_signo != SIGHUP)
+      return false;
+    resend = true;
+  }
+  return true;
+}
+
+// One request from the kernel, answered: false when the file system is gone.
+bool take_request(fuse_session *session, fuse_buf &buffer) {
+  int got = fuse_session_receive_buf(session, &buffer);
+  if (got == -EINTR || got == -EAGAIN)
+    return true;
+  if (got <= 0)
+    return false;
+  fuse_session_process_buf(session, &buffer);
+  return true;
+}
+
 // The one loop: requests from the kernel, signals, the player's FIFO, and the retries of
-// commands the player did not take yet. Returns at SIGTERM or SIGINT, or when the file system is
-// gone.
+// commands the player did not take yet. Returns at SIGTERM or SIGINT, or when the file
+// system is gone.
 void serve(fuse_session *session, Mixer &mixer, int signals, PlayerWatch &player) {
   fuse_buf buffer = {};
   while (!fuse_session_exited(session)) {
     pollfd fds[3] = {
         {fuse_session_fd(session), POLLIN, 0}, {signals, POLLIN, 0}, {player.fd, POLLIN, 0}};
-    int ready = poll(fds, 3, mixer.pending ? RETRY_MS : -1);
-    if (ready < 0 && errno != EINTR)
+    if (poll(fds, 3, mixer.pending ? RETRY_MS : -1) < 0 && errno != EINTR)
       break;
     // A new player, or one to give the levels again: sent at once. Otherwise what the
     // player did not take yet is tried again.
     bool resend = false;
-    if ((fds[1].revents & POLLIN) != 0) {
-      signalfd_siginfo info;
-      while (read(signals, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
-        if (info.ssi_signo != SIGHUP) {
-          free(buffer.mem);
-          return;
-        }
-        resend = true;
-      }
-    }
+    if ((fds[1].revents & POLLIN) != 0 && !read_signals(signals, resend))
+      break;
     if ((fds[2].revents & POLLIN) != 0 && new_player(player, mixer.player_fifo))
       resend = true;
     if (resend)
       mixer.pending = false;
     if (resend || mixer.pending)
       send_levels(mixer);
-    if ((fds[0].revents & (POLLIN | POLLERR | POLLHUP)) != 0) {
-      int got = fuse_session_receive_buf(session, &buffer);
-      if (got == -EINTR || got == -EAGAIN)
-        continue;
-      if (got <= 0)
-        break;
-      fuse_session_process_buf(session, &buffer);
-    }
+    if ((fds[0].revents & (POLLIN | POLLERR | POLLHUP)) != 0 && !take_request(session, buffer))
+      break;
   }
   free(buffer.mem);
 }

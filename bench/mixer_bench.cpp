@@ -143,22 +143,20 @@ void bench_latency(const Settings &settings) {
     bool down = press % 2 == 0;
     double wanted = level + (down ? -1.5 : 1.5);
     // The recording's length at each moment after the key: when each frame was taken.
-    struct Taken {
-      double at;
-      long frames;
-    };
-    std::vector<Taken> taken;
+    std::vector<double> times;
+    std::vector<long> lengths;
     long from = file_size(RECORDING) / 4;
     buffered.push_back(buffered_seconds());
     double sent = now_seconds();
     send_key(down ? "mixer_volumedown" : "mixer_volumeup");
     while (now_seconds() - sent < 0.6) {
-      taken.push_back({now_seconds(), file_size(RECORDING) / 4});
+      times.push_back(now_seconds());
+      lengths.push_back(file_size(RECORDING) / 4);
       usleep(1000);
     }
     // The first 10 ms after the key within 0.5 dB of the new level.
     long heard = -1;
-    for (long at = from; at + static_cast<long>(WINDOW) <= taken.back().frames;
+    for (long at = from; at + static_cast<long>(WINDOW) <= lengths.back();
          at += static_cast<long>(WINDOW) / 4) {
       if (std::fabs(level_at(rec, at, WINDOW) - wanted) < 0.5) {
         heard = at;
@@ -170,16 +168,14 @@ void bench_latency(const Settings &settings) {
       level = level_at(rec, file_size(RECORDING) / 4 - static_cast<long>(WINDOW), WINDOW);
       continue;
     }
-    auto when = std::find_if(taken.begin(), taken.end(),
-                             [&](const Taken &t) { return t.frames >= heard + 1; });
-    latencies.push_back(when->at - sent);
+    size_t when = 0;
+    while (when + 1 < lengths.size() && lengths[when] < heard + 1)
+      ++when;
+    latencies.push_back(times[when] - sent);
     level = wanted;
     usleep(100000);
   }
   close(rec);
-  std::vector<double> heard_ms;
-  for (double s : latencies)
-    heard_ms.push_back(s * 1000);
   double med = median(latencies);
   add_row(
       {"key to the level heard, median", format_time(med), "-", "-", "< 150 ms",
@@ -259,9 +255,9 @@ int main(int argc, char **argv) {
             "/A/tone.mp3 && printf 100 >/tmp/VOLUME && printf 0 >/tmp/BALANCE && "
             "printf 48 >/tmp/BASS && printf 48 >/tmp/TREBLE");
   pid_t jukebox = start_jukebox();
-  for (int i = 0; i < 600 && file_size(RECORDING) < 4 * 44100 * 2; ++i)
+  for (int i = 0; i < 600 && file_size(RECORDING) < 4L * 44100 * 2; ++i)
     usleep(10000);
-  if (file_size(RECORDING) < 4 * 44100 * 2)
+  if (file_size(RECORDING) < 4L * 44100 * 2)
     fail("the jukebox does not play: " + read_text("/tmp/mixerbench/velm.err"));
   if (settings.sections.runs("latency"))
     bench_latency(settings);

@@ -135,7 +135,7 @@ TEST(SoftMixer, PlayerCommandsCarryEachSidesGainsInOneWrite) {
   EXPECT_NEAR(db(gains.of[1][7]), -13.5 - 6, 0.05);
   // Level 1 with the treble cut, the smallest gain above silence, is still above it; 0 is
   // silence on its side only.
-  mixer.pcm = 1 | 0 << 8;
+  mixer.pcm = 1; // left 1, right 0
   gains = parse_commands(player_commands(mixer));
   EXPECT_GT(gains.of[1][31], 0);
   for (int band = 0; band < EQ_BANDS; ++band)

@@ -76,7 +76,7 @@ struct Setting {
 };
 
 double level_db(int level) {
-  return level == 0 ? -INFINITY : (level - 100) * 0.375;
+  return level == 0 ? -HUGE_VAL : (level - 100) * 0.375;
 }
 
 double wanted_db(const Setting &s, int channel, double tone) {
