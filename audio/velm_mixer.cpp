@@ -17,6 +17,7 @@
 // request is traced on standard error. Nothing is polled: while no request comes and the
 // player stays, the daemon sleeps.
 
+#include "fuse_mount.h"
 #include "paths.h"
 #include "soft_mixer.h"
 
@@ -43,7 +44,6 @@
 
 namespace {
 
-constexpr long FUSE_MAGIC = 0x65735546;
 // While the player does not take the commands (it is starting, or its pipe is full),
 // they are tried again this often, for this long.
 constexpr int RETRY_MS = 50;
@@ -67,10 +67,9 @@ double now_seconds() {
   return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
 }
 
-// Tries to give the player the commands of the current levels, in one write: a pipe
+// Tries to give the player `commands`, those of the current levels, in one write: a pipe
 // writes up to PIPE_BUF bytes whole, so the control daemon's lines cannot come between.
-void send_levels(Mixer &mixer) {
-  std::string commands = player_commands(mixer.levels);
+void send_commands(Mixer &mixer, const std::string &commands) {
   int fd = open(mixer.player_fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
   ssize_t wrote = -1;
   if (fd >= 0) {
@@ -87,7 +86,7 @@ void send_levels(Mixer &mixer) {
     mixer.pending = true;
     mixer.pending_since = now_seconds();
   } else if (now_seconds() - mixer.pending_since > RETRY_FOR_SECONDS) {
-    // Kept for the next player, whose start the launcher reports with SIGHUP.
+    // Kept for the next player, whose FIFO the watch sees made (or for SIGHUP).
     if (!mixer.said_unreachable)
       fprintf(stderr, "velm_mixer: %s: the player takes no commands (%s); levels kept\n",
               mixer.player_fifo.c_str(), strerror(fd < 0 ? errno : EAGAIN));
@@ -96,11 +95,16 @@ void send_levels(Mixer &mixer) {
   }
 }
 
+void send_levels(Mixer &mixer) {
+  send_commands(mixer, player_commands(mixer.levels));
+}
+
 // After a request: the player gets the levels when they give other commands.
 void levels_changed(Mixer &mixer) {
-  if (player_commands(mixer.levels) != mixer.sent) {
+  std::string commands = player_commands(mixer.levels);
+  if (commands != mixer.sent) {
     mixer.pending = false;
-    send_levels(mixer);
+    send_commands(mixer, commands);
   }
 }
 
@@ -221,8 +225,7 @@ bool take_device_path(const char *path, bool &made) {
     made = true;
     return true;
   }
-  struct statfs fs;
-  if (!S_ISREG(st.st_mode) || (statfs(path, &fs) == 0 && fs.f_type == FUSE_MAGIC)) {
+  if (!S_ISREG(st.st_mode) || is_fuse_mount(path)) {
     fprintf(stderr, "velm_mixer: %s: there is a mixer device already\n", path);
     return false;
   }

@@ -1,6 +1,7 @@
 #include "launcher.h"
 
 #include "daemon.h"
+#include "fuse_mount.h"
 #include "install_dirs.h"
 #include "order.h"
 #include "paths.h"
@@ -20,7 +21,6 @@
 #include <string>
 #include <sys/signalfd.h>
 #include <sys/stat.h>
-#include <sys/vfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -499,16 +499,6 @@ void start_audio(Jukebox &jukebox) {
     send_lines(jukebox.control_fifo, {"player_restart", "player_startup", "player_pause"});
   }
 }
-
-namespace {
-
-bool is_fuse_mount(const char *path) {
-  constexpr long FUSE_MAGIC = 0x65735546;
-  struct statfs fs;
-  return statfs(path, &fs) == 0 && fs.f_type == FUSE_MAGIC;
-}
-
-} // namespace
 
 void start_mixer(Jukebox &jukebox) {
   Child &child = jukebox.children[MIXER];
