@@ -7,3 +7,24 @@ set(CMAKE_CXX_COMPILER ${VELM_TRIPLET}-g++)
 # pkg-config finds the target's .pc files only (libsystemd, libblkid).
 set(ENV{PKG_CONFIG_LIBDIR} /usr/lib/${CMAKE_LIBRARY_ARCHITECTURE}/pkgconfig:/usr/share/pkgconfig)
 set(ENV{PKG_CONFIG_SYSROOT_DIR} "")
+
+# Where this machine could not install the target's libraries through multiarch,
+# tools/install-deps.sh unpacked them into a cross root of their own: the headers and
+# libraries are then taken from there, and the emulator finds its loader there too.
+set(VELM_CROSS_ROOT /var/cache/velm-cross/${CMAKE_LIBRARY_ARCHITECTURE})
+if(NOT EXISTS /usr/lib/${CMAKE_LIBRARY_ARCHITECTURE}/pkgconfig/libsystemd.pc
+   AND EXISTS ${VELM_CROSS_ROOT}/.packages)
+  set(velm_root_libs
+      ${VELM_CROSS_ROOT}/usr/lib/${CMAKE_LIBRARY_ARCHITECTURE}
+      ${VELM_CROSS_ROOT}/lib/${CMAKE_LIBRARY_ARCHITECTURE})
+  set(ENV{PKG_CONFIG_LIBDIR}
+      ${VELM_CROSS_ROOT}/usr/lib/${CMAKE_LIBRARY_ARCHITECTURE}/pkgconfig:${VELM_CROSS_ROOT}/usr/share/pkgconfig)
+  set(ENV{PKG_CONFIG_SYSROOT_DIR} ${VELM_CROSS_ROOT})
+  # Nothing of the root is a system folder of the compiler: keep every -I and -L.
+  set(ENV{PKG_CONFIG_SYSTEM_INCLUDE_PATH} /nonexistent)
+  set(ENV{PKG_CONFIG_SYSTEM_LIBRARY_PATH} /nonexistent)
+  list(APPEND CMAKE_FIND_ROOT_PATH ${VELM_CROSS_ROOT})
+  list(JOIN velm_root_libs ":" velm_rpath_link)
+  string(APPEND CMAKE_EXE_LINKER_FLAGS_INIT " -Wl,-rpath-link,${velm_rpath_link}")
+  string(APPEND CMAKE_SHARED_LINKER_FLAGS_INIT " -Wl,-rpath-link,${velm_rpath_link}")
+endif()

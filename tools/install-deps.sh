@@ -42,6 +42,13 @@ for p in $packages; do
   case "$status" in
     *" installed") continue ;;
   esac
+  # or unpacked in its architecture's cross root (see cross_root below)
+  case "$p" in
+    *:*)
+      root=/var/cache/velm-cross/$(dpkg-architecture -a"${p#*:}" -qDEB_HOST_MULTIARCH 2>/dev/null)
+      grep -qx "$p" "$root/.packages" 2>/dev/null && continue
+      ;;
+  esac
   case "$p" in
     *:"$native") missing="$missing $p" ;;
     *:*) foreign_missing="$foreign_missing $p" ;;
@@ -64,15 +71,68 @@ install() {
   # shellcheck disable=SC2086
   $sudo apt-get install -y -qq --no-install-recommends "$@" >/dev/null
 }
+# cross_root ARCH PACKAGE...: unpacks the packages of ARCH and everything they depend on
+# (their Debian builds, downloaded, never installed) into /var/cache/velm-cross/TRIPLET,
+# which the cross toolchain files take where the multiarch folders lack the libraries
+# (cmake/multiarch.cmake). The C library's development files are left out: the cross
+# compiler brings its own, and the root's would come first on the linker's path. The
+# emulator finds the root's loader and libraries through its default prefix,
+# /etc/qemu-binfmt/QEMU-ARCH, linked to the root when nothing is there yet.
+cross_root() {
+  arch=$1
+  shift
+  triplet=$(dpkg-architecture -a"$arch" -qDEB_HOST_MULTIARCH 2>/dev/null)
+  root=/var/cache/velm-cross/$triplet
+  debs=$(mktemp -d)
+  # shellcheck disable=SC2086
+  closure=$(apt-cache depends --recurse --no-recommends --no-suggests --no-conflicts \
+    --no-breaks --no-replaces --no-enhances "$@" "libstdc++6:$arch" 2>/dev/null |
+    grep -E "^[a-z0-9][^ ]*:$arch\$" | sort -u |
+    grep -vE '^(libc6-dev|libc-dev-bin|linux-libc-dev|libcrypt-dev|libnsl-dev|libtirpc-dev|rpcsvc-proto):')
+  # shellcheck disable=SC2086
+  if ! (cd "$debs" && chmod 777 . && apt-get download -qq $closure >/dev/null); then
+    echo "install-deps: the libraries of $arch could not be downloaded" >&2
+    rm -rf "$debs"
+    return 0
+  fi
+  $sudo rm -rf "$root"
+  $sudo mkdir -p "$root"
+  for deb in "$debs"/*.deb; do
+    $sudo dpkg-deb -x "$deb" "$root"
+  done
+  rm -rf "$debs"
+  $sudo rm -rf "$root/etc"
+  # Links to absolute paths (libfoo.so -> /lib/TRIPLET/libfoo.so.1) point into the root.
+  find "$root" -type l -lname '/*' | while read -r link; do
+    $sudo ln -sfn "$root$(readlink "$link")" "$link"
+  done
+  case "$arch" in
+    arm64) qemu=aarch64 ;;
+    *) qemu=$arch ;;
+  esac
+  if [ ! -e "/etc/qemu-binfmt/$qemu" ]; then
+    $sudo mkdir -p /etc/qemu-binfmt
+    $sudo ln -sfn "$root" "/etc/qemu-binfmt/$qemu"
+  fi
+  printf '%s\n' "$@" | $sudo tee "$root/.packages" >/dev/null
+  echo "install-deps: the libraries of $arch are unpacked in $root"
+}
 # shellcheck disable=SC2086
 [ -z "$missing" ] || install $missing
-# A foreign package that cannot be had (its architecture's list missing or behind this
-# machine's) leaves the cross build without it, said here: that stage then builds without
-# what needs it, or fails on what it cannot do without. This machine's builds have all.
+# A foreign architecture whose libraries cannot be installed through multiarch (a mirror
+# whose lists of that architecture are missing or behind this machine's: multiarch wants
+# the same version of a library for every architecture) gets them unpacked into a folder
+# of its own instead, the cross root (see cross_root below).
 # shellcheck disable=SC2086
 if [ -n "$foreign_missing" ] && ! install $foreign_missing; then
-  for p in $foreign_missing; do
-    install "$p" || echo "install-deps: $p could not be installed" >&2
+  for arch in $foreign; do
+    [ "$arch" = "$native" ] && continue
+    wanted=""
+    for lib in $linked libgtest-dev; do
+      wanted="$wanted $lib:$arch"
+    done
+    # shellcheck disable=SC2086
+    install $wanted 2>/dev/null || cross_root "$arch" $wanted
   done
 fi
 exit 0
