@@ -17,7 +17,7 @@ packages="g++ cmake ninja-build googletest libgtest-dev clang libclang-rt-14-dev
 
 # The libraries the build links: one list, installed for this machine's architecture and
 # for each foreign one.
-linked="libsystemd-dev libblkid-dev libfuse3-dev"
+linked="libsystemd-dev libblkid-dev libfuse3-dev libmicrohttpd-dev libmpg123-dev"
 foreign="i386 arm64"
 
 native=$(dpkg --print-architecture)
