@@ -148,7 +148,7 @@ button:hover{background:#404854}
 button:active{background:#4d5664}
 button.main{background:#2f6b3a}
 .tune{display:grid;grid-template-columns:4.6em 44px 1fr 44px;gap:6px;align-items:center;margin:6px 0}
-.tune input{width:100%}
+.tune input{width:100%;accent-color:#6fb7ff}
 .tune button:last-child{grid-column:4}
 .num{display:flex;gap:6px;flex-wrap:wrap;align-items:center}
 .num input{width:6em;background:#16191e;border:1px solid #404854;border-radius:8px;padding:9px}
@@ -287,7 +287,7 @@ function link(up){var l=$('link');l.textContent=up?'live':'offline';l.className=
 function connect(){
   source=new EventSource('/events');
   source.addEventListener('state',function(e){
-    try{apply(JSON.parse(e.data));}catch(x){}
+    link(true);try{apply(JSON.parse(e.data));}catch(x){}
   });
   source.onopen=function(){link(true);wait=1000;};
   source.onerror=function(){
@@ -373,8 +373,8 @@ const KeyButton PLAY_KEYS[] = {
     {"player_nextlist", "Album \xE2\x96\xB6\xE2\x96\xB6", false},
     {"player_pause", "Play / Pause", true},
     {"player_stop", "\xE2\x96\xA0 Stop", false},
-    {"player_jumpbw", "\xE2\x86\xB6 Jump back", false},
-    {"player_jumpfw", "Jump on \xE2\x86\xB7", false},
+    {"player_jumpbw", "\xE2\x86\xB6 Back", false},
+    {"player_jumpfw", "Ahead \xE2\x86\xB7", false},
     {"player_changedev", "Group", false},
     {"player_changernd", "Order", false},
     {"player_sayinfo", "Say title", false},
