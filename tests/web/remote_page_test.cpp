@@ -114,7 +114,7 @@ private:
       std::string key;
       if (i_ >= s_.size() || s_[i_] != '"' || !string(key))
         return fail("bad key");
-      if (out.members.count(key) != 0)
+      if (out.members.contains(key))
         return fail("repeated key");
       blank();
       if (i_ >= s_.size() || s_[i_] != ':')
