@@ -257,8 +257,7 @@ pgrep -x sleep >/tmp/left || true
 TEST(Jukebox, MixerKeysShowBarsAndTheValuesComeBackAfterARestart) {
   Sandbox sb;
   // Saves every 200 ms instead of every 10 s.
-  std::string script =
-      jukebox_rig() + "export LD_PRELOAD=" + VELM_FASTTIMER + " VELM_FAKE_TIMER_MS=200\n" + R"(
+  std::string script = jukebox_rig() + fast_saving_control(VELM_FASTTIMER) + R"(
 start_jukebox /mnt/music/dev1
 wait_for /tmp/PLAYSTATE "1 1 1"
 sleep 7.5  # the welcome scroll: no bars before its end

@@ -103,8 +103,7 @@ TEST(Remote, APlayedRecordingDrivesSongsTheVolumeBarAndTheNumberEntry) {
 )";
   sb.put("/tmp/remote.rec", recording);
   // The control daemon saves the mixer every 200 ms instead of every 10 s.
-  std::string script =
-      remote_rig() + "export LD_PRELOAD=" + VELM_FASTTIMER + " VELM_FAKE_TIMER_MS=200\n" + R"SH(
+  std::string script = remote_rig() + fast_saving_control(VELM_FASTTIMER) + R"SH(
 # The settings saved by a box turned all the way down.
 for f in VOLUME BALANCE BASS TREBLE; do printf 0 >/tmp/$f; done
 start_jukebox -i '/dev/input/by-id/*-event-kbd' /mnt/music/dev1 /mnt/music/dev2

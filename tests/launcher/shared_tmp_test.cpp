@@ -22,7 +22,7 @@ TEST(SharedTmp, ForeignFilesUnderTheJukeboxsNamesAreNeitherReadNorWrittenThrough
   Sandbox sb;
   // Saves every 200 ms instead of every 10 s.
   std::string script = jukebox_collection(30, "dev1/A") + jukebox_functions() +
-                       "export LD_PRELOAD=" + VELM_FASTTIMER + " VELM_FAKE_TIMER_MS=200\n" + R"SH(
+                       fast_saving_control(VELM_FASTTIMER) + R"SH(
 # Someone else's command FIFO, open to all; links from state files and from the
 # temporary file names the savers use ("<file>.<pid>") to files they must not change; a
 # FIFO where the scripts read the player's state; a web folder anyone may write into.
