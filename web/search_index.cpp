@@ -37,39 +37,31 @@ bool is_continuation(unsigned char c) {
 void fold_append(const char *text, size_t length, std::string &out) {
   size_t start = out.size();
   bool blank = true; // so no blank leads
-  auto put_blank = [&] {
-    if (!blank)
-      out += ' ';
-    blank = true;
+  auto put = [&](const char *letters, size_t count) {
+    if (letters[0] == ' ') {
+      if (!blank)
+        out += ' ';
+      blank = true;
+    } else {
+      out.append(letters, count);
+      blank = false;
+    }
   };
   for (size_t i = 0; i < length; ++i) {
     auto c = static_cast<unsigned char>(text[i]);
-    if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) {
-      out += static_cast<char>(c);
-      blank = false;
-    } else if (c >= 'A' && c <= 'Z') {
-      out += static_cast<char>(c - 'A' + 'a');
-      blank = false;
-    } else if (c < 0x80) {
-      put_blank();
+    char one = static_cast<char>(c);
+    if (c >= 'A' && c <= 'Z') {
+      one = static_cast<char>(c - 'A' + 'a');
+    } else if (c < 0x80 && !(c >= 'a' && c <= 'z') && !(c >= '0' && c <= '9')) {
+      one = ' ';
     } else if ((c == 0xC2 || c == 0xC3) && i + 1 < length &&
                is_continuation(static_cast<unsigned char>(text[i + 1]))) {
       auto second = static_cast<unsigned char>(text[++i]);
-      if (c == 0xC2) {
-        put_blank();
-      } else {
-        const char *letters = LATIN1_LETTERS[second - 0x80];
-        if (letters[0] == ' ') {
-          put_blank();
-        } else {
-          out += letters;
-          blank = false;
-        }
-      }
-    } else {
-      out += static_cast<char>(c);
-      blank = false;
+      const char *letters = c == 0xC2 ? " " : LATIN1_LETTERS[second - 0x80];
+      put(letters, strlen(letters));
+      continue;
     }
+    put(&one, 1);
   }
   if (out.size() > start && out.back() == ' ')
     out.pop_back();
@@ -103,6 +95,27 @@ SearchEntry entry_of(const SearchIndex &index, const SearchIndex::Record &record
   return entry;
 }
 
+// Keeps a device line's root; the first line of a number counts.
+void add_device(const MplEntry &line, std::vector<std::string> &roots) {
+  if (line.device < 1 || line.device > DEVICE_MAX)
+    return;
+  auto slot = static_cast<size_t>(line.device - 1);
+  if (roots.size() <= slot)
+    roots.resize(slot + 1);
+  if (roots[slot].empty())
+    roots[slot] = line.text;
+}
+
+// The record of a song's list: the list line before it when it has the song's numbers,
+// else none (a song outside its list in a master list made by hand).
+int32_t list_of(const std::vector<SearchIndex::Record> &records, int32_t current_list,
+                const MplEntry &line) {
+  if (current_list < 0)
+    return -1;
+  const SearchIndex::Record &list = records[static_cast<size_t>(current_list)];
+  return list.device == line.device && list.list == line.list ? current_list : -1;
+}
+
 } // namespace
 
 bool load_search_index(const char *path, SearchIndex &index) {
@@ -119,13 +132,7 @@ bool load_search_index(const char *path, SearchIndex &index) {
   bool too_big = false;
   while (mpl_read_entry(mpl, &line)) {
     if (line.list == 0) {
-      if (line.device >= 1 && line.device <= DEVICE_MAX) {
-        auto slot = static_cast<size_t>(line.device - 1);
-        if (result.device_roots.size() <= slot)
-          result.device_roots.resize(slot + 1);
-        if (result.device_roots[slot].empty()) // the first line of a number counts
-          result.device_roots[slot] = line.text;
-      }
+      add_device(line, result.device_roots);
       continue;
     }
     // The same derivation as the catalogue page's.
@@ -141,16 +148,9 @@ bool load_search_index(const char *path, SearchIndex &index) {
     record.list = line.list;
     record.song = line.song;
     auto number = static_cast<int32_t>(result.records.size());
-    if (line.song == 0) {
+    if (line.song == 0)
       current_list = number;
-      record.list_record = number;
-    } else if (current_list >= 0 &&
-               result.records[static_cast<size_t>(current_list)].device == line.device &&
-               result.records[static_cast<size_t>(current_list)].list == line.list) {
-      record.list_record = current_list;
-    } else {
-      record.list_record = -1; // a song outside the list before it: no list known
-    }
+    record.list_record = line.song == 0 ? number : list_of(result.records, current_list, line);
     titles += title;
     titles += '\0';
     fold_append(title, strlen(title), folded);

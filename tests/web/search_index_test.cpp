@@ -50,47 +50,33 @@ using Hits = std::vector<std::string>;
 
 const char *const ACCENTS = "1 0 0 /mnt/music1\n"
                             "1 1 0 /mnt/music1/Lieder/\n"
-                            "1 1 1 /mnt/music1/Lieder/01_-_\xc3\x9c"
-                            "ber_den_Wolken.mp3\n"
-                            "1 1 2 /mnt/music1/Lieder/02 \xc3\x87"
-                            "a va.mp3\n"
-                            "1 1 3 /mnt/music1/Lieder/03 Stra\xc3\x9f"
-                            "e.mp3\n"
-                            "1 1 4 /mnt/music1/Lieder/\xc3\x86on_&_Rock'n'Roll.MP3\n"
+                            "1 1 1 /mnt/music1/Lieder/01_-_\u00dcber_den_Wolken.mp3\n"
+                            "1 1 2 /mnt/music1/Lieder/02 \u00c7a va.mp3\n"
+                            "1 1 3 /mnt/music1/Lieder/03 Stra\u00dfe.mp3\n"
+                            "1 1 4 /mnt/music1/Lieder/\u00c6on_&_Rock'n'Roll.MP3\n"
                             "1 1 5 /mnt/music1/Lieder/AC-DC (live).mp3\n"
-                            "1 1 6 /mnt/music1/Lieder/caf\xc3\xa9"
-                            "\xc3\x97"
-                            "2.mp3\n";
+                            "1 1 6 /mnt/music1/Lieder/caf\u00e9\u00d72.mp3\n";
+
+} // namespace
 
 TEST_F(SearchIndexTest, FoldsCaseAccentsAndPunctuation) {
   load(ACCENTS);
-  EXPECT_EQ(hits("uber"), Hits{"1 1 1 \xc3\x9c"
-                               "ber den Wolken"});
-  EXPECT_EQ(hits("\xc3\xbc"
-                 "BER"),
+  EXPECT_EQ(hits("uber"), Hits{"1 1 1 \u00dcber den Wolken"});
+  EXPECT_EQ(hits("\u00fcBER"),
             hits("uber")); // ü in the query, capitals
-  EXPECT_EQ(hits("\xc3\x9c"
-                 "ber"),
-            hits("uber"));
+  EXPECT_EQ(hits("\u00dcber"), hits("uber"));
   EXPECT_EQ(hits("ueber"), Hits{}); // a base letter, not the German spelling
-  EXPECT_EQ(hits("ca"), (Hits{"1 1 2 \xc3\x87"
-                              "a va",
-                              "1 1 6 Caf\xc3\xa9\xc3\x97"
-                              "2"}));
-  EXPECT_EQ(hits("strasse"), Hits{"1 1 3 Stra\xc3\x9f"
-                                  "e"});
-  EXPECT_EQ(hits("STRA\xc3\x9f"
-                 "E"),
-            hits("strasse"));
-  EXPECT_EQ(hits("aeon"), Hits{"1 1 4 \xc3\x86on & Rock'n'Roll"});
+  EXPECT_EQ(hits("ca"), (Hits{"1 1 2 \u00c7a va", "1 1 6 Caf\u00e9\u00d72"}));
+  EXPECT_EQ(hits("strasse"), Hits{"1 1 3 Stra\u00dfe"});
+  EXPECT_EQ(hits("STRA\u00dfE"), hits("strasse"));
+  EXPECT_EQ(hits("aeon"), Hits{"1 1 4 \u00c6on & Rock'n'Roll"});
   // Punctuation is a blank on both sides: it parts words but is never matched itself.
   EXPECT_EQ(hits("rock n roll"), hits("aeon"));
   EXPECT_EQ(hits("n'roll"), hits("aeon"));
   EXPECT_EQ(hits("&"), Hits{});
   EXPECT_EQ(hits("ac/dc"), Hits{"1 1 5 AC-DC (live)"});
   EXPECT_EQ(hits("(LIVE)"), hits("ac/dc"));
-  EXPECT_EQ(hits("cafe 2"), Hits{"1 1 6 Caf\xc3\xa9\xc3\x97"
-                                 "2"}); // the × parts the words
+  EXPECT_EQ(hits("cafe 2"), Hits{"1 1 6 Caf\u00e9\u00d72"}); // the × parts the words
   EXPECT_EQ(hits("e2"), Hits{});
   // The catalogue's title: no track number, no ending, underscores as blanks.
   EXPECT_EQ(hits("01"), Hits{});
@@ -249,9 +235,9 @@ TEST(SearchIndexScan, IndexesWhatScantreeWrites) {
   // Named with UTF-8 accents, a track number, a second ending and a hidden list.
   RunResult run =
       sandbox.run("set -e\n"
-                  "a='/mnt/d/01_-_Caf\xc3\xa9_Noir'\n"
+                  "a='/mnt/d/01_-_Caf\u00e9_Noir'\n"
                   "mkdir -p \"$a\" /mnt/d/~Private /mnt/d/Empty\n"
-                  "touch \"$a/01_-_Fr\xc3\xa8re_Jacques.mp3\" \"$a/02. Noir_et_blanc.MP3\" "
+                  "touch \"$a/01_-_Fr\u00e8re_Jacques.mp3\" \"$a/02. Noir_et_blanc.MP3\" "
                   "\"$a/cover.jpg\" /mnt/d/~Private/secret_song.mp3\n"
                   "scantree /mnt/d 1 >/dev/null\n");
   ASSERT_EQ(run.status, 0) << run.err;
@@ -262,17 +248,17 @@ TEST(SearchIndexScan, IndexesWhatScantreeWrites) {
   size_t total = 0;
   std::vector<SearchEntry> found = search(index, "NOIR", 0, 50, &total);
   ASSERT_EQ(total, 2U);
-  EXPECT_EQ(found[0].title, "Caf\xc3\xa9 Noir");
+  EXPECT_EQ(found[0].title, "Caf\u00e9 Noir");
   EXPECT_EQ(found[0].song, 0);
   EXPECT_EQ(found[1].title, "Noir et blanc");
-  EXPECT_EQ(found[1].list_title, "Caf\xc3\xa9 Noir");
+  EXPECT_EQ(found[1].list_title, "Caf\u00e9 Noir");
 
   found = search(index, "frere", 0, 50, &total);
   ASSERT_EQ(total, 1U);
-  EXPECT_EQ(found[0].title, "Fr\xc3\xa8re Jacques");
+  EXPECT_EQ(found[0].title, "Fr\u00e8re Jacques");
   EXPECT_EQ(
       song_path(sandbox.path("/tmp/MPL").c_str(), found[0].device, found[0].list, found[0].song),
-      "/mnt/d/01_-_Caf\xc3\xa9_Noir/01_-_Fr\xc3\xa8re_Jacques.mp3");
+      "/mnt/d/01_-_Caf\u00e9_Noir/01_-_Fr\u00e8re_Jacques.mp3");
 
   found = search(index, "secret", 0, 50, &total);
   ASSERT_EQ(total, 1U);
@@ -281,5 +267,3 @@ TEST(SearchIndexScan, IndexesWhatScantreeWrites) {
   EXPECT_EQ(search(index, "cover", 0, 50, &total).size(), 0U);
   EXPECT_EQ(search(index, "empty", 0, 50, &total).size(), 0U); // no songs: no list
 }
-
-} // namespace
