@@ -23,6 +23,7 @@
 #                                     --idle-seconds S and the sections latency, idle)
 #   bench/run.sh mixer [ARG]...       mixer_bench only (--presses N, --idle-seconds S and
 #                                     the sections latency, idle)
+#   bench/run.sh search [ARG]...      search_bench only (--runs N)
 set -eu
 
 source_dir=$(cd "$(dirname "$0")/.." && pwd -P)
@@ -31,7 +32,7 @@ build_dir=${BENCH_BUILD_DIR:-$source_dir/build-bench}
 if [ ! -f "$build_dir/build.ninja" ]; then
   cmake -S "$source_dir" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release
 fi
-cmake --build "$build_dir" --target playlist_bench control_bench display_bench playwatch_bench jukebox_bench key_bench service_bench sticks_bench input_bench mixer_bench sandbox
+cmake --build "$build_dir" --target playlist_bench control_bench display_bench playwatch_bench jukebox_bench key_bench service_bench sticks_bench input_bench mixer_bench search_bench sandbox
 
 build_dir=$(cd "$build_dir" && pwd -P)
 in_sandbox() {
@@ -63,6 +64,9 @@ case "${1:-}" in
   mixer)
     shift
     in_sandbox "$build_dir/bench/mixer_bench" "$@" ;;
+  search)
+    shift
+    in_sandbox "$build_dir/bench/search_bench" "$@" ;;
   playwatch)
     shift
     in_sandbox "$build_dir/bench/playwatch_bench" "$@" ;;
@@ -82,6 +86,7 @@ case "${1:-}" in
     in_sandbox "$build_dir/bench/service_bench" || status=$?
     in_sandbox "$build_dir/bench/input_bench" || status=$?
     in_sandbox "$build_dir/bench/mixer_bench" || status=$?
+    in_sandbox "$build_dir/bench/search_bench" || status=$?
     if [ "$(id -u)" -eq 0 ]; then
       in_sandbox "$build_dir/bench/sticks_bench" || status=$?
     else
