@@ -198,11 +198,17 @@ bool parse_web_address(const std::string &text, std::string &address, int &port)
   size_t colon = text.rfind(':');
   std::string host = colon == std::string::npos ? "127.0.0.1" : text.substr(0, colon);
   std::string number = colon == std::string::npos ? text : text.substr(colon + 1);
-  in_addr parsed;
-  if (!all_digits(number, 1, 5) || inet_pton(AF_INET, host.c_str(), &parsed) != 1)
-    return false;
+  bool ok;
+  if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
+    host = host.substr(1, host.size() - 2);
+    in6_addr parsed6;
+    ok = inet_pton(AF_INET6, host.c_str(), &parsed6) == 1;
+  } else {
+    in_addr parsed;
+    ok = inet_pton(AF_INET, host.c_str(), &parsed) == 1;
+  }
   long value;
-  if (!parse_long(number.c_str(), 1, 65535, &value))
+  if (!ok || !all_digits(number, 1, 5) || !parse_long(number.c_str(), 1, 65535, &value))
     return false;
   address = host;
   port = static_cast<int>(value);
