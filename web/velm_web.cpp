@@ -36,6 +36,7 @@
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -77,6 +78,8 @@ struct Stream {
   unsigned generation = 0;
   double last_sent = 0;
   bool suspended = false;
+  bool gone = false; // the client closed its end while the stream was suspended
+  int fd = -1;       // its socket, watched here while MHD does not
 };
 
 // One request while MHD takes it in: made when its request line arrives.
@@ -372,6 +375,8 @@ void read_inotify(Server &s) {
 ssize_t stream_read(void *cls, uint64_t, char *buf, size_t max) {
   auto *stream = static_cast<Stream *>(cls);
   Server &s = *stream->server;
+  if (stream->gone || s.stopping)
+    return MHD_CONTENT_READER_END_WITH_ERROR;
   if (stream->sent == stream->pending.size()) {
     stream->pending.clear();
     stream->sent = 0;
@@ -454,6 +459,8 @@ MHD_Result start_stream(Server &s, MHD_Connection *c, const WebResponse &answer)
   auto *stream = new Stream{&s, c, client, WEB_EVENTS_START + state_event(s.state_json)};
   stream->generation = s.generation;
   stream->last_sent = now();
+  const MHD_ConnectionInfo *info = MHD_get_connection_info(c, MHD_CONNECTION_INFO_CONNECTION_FD);
+  stream->fd = info != nullptr ? info->connect_fd : -1;
   MHD_Response *response =
       MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, 1024, stream_read, stream, stream_end);
   if (response == nullptr) {
@@ -620,12 +627,35 @@ int next_timeout(const Server &s) {
   return static_cast<int>(std::max(0.0, std::ceil((due - t) * 1000)));
 }
 
+// A suspended stream's socket is not watched by MHD: its end is watched here, so a client
+// that leaves frees its place at once.
+void end_left_streams(Server &s, const std::vector<pollfd> &fds, size_t first) {
+  size_t i = first;
+  for (Stream *stream : s.streams) {
+    if (!stream->suspended || stream->fd < 0)
+      continue;
+    if (i < fds.size() && fds[i].fd == stream->fd &&
+        (fds[i].revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0) {
+      stream->gone = true;
+      stream->suspended = false;
+      MHD_resume_connection(stream->connection);
+    }
+    ++i;
+  }
+}
+
 void run(Server &s) {
+  std::vector<pollfd> fds;
   while (!s.stopping) {
-    pollfd fds[4] = {
+    fds = {
         {s.mhd_fd, POLLIN, 0}, {s.feed, POLLIN, 0}, {s.inotify, POLLIN, 0}, {s.signals, POLLIN, 0}};
-    if (poll(fds, 4, next_timeout(s)) < 0 && errno != EINTR)
+    for (const Stream *stream : s.streams) {
+      if (stream->suspended && stream->fd >= 0)
+        fds.push_back({stream->fd, POLLRDHUP, 0});
+    }
+    if (poll(fds.data(), fds.size(), next_timeout(s)) < 0 && errno != EINTR)
       fail("poll");
+    end_left_streams(s, fds, 4);
     if ((fds[3].revents & POLLIN) != 0)
       s.stopping = true;
     if (s.feed >= 0 && (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) != 0)
