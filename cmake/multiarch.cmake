@@ -25,6 +25,10 @@ if(NOT EXISTS /usr/lib/${CMAKE_LIBRARY_ARCHITECTURE}/pkgconfig/libsystemd.pc
   set(ENV{PKG_CONFIG_SYSTEM_LIBRARY_PATH} /nonexistent)
   list(APPEND CMAKE_FIND_ROOT_PATH ${VELM_CROSS_ROOT})
   list(JOIN velm_root_libs ":" velm_rpath_link)
-  string(APPEND CMAKE_EXE_LINKER_FLAGS_INIT " -Wl,-rpath-link,${velm_rpath_link}")
-  string(APPEND CMAKE_SHARED_LINKER_FLAGS_INIT " -Wl,-rpath-link,${velm_rpath_link}")
+  # A program that runs natively (i386 on a kernel with IA-32 emulation) has the host's
+  # loader, which knows nothing of the root: an old-style RPATH, which also serves the
+  # libraries' own dependencies (libsystemd's libcap), names its folders.
+  set(velm_root_link "-Wl,-rpath-link,${velm_rpath_link} -Wl,--disable-new-dtags,-rpath,${velm_rpath_link}")
+  string(APPEND CMAKE_EXE_LINKER_FLAGS_INIT " ${velm_root_link}")
+  string(APPEND CMAKE_SHARED_LINKER_FLAGS_INIT " ${velm_root_link}")
 endif()

@@ -101,8 +101,12 @@ void display_startup() {
   display.time_remaining[0] = '\0';
   if (display.lcd_enabled)
     lcd_startup();
+  else
+    lcd_compose_startup();
   display_setmode(0);
-  timer_init();
+  // Without "-l" the rows are composed only for the feed's readers: no ticks without them.
+  if (display.lcd_enabled || display.feed_watched)
+    timer_init();
   display.started = true;
   debug_trace("display_started");
 }

@@ -19,9 +19,10 @@ inline constexpr int TITLE_SIZE = 128;
 
 // What the display shows. Everything is zero, false or empty at program start.
 struct DisplayState {
-  bool lcd_enabled; // "-l": drive the LCD
-  bool id3_enabled; // "-t": prefer the ID3 title
-  bool started;     // the display runs: the timer draws, the read loop leaves the LCD alone
+  bool lcd_enabled;  // "-l": drive the LCD
+  bool id3_enabled;  // "-t": prefer the ID3 title
+  bool started;      // the display runs: the timer draws, the read loop leaves the LCD alone
+  bool feed_watched; // a reader of the feed is there: the rows are composed without "-l" too
   char title[TITLE_SIZE];
   char id3tag_title[TITLE_SIZE];
   char status_text[9]; // a word of at most 4 characters, or "NO MUSIC"
@@ -79,7 +80,8 @@ struct LcdState {
   int shown_balance;
   int shown_bass;
   int shown_treble;
-  int bar_hold; // draws of the mixer bar so far, 0..10
+  int bar_hold;                     // draws of the mixer bar so far, 0..10
+  char rows[LCD_ROWS][LCD_COLUMNS]; // the rows as last composed; NUL bytes before the first
 };
 extern LcdState lcd;
 
@@ -89,6 +91,18 @@ void lcd_reset();
 void lcd_clear();
 void lcd_startup();
 void lcd_update();
+// The drawing state of a start, without a word to the panel: where the display composes
+// its rows for the feed alone (no "-l").
+void lcd_compose_startup();
+
+// The title the bottom row shows: the ID3 title with "-t" where the display takes it,
+// else the title line's text.
+const char *display_title();
+
+// The message of the display's feed (common/panel_feed.h): the rows as last composed and
+// the state they show.
+struct PanelFeed;
+PanelFeed display_feed();
 
 // The bar row of a mixer value as the mixer mode draws it: exactly 24 characters, no
 // terminator. Composing changes no state.
@@ -104,3 +118,5 @@ void lcd_device_close();
 
 // Arms the 100 ms timer afresh: the first tick comes 100 ms from now.
 void timer_init();
+// Disarms it: no ticks until the next timer_init.
+void timer_stop();

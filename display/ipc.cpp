@@ -3,6 +3,7 @@
 
 #include "daemon.h"
 #include "display.h"
+#include "feed.h"
 #include "paths.h"
 
 #include <cerrno>
@@ -22,10 +23,12 @@ int timer_fd = -1;   // armed by timer_init; until then no ticks come
 
 constexpr long TICK_NANOSECONDS = 100L * 1000 * 1000;
 
-// One expiry of the timer: draws when the display is started and the LCD is on.
+// One expiry of the timer: draws when the display is started and the LCD is on, or
+// composes the rows for the feed's readers.
 void timer_handler() {
-  if (display.started && display.lcd_enabled)
+  if (display.started && (display.lcd_enabled || display.feed_watched))
     lcd_update();
+  feed_check();
 }
 
 // Runs the timer's handler once for the expiries that have come; expiries that came
@@ -47,13 +50,17 @@ bool take_lines(LineAssembler &assembler, ArgumentBuffers &buffers) {
     return false;
   }
   if (got == 0) {
-    if (ipc_take_last_line(assembler))
+    if (ipc_take_last_line(assembler)) {
       display_dispatch(assembler.line, buffers);
+      feed_check();
+    }
     return false;
   }
   const char *p = chunk;
-  while (ipc_take_line(assembler, p, chunk + got))
+  while (ipc_take_line(assembler, p, chunk + got)) {
     display_dispatch(assembler.line, buffers);
+    feed_check();
+  }
   return true;
 }
 
@@ -76,8 +83,10 @@ void ipc_read() {
   ArgumentBuffers buffers = {};
   LineAssembler assembler;
   for (;;) {
-    pollfd fds[2] = {{display_in, POLLIN, 0}, {timer_fd, POLLIN, 0}};
-    if (poll(fds, timer_fd >= 0 ? 2 : 1, -1) < 0) {
+    // A timer not armed (fd -1) is passed over by poll.
+    pollfd fds[2 + FEED_POLL_MAX] = {{display_in, POLLIN, 0}, {timer_fd, POLLIN, 0}};
+    int feed_count = feed_poll_fds(fds + 2);
+    if (poll(fds, static_cast<nfds_t>(2 + feed_count), -1) < 0) {
       if (errno == EINTR)
         continue;
       fprintf(stderr, "velm_display: poll: %s\n", strerror(errno));
@@ -88,6 +97,7 @@ void ipc_read() {
       take_ticks();
     if ((fds[0].revents & (POLLIN | POLLHUP | POLLERR)) != 0 && !take_lines(assembler, buffers))
       break;
+    feed_take(fds + 2, feed_count);
   }
   debug_trace("ipc_read_finished");
 }
@@ -109,4 +119,11 @@ void timer_init() {
   period.it_value.tv_nsec = TICK_NANOSECONDS;
   period.it_interval.tv_nsec = TICK_NANOSECONDS;
   timerfd_settime(timer_fd, 0, &period, nullptr);
+}
+
+void timer_stop() {
+  if (timer_fd < 0)
+    return;
+  itimerspec off = {};
+  timerfd_settime(timer_fd, 0, &off, nullptr);
 }

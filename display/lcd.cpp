@@ -4,6 +4,7 @@
 #include "daemon.h"
 #include "display.h"
 #include "lcdproto.h"
+#include "panel_feed.h"
 
 #include <cstdio>
 #include <cstring>
@@ -70,12 +71,16 @@ void fill(char *row, long first, long last, char c) {
     row[i] = c;
 }
 
-const char *selected_title() {
+} // namespace
+
+const char *display_title() {
   if (display.id3_enabled && strcmp(display.id3tag_title, NO_ID3_TAG) != 0 &&
       display.title[0] != '/')
     return display.id3tag_title;
   return display.title;
 }
+
+namespace {
 
 void compose_statusline(char *row) {
   char text[128];
@@ -161,14 +166,20 @@ void lcd_setcursor(int column, int row) {
   lcd_write(sequence, static_cast<size_t>(length));
 }
 
+// Keeps a row as composed for the feed, then draws it.
+void lcd_row(int index, const char *row) {
+  memcpy(lcd.rows[index], row, LCD_COLUMNS);
+  lcd_write(row, LCD_COLUMNS);
+}
+
 void lcd_statusline() {
   char row[LCD_COLUMNS];
   compose_statusline(row);
-  lcd_write(row, sizeof row);
+  lcd_row(0, row);
 }
 
 void lcd_title() {
-  const char *selected = selected_title();
+  const char *selected = display_title();
   if (lcd.welcome_done && strcmp(lcd.shown_title, selected) != 0) {
     debug_trace("lcd_title_changed");
     copy_text(lcd.shown_title, sizeof lcd.shown_title, selected);
@@ -178,7 +189,7 @@ void lcd_title() {
   }
   char row[LCD_COLUMNS];
   compose_title(row);
-  lcd_write(row, sizeof row);
+  lcd_row(1, row);
 
   auto length = static_cast<int>(strlen(lcd.shown_title));
   if (lcd.welcome_done && length <= LCD_COLUMNS && lcd.title_offset == 0)
@@ -207,7 +218,7 @@ void lcd_mixerbar() {
   }
   char row[LCD_COLUMNS];
   compose_mixerbar(row, index);
-  lcd_write(row, sizeof row);
+  lcd_row(1, row);
 }
 
 } // namespace
@@ -215,6 +226,12 @@ void lcd_mixerbar() {
 void lcd_startup() {
   debug_trace("lcd_startup");
   lcd_write(LCD_START, sizeof LCD_START - 1);
+  lcd_compose_startup();
+}
+
+void lcd_compose_startup() {
+  // The start sequence blanks the panel.
+  memset(lcd.rows, ' ', sizeof lcd.rows);
   const char *welcome = display.id3_enabled ? display.id3tag_title : display.title;
   copy_text(lcd.shown_title, sizeof lcd.shown_title, welcome);
   lcd.title_offset = LCD_COLUMNS;
@@ -251,4 +268,29 @@ void lcd_close() {
   lcd_setcursor(0, 1);
   lcd_write_text(FAREWELL_BOTTOM);
   lcd_device_close();
+}
+
+PanelFeed display_feed() {
+  PanelFeed feed;
+  for (int r = 0; r < LCD_ROWS; ++r) {
+    feed.rows[r].assign(lcd.rows[r], LCD_COLUMNS);
+    // A row never composed is the blank row of the panel's reset.
+    for (char &c : feed.rows[r]) {
+      if (c == '\0')
+        c = ' ';
+    }
+  }
+  feed.title = display_title();
+  feed.status = display.status_text;
+  feed.device = display.status_device;
+  feed.list = display.status_list;
+  feed.song = display.status_song;
+  feed.time = display.time_remaining;
+  feed.order = display.random_mode;
+  feed.mode = display.display_mode;
+  feed.volume = display.volume;
+  feed.balance = display.balance;
+  feed.bass = display.bass;
+  feed.treble = display.treble;
+  return feed;
 }

@@ -4,6 +4,7 @@
 
 #include "daemon.h"
 #include "display.h"
+#include "feed.h"
 
 #include <csignal>
 #include <cstdio>
@@ -61,10 +62,12 @@ int main(int argc, char **argv) {
   parse_options(argc, argv);
   report_options();
   survive_broken_pipes();
+  feed_init();
   ipc_init();
   display_init();
   ipc_read();
   display_close();
+  feed_close();
   ipc_close();
   return 0;
 }

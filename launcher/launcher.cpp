@@ -622,11 +622,8 @@ void run_until_stopped(Jukebox &jukebox, int signals) {
         continue;
       die("poll", strerror(errno));
     }
-    if (jukebox.web.fifo >= 0 && (fds[1].revents & POLLIN) != 0) {
-      jukebox.web.control = jukebox.control_fifo;
-      jukebox.web.display = jukebox.display_fifo;
-      take_web_requests(jukebox.web, WEB_HOST);
-    }
+    if (jukebox.web.fifo >= 0 && (fds[1].revents & POLLIN) != 0)
+      take_web_requests(jukebox.web, WEB_HOST, {jukebox.control_fifo, jukebox.display_fifo});
     if ((fds[2].revents & (POLLPRI | POLLERR)) != 0)
       take_mount_change(jukebox);
     if ((fds[0].revents & POLLIN) == 0)

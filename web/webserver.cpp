@@ -159,6 +159,13 @@ bool parse_request(const std::string &line, std::vector<std::string> &numbers) {
   return true;
 }
 
+// A checked command line into a daemon's FIFO, in one write, as the launcher sends its own.
+void forward(int fifo, const std::string &line, const WebHost &host) {
+  std::string text = line + "\n";
+  if (fifo < 0 || write(fifo, text.data(), text.size()) != static_cast<ssize_t>(text.size()))
+    host.message("could not pass on the web remote's %s", line.c_str());
+}
+
 } // namespace
 
 bool parse_web_address(const std::string &text, std::string &address, int &port) {
@@ -217,7 +224,7 @@ void restart_web(WebServer &web, const WebHost &host) {
   launch_server(web, host);
 }
 
-void take_web_requests(WebServer &web, const WebHost &host) {
+void take_web_requests(WebServer &web, const WebHost &host, const WebTargets &targets) {
   char buffer[512];
   ssize_t n;
   while ((n = read(web.fifo, buffer, sizeof buffer)) > 0)
@@ -227,23 +234,19 @@ void take_web_requests(WebServer &web, const WebHost &host) {
     std::string line = web.pending.substr(0, end);
     web.pending.erase(0, end + 1);
     std::vector<std::string> numbers;
-    bool control = is_control_line(line.c_str()), display = is_display_mode_line(line.c_str());
-    if (control || display) {
-      int fifo = control ? web.control : web.display;
-      std::string text = line + "\n";
-      if (fifo < 0 || write(fifo, text.data(), text.size()) != static_cast<ssize_t>(text.size()))
-        host.message("the web remote's %s could not be passed on", line.c_str());
-      continue;
+    if (parse_request(line, numbers)) {
+      host.message("the web catalogue chooses %s", line.c_str());
+      int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+      // Reaped with the other children; its end needs nothing.
+      host.spawn({"playaddress.sh", numbers[0], numbers[1], numbers[2]}, -1, null);
+      close(null);
+    } else if (is_control_line(line.c_str())) {
+      forward(targets.control, line, host);
+    } else if (is_display_mode_line(line.c_str())) {
+      forward(targets.display, line, host);
+    } else {
+      host.message("the web catalogue sent a request that is neither an address nor a command");
     }
-    if (!parse_request(line, numbers)) {
-      host.message("the web remote sent a request that is neither an address nor a command");
-      continue;
-    }
-    host.message("the web catalogue chooses %s", line.c_str());
-    int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    // Reaped with the other children; its end needs nothing.
-    host.spawn({"playaddress.sh", numbers[0], numbers[1], numbers[2]}, -1, null);
-    close(null);
   }
   if (web.pending.size() > MAX_REQUEST_LINE) {
     host.message("the web catalogue sent an overlong request");

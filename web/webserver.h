@@ -27,8 +27,6 @@ struct WebServer {
   pid_t pid = -1;
   Restarts restarts;
   int fifo = -1;       // velm_web's requests
-  int control = -1;    // the launcher's writing ends of the control and display FIFOs,
-  int display = -1;    // where velm_web's command lines go
   std::string pending; // the start of a request line not yet whole
 };
 
@@ -48,10 +46,17 @@ void refresh_web(const WebServer &web, const WebHost &host);
 // Starts the server again after it ended; gives up after a few quick ends in a row.
 void restart_web(WebServer &web, const WebHost &host);
 
-// Takes what velm_web wrote into the request FIFO, each line checked again: "device list
-// song" makes the player scripts play that song; a control line goes to the control
-// daemon, a display mode line to the display.
-void take_web_requests(WebServer &web, const WebHost &host);
+// The daemons' FIFOs that the launcher holds open, where the web's command lines go.
+struct WebTargets {
+  int control = -1; // /tmp/fifo.control
+  int display = -1; // /tmp/fifo.display
+};
+
+// Takes what the web side wrote into the request FIFO: a line "device list song" makes
+// the player scripts play that song; a control line (common/commands.h) goes to the
+// control daemon, a display mode line to the display; anything else is logged and
+// dropped.
+void take_web_requests(WebServer &web, const WebHost &host, const WebTargets &targets);
 
 // Stops the server and removes its folder and FIFO.
 void stop_web(WebServer &web);

@@ -14,8 +14,11 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
 #include <functional>
 #include <ifaddrs.h>
 #include <netinet/in.h>
@@ -443,6 +446,90 @@ PATH=/tmp/bin:$PATH start_jukebox -n -w )SH" +
                 .find("velm: could not write the catalogue page /tmp/velm-www/index.html\n"),
             std::string::npos)
       << sb.read("/tmp/velm.err");
+  signal_script(sb, "done");
+  RunResult r = sb.wait(60000);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(sb.read("/tmp/velm.status"), "0\n") << sb.read("/tmp/velm.err");
+}
+
+namespace {
+
+// One line into the launcher's request FIFO, as the web side writes it.
+void request(const Sandbox &sb, const std::string &line) {
+  int fd = open(sb.path("/tmp/fifo.web").c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(fd, 0) << strerror(errno);
+  std::string text = line + "\n";
+  EXPECT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  close(fd);
+}
+
+// The status rows the panel has shown so far.
+std::vector<std::string> status_rows(const Sandbox &sb) {
+  return drawn_rows(sb.read("/tmp/lcd.bytes"), 0);
+}
+
+bool any_row_starts(const std::vector<std::string> &rows, const std::string &start) {
+  return std::any_of(rows.begin(), rows.end(),
+                     [&](const std::string &row) { return row.starts_with(start); });
+}
+
+} // namespace
+
+TEST(WebCatalog, TheRequestFifoPassesControlAndDisplayModeLinesAndDropsTheRest) {
+  SKIP_WITHOUT_ROOT("the web server runs as www-data");
+  Sandbox sb;
+  int port = free_port();
+  ASSERT_GT(port, 0);
+  sb.start(std::string(rig) + "start_jukebox -w " + std::to_string(port) +
+           " /mnt/music/dev1 /mnt/music/dev2\nawait done\nstop_jukebox\n");
+  ASSERT_TRUE(wait_until([&] { return sb.exists("/tmp/fifo.web") && chose(sb, "1 1 1"); }, 60000))
+      << sb.read("/tmp/velm.log");
+
+  // Near misses of the lines the launcher passes on, and lines for neither daemon.
+  const std::vector<std::string> dropped = {"mixer_volumeup now",
+                                            " mixer_volumeup",
+                                            "mixer_volumeup ",
+                                            "player_nextsong;reboot",
+                                            "player_gotosong",
+                                            "player_gotosong -2",
+                                            "player_gotosong 12345678",
+                                            "display_setmode",
+                                            "display_setmode 12",
+                                            "display_setmode x",
+                                            "display_setvolume 99",
+                                            "display_settitle Owned",
+                                            "1 1",
+                                            "rm -rf /tmp"};
+  for (const std::string &line : dropped)
+    request(sb, line);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  EXPECT_EQ(count_of(sb.read("/tmp/velm.err"),
+                     "velm: the web catalogue sent a request that is neither an address nor a "
+                     "command\n"),
+            dropped.size())
+      << sb.read("/tmp/velm.err");
+  std::vector<std::string> rows = status_rows(sb);
+  EXPECT_FALSE(any_row_starts(rows, "V:"));
+  EXPECT_FALSE(any_row_starts(rows, "NUMINPUT"));
+  for (const std::string &row : drawn_rows(sb.read("/tmp/lcd.bytes"), 1))
+    EXPECT_EQ(row.find("Owned"), std::string::npos);
+  EXPECT_TRUE(chose(sb, "1 1 1")) << sb.read("/tmp/PLAYSTATE");
+
+  // The display shows the mixer, the control daemon turns the volume up from the first
+  // start's 72 and moves on to the next song.
+  request(sb, "display_setmode 2");
+  request(sb, "mixer_volumeup");
+  int volume = 0;
+  EXPECT_TRUE(wait_until(
+      [&] {
+        rows = status_rows(sb);
+        return !rows.empty() && sscanf(rows.back().c_str(), "V:%d", &volume) == 1 && volume > 72;
+      },
+      10000))
+      << (rows.empty() ? "" : rows.back());
+  request(sb, "player_nextsong");
+  EXPECT_TRUE(wait_until([&] { return chose(sb, "1 1 2"); }, 10000)) << sb.read("/tmp/PLAYSTATE");
+
   signal_script(sb, "done");
   RunResult r = sb.wait(60000);
   EXPECT_EQ(r.status, 0) << r.err;
