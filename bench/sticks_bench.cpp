@@ -167,7 +167,7 @@ int main(int argc, char **argv) {
   double up = now_seconds();
   while (stamp_of(WEB_PAGE_PATH).inode == 0) {
     if (now_seconds() - up > 30)
-      fail("the jukebox did not start its web catalogue (busybox installed?)");
+      fail("the jukebox did not start its web catalogue");
     usleep(10000);
   }
   usleep(500000);

@@ -34,7 +34,7 @@ fi
 fuzz_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source_dir=$(dirname "$fuzz_dir")
 build_dir=$source_dir/build-fuzz
-targets=${FUZZ_TARGETS:-"fuzz_mpl_reader fuzz_opl_reader fuzz_order fuzz_titleform fuzz_catalog fuzz_display_lines fuzz_lcdscreen fuzz_player_lines fuzz_control_lines fuzz_hd44780 fuzz_play fuzz_mounts fuzz_keymap fuzz_input_events fuzz_latin1 fuzz_mixer_requests fuzz_panel_feed fuzz_search_index"}
+targets=${FUZZ_TARGETS:-"fuzz_mpl_reader fuzz_opl_reader fuzz_order fuzz_titleform fuzz_catalog fuzz_display_lines fuzz_lcdscreen fuzz_player_lines fuzz_control_lines fuzz_hd44780 fuzz_play fuzz_mounts fuzz_keymap fuzz_input_events fuzz_latin1 fuzz_mixer_requests fuzz_panel_feed fuzz_search_index fuzz_web_requests"}
 
 CC=clang CXX=clang++ cmake -S "$source_dir" -B "$build_dir" -G Ninja \
   -DVELM_FUZZ=ON -DVELM_TESTS=OFF -DVELM_WERROR=ON >/dev/null

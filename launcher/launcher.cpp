@@ -345,9 +345,9 @@ namespace {
 
 // The jukebox's state, list and log files in /tmp, and the web server's configuration.
 const char *const STATE_FILES[] = {
-    MPL_PATH,      OPL_PATH,    DEVICE_PATH,    LIST_PATH,     SONG_PATH,       STATUS_PATH,
-    FRAMEPOS_PATH, VOLUME_PATH, BALANCE_PATH,   BASS_PATH,     TREBLE_PATH,     RANDOM_PATH,
-    LOG_PATH,      LOCK_PATH,   PLAYSTATE_PATH, PREPARED_PATH, WEB_CONFIG_PATH, STICKS_PATH};
+    MPL_PATH,      OPL_PATH,    DEVICE_PATH,    LIST_PATH,     SONG_PATH,   STATUS_PATH,
+    FRAMEPOS_PATH, VOLUME_PATH, BALANCE_PATH,   BASS_PATH,     TREBLE_PATH, RANDOM_PATH,
+    LOG_PATH,      LOCK_PATH,   PLAYSTATE_PATH, PREPARED_PATH, STICKS_PATH};
 
 } // namespace
 
@@ -601,7 +601,6 @@ void start_input(Jukebox &jukebox) {
 void start_web(Jukebox &jukebox) {
   jukebox.web.address = jukebox.options.web_address;
   jukebox.web.port = jukebox.options.web_port;
-  jukebox.web.files = data_folder();
   start_web(jukebox.web, WEB_HOST);
 }
 

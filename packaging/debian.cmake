@@ -23,7 +23,7 @@ set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser, busybox, mpg123")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser, mpg123")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "espeak-ng, alsa-utils")
 # evtest shows the names of a remote's keys, for a key map of one's own.
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS evtest)

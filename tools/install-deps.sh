@@ -11,7 +11,7 @@
 set -eu
 packages="g++ cmake ninja-build googletest libgtest-dev clang libclang-rt-14-dev
   clang-tidy clang-format cppcheck
-  lame mpg123 alsa-utils procps psmisc util-linux chromium busybox e2fsprogs fiu-utils
+  lame mpg123 alsa-utils procps psmisc util-linux chromium curl e2fsprogs fiu-utils
   g++-i686-linux-gnu g++-aarch64-linux-gnu qemu-user-static
   dpkg-dev lintian groff-base pkgconf"
 

@@ -23,51 +23,18 @@
 
 namespace {
 
-// The server's folder holds only the page and the chooser: busybox httpd lists no
-// folders, and a path outside the folder is refused.
-// The server and its chooser run as the first of these users that exists when the
-// launcher runs as root.
+// velm_web, started as root, goes on as the first of these users that exists once it has
+// bound its socket; the request FIFO is writable by that user's group.
 const char *const SERVER_USERS[] = {"www-data", "nobody"};
 
 constexpr int MAX_RESTARTS = 3;
 constexpr double RESTART_WINDOW = 10;
-constexpr size_t MAX_REQUEST_LINE = 64;
+constexpr size_t MAX_REQUEST_LINE = 256;
 
 bool all_digits(const std::string &text, size_t min, size_t max) {
   if (text.size() < min || text.size() > max)
     return false;
   return std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
-bool read_whole(const std::string &path, std::string &content) {
-  FILE *fp = fopen(path.c_str(), "rbe");
-  if (fp == nullptr)
-    return false;
-  char buffer[4096];
-  size_t n;
-  content.clear();
-  while ((n = fread(buffer, 1, sizeof buffer, fp)) > 0)
-    content.append(buffer, n);
-  bool ok = ferror(fp) == 0;
-  fclose(fp);
-  return ok;
-}
-
-// The first file `name` in a folder of PATH, as the launcher finds its other programs.
-std::string find_on_path(const char *name) {
-  const char *path = getenv("PATH");
-  std::string dirs = path != nullptr ? path : "/usr/bin:/bin";
-  size_t start = 0;
-  for (;;) {
-    size_t end = dirs.find(':', start);
-    std::string dir = dirs.substr(start, end == std::string::npos ? end : end - start);
-    std::string candidate = (dir.empty() ? "." : dir) + "/" + name;
-    if (access(candidate.c_str(), R_OK) == 0)
-      return candidate;
-    if (end == std::string::npos)
-      return "";
-    start = end + 1;
-  }
 }
 
 bool wait_for(pid_t pid) {
@@ -79,9 +46,9 @@ bool wait_for(pid_t pid) {
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-// The server's files are served and run from folders under the shared /tmp: they are
-// used only when they are real folders (not links) of the launcher's user that nobody
-// else may write into, so no one else can put a page or a script there.
+// The catalogue page is served from a folder under the shared /tmp: it is used only when
+// it is a real folder (not a link) of the launcher's user that nobody else may write
+// into, so no one else can put a page there.
 bool own_folder(const char *path) {
   struct stat st;
   return lstat(path, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid() &&
@@ -105,13 +72,6 @@ bool write_page(const WebHost &host) {
   if (dir >= 0)
     close(dir);
   return ok;
-}
-
-bool copy_chooser(const WebServer &web) {
-  std::string source = web.files.empty() ? find_on_path("choose.sh") : web.files + "/choose.sh";
-  std::string script;
-  return !source.empty() && read_whole(source, script) &&
-         write_text_file(WEB_CHOOSER_PATH, script.data(), script.size(), 0755);
 }
 
 // The user the server runs as; none (the launcher's own) when the launcher is not root.
@@ -139,33 +99,39 @@ int make_request_fifo(const WebHost &host) {
 }
 
 bool listening(const std::string &address, int port) {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_storage to{};
+  socklen_t size;
+  if (address.find(':') != std::string::npos) {
+    auto *a = reinterpret_cast<sockaddr_in6 *>(&to);
+    a->sin6_family = AF_INET6;
+    a->sin6_port = htons(static_cast<uint16_t>(port));
+    inet_pton(AF_INET6, address == "::" ? "::1" : address.c_str(), &a->sin6_addr);
+    size = sizeof *a;
+  } else {
+    auto *a = reinterpret_cast<sockaddr_in *>(&to);
+    a->sin_family = AF_INET;
+    a->sin_port = htons(static_cast<uint16_t>(port));
+    inet_pton(AF_INET, address == "0.0.0.0" ? "127.0.0.1" : address.c_str(), &a->sin_addr);
+    size = sizeof *a;
+  }
+  int fd = socket(to.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0)
     return false;
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_port = htons(static_cast<uint16_t>(port));
-  inet_pton(AF_INET, address.c_str(), &to.sin_addr);
-  bool ok = connect(fd, reinterpret_cast<sockaddr *>(&to), sizeof to) == 0;
+  bool ok = connect(fd, reinterpret_cast<sockaddr *>(&to), size) == 0;
   close(fd);
   return ok;
 }
 
-// Starts busybox httpd in the foreground, with a bare environment (its CGI scripts
-// inherit it), and waits until it takes connections.
+// Starts velm_web and waits until it takes connections. Started as root, it lets go of
+// root itself once its socket is bound (so a port below 1024 serves as well).
 void launch_server(WebServer &web, const WebHost &host) {
-  std::string where = web.address + ":" + std::to_string(web.port);
-  std::vector<std::string> argv = {
-      "env", "-i", "PATH=/usr/bin:/bin", "LANG=C.UTF-8", "busybox",      "httpd", "-f", "-v", "-p",
-      where, "-h", WEB_ROOT_PATH,        "-c",           WEB_CONFIG_PATH};
-  if (const passwd *user = server_user())
-    argv.insert(argv.end(), {"-u", user->pw_name});
+  bool v6 = web.address.find(':') != std::string::npos;
+  std::string where = (v6 ? "[" + web.address + "]" : web.address) + ":" + std::to_string(web.port);
   int null = open("/dev/null", O_RDWR | O_CLOEXEC);
-  web.pid = host.spawn(argv, null, null);
+  web.pid = host.spawn({"velm_web", "-w", where}, null, null);
   close(null);
-  std::string address = web.address == "0.0.0.0" ? "127.0.0.1" : web.address;
   for (int i = 0; i < 300; ++i) {
-    if (listening(address, web.port))
+    if (listening(web.address, web.port))
       return;
     if (waitpid(web.pid, nullptr, WNOHANG) == web.pid) {
       web.pid = -1;
@@ -206,11 +172,17 @@ bool parse_web_address(const std::string &text, std::string &address, int &port)
   size_t colon = text.rfind(':');
   std::string host = colon == std::string::npos ? "127.0.0.1" : text.substr(0, colon);
   std::string number = colon == std::string::npos ? text : text.substr(colon + 1);
-  in_addr parsed;
-  if (!all_digits(number, 1, 5) || inet_pton(AF_INET, host.c_str(), &parsed) != 1)
-    return false;
+  bool ok;
+  if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
+    host = host.substr(1, host.size() - 2);
+    in6_addr parsed6;
+    ok = inet_pton(AF_INET6, host.c_str(), &parsed6) == 1;
+  } else {
+    in_addr parsed;
+    ok = inet_pton(AF_INET, host.c_str(), &parsed) == 1;
+  }
   long value;
-  if (!parse_long(number.c_str(), 1, 65535, &value))
+  if (!ok || !all_digits(number, 1, 5) || !parse_long(number.c_str(), 1, 65535, &value))
     return false;
   address = host;
   port = static_cast<int>(value);
@@ -221,24 +193,14 @@ void start_web(WebServer &web, const WebHost &host) {
   if (web.port == 0)
     return;
   mkdir(WEB_ROOT_PATH, 0755);
-  mkdir(WEB_CGI_PATH, 0755);
-  for (const char *dir : {WEB_ROOT_PATH, WEB_CGI_PATH}) {
-    if (!own_folder(dir)) {
-      host.message("%s is not a folder of the launcher's own that only it may change; the web "
-                   "catalogue stays off",
-                   dir);
-      return;
-    }
+  if (!own_folder(WEB_ROOT_PATH)) {
+    host.message("%s is not a folder of the launcher's own that only it may change; the web "
+                 "remote stays off",
+                 WEB_ROOT_PATH);
+    return;
   }
   if (!write_page(host))
     host.message("could not write the catalogue page %s", WEB_PAGE_PATH);
-  if (!copy_chooser(web))
-    host.message("could not put choose.sh into %s", WEB_CGI_PATH);
-  // UTF-8 titles: the page itself names no character set.
-  const char config[] = "# The web catalogue's server, written by velm at every start.\n"
-                        ".html:text/html; charset=utf-8\n";
-  if (!write_text_file(WEB_CONFIG_PATH, config, sizeof config - 1, 0644))
-    host.message("could not write %s: %s", WEB_CONFIG_PATH, strerror(errno));
   web.fifo = make_request_fifo(host);
   if (web.fifo < 0)
     host.message("%s: %s", FIFO_WEB_PATH, strerror(errno));
@@ -305,9 +267,6 @@ void stop_web(WebServer &web) {
   }
   if (web.port == 0)
     return;
-  unlink(WEB_CHOOSER_PATH);
   unlink(WEB_PAGE_PATH);
-  rmdir(WEB_CGI_PATH);
   rmdir(WEB_ROOT_PATH);
-  unlink(WEB_CONFIG_PATH);
 }

@@ -1,8 +1,8 @@
 #pragma once
 
-// The web catalogue: a web server (busybox httpd) that serves the catalogue page of the
-// collection and the song chooser /cgi-bin/choose.sh, and the requests the chooser hands
-// to the jukebox through /tmp/fifo.web.
+// The web remote as the launcher runs it: the catalogue page that velm_web serves, the
+// request FIFO /tmp/fifo.web through which velm_web hands the jukebox its requests, and
+// velm_web itself, started, watched and stopped here.
 
 #include "restarts.h"
 
@@ -26,17 +26,17 @@ struct WebServer {
   int port = 0;
   pid_t pid = -1;
   Restarts restarts;
-  int fifo = -1;       // the chooser's requests
-  std::string files;   // the folder of the web files (choose.sh); empty: found on PATH
+  int fifo = -1;       // velm_web's requests
   std::string pending; // the start of a request line not yet whole
 };
 
-// Where the server listens: "ADDRESS:PORT" or "PORT" (on the loopback address 127.0.0.1);
-// false for anything else.
+// Where the server listens: "ADDRESS:PORT" (an IPv4 address, or an IPv6 one in brackets:
+// "[::1]:8080"; "[::]" takes both families) or "PORT" (on the loopback address 127.0.0.1);
+// false for anything else. The address comes back without brackets.
 bool parse_web_address(const std::string &text, std::string &address, int &port);
 
-// Writes the server's folder (the catalogue page of /tmp/MPL, the chooser), its
-// configuration and the request FIFO, then starts the server. Without a port it does
+// Writes the server's folder (the catalogue page of /tmp/MPL) and the request FIFO, then
+// starts velm_web. Without a port it does
 // nothing.
 void start_web(WebServer &web, const WebHost &host);
 
@@ -58,5 +58,5 @@ struct WebTargets {
 // dropped.
 void take_web_requests(WebServer &web, const WebHost &host, const WebTargets &targets);
 
-// Stops the server and removes its folder, configuration and FIFO.
+// Stops the server and removes its folder and FIFO.
 void stop_web(WebServer &web);

@@ -388,7 +388,7 @@ TEST(Service, TheInstalledJukeboxKeepsItsStateInTheStateFolder) {
   // run timed out under qemu-user. The build for this machine runs it.
   GTEST_SKIP() << "not run under an emulator";
 #endif
-  SKIP_WITHOUT("busybox");
+  SKIP_WITHOUT("curl");
   Sandbox sb;
   Installed installed = install_into(sb.scratch() + "/root");
   std::string wrapper = installed.find("velm/velm-service");
@@ -452,8 +452,8 @@ stop() {
 start
 until_true chosen "1 1 1"
 until_true played 40
-busybox wget -q -O /mnt/page.html "http://127.0.0.1:$port/"
-busybox wget -q -O /mnt/chose.html "http://127.0.0.1:$port/cgi-bin/choose.sh?song=000100010002"
+curl -s -o /mnt/page.html "http://127.0.0.1:$port/catalog"
+curl -s -o /mnt/chose.html "http://127.0.0.1:$port/cgi-bin/choose.sh?song=000100010002"
 until_true chosen "1 1 2"
 until_true saved
 # The mixer's settings are saved every 10 s.

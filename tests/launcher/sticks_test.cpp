@@ -107,7 +107,6 @@ bool contains_text(const std::vector<std::string> &rows, const std::string &part
 // list and the web catalogue follow every change.
 TEST(Sticks, TheJukeboxFollowsSticksThatComeAndGo) {
   SKIP_WITHOUT_ROOT("loop devices and mounts");
-  SKIP_WITHOUT("busybox");
   int port = free_port();
   ASSERT_GT(port, 0);
   Sandbox sb;

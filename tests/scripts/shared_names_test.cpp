@@ -23,14 +23,6 @@ TEST(SharedNames, TheScriptsSeeEveryNameOfTheList) {
   EXPECT_EQ(r.out, expected);
 }
 
-TEST(SharedNames, TheChooserCarriesTheSameList) {
-  std::string names = read_file(std::string(bin_dir()) + "/velm-paths.sh");
-  std::string chooser = read_file(std::string(bin_dir()) + "/choose.sh");
-  ASSERT_FALSE(names.empty());
-  EXPECT_NE(chooser.find(names), std::string::npos) << chooser;
-  EXPECT_EQ(chooser.find('@'), std::string::npos) << "a name left unfilled";
-}
-
 TEST(SharedNames, EachPathOnceAndAllUnderTmp) {
   std::set<std::string> paths;
   for (const SharedPath &shared : SHARED_PATHS) {
