@@ -42,6 +42,9 @@ const Name NAMES[] = {
 #include "evcodes.inc"
 };
 
+// A recording lasts at most a day; its times fit a long of 32 bits.
+constexpr long MAX_TIME_MS = 24L * 60 * 60 * 1000;
+
 struct Event {
   long time_ms;
   int type;
@@ -115,7 +118,7 @@ std::vector<Event> read_recording(const char *path) {
       bad("not \"TIME_MS TYPE CODE VALUE\"");
     Event event{};
     long value;
-    if (!parse_number(words[0], 0, LONG_MAX / 1000000, event.time_ms))
+    if (!parse_number(words[0], 0, MAX_TIME_MS, event.time_ms))
       bad("the time is not a number of milliseconds");
     if (event.time_ms < last)
       bad("the time goes back");

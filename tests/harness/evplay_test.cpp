@@ -86,6 +86,9 @@ TEST(Evplay, RefusesABadRecordingWithItsLine) {
                                                               "CODE VALUE\"\n"},
            Case{"100 EV_KEY KEY_A 1\n50 EV_KEY KEY_A 0\n", "/tmp/rec:2: the time goes back\n"},
            Case{"-5 EV_KEY KEY_A 1\n", "/tmp/rec:1: the time is not a number of milliseconds\n"},
+           // A day at most; the 100 s before it stand (a 32-bit long once cut them off).
+           Case{"100000 EV_KEY KEY_A 1\n86400001 EV_KEY KEY_A 0\n",
+                "/tmp/rec:2: the time is not a number of milliseconds\n"},
            Case{"0 EV_KEY KEY_A one\n", "/tmp/rec:1: the value is not a number\n"},
            Case{"0 EV_KEY 70000 1\n", "/tmp/rec:1: unknown event code\n"},
        }) {
