@@ -265,15 +265,24 @@ WebResponse command(const WebRequest &request, const WebContext &context, bool p
   if (!starts_with_nocase(request.content_type, "application/x-www-form-urlencoded"))
     return text_answer(415, "A command is sent as a form.");
   Fields fields;
-  if (!parse_form(request.body, fields) || fields.size() != 1)
+  // A key's form without the script sends the number typed beside the key word as a
+  // field of its own ("number=12&key=player_gotosong"); nothing else comes with a key.
+  if (!parse_form(request.body, fields))
+    return text_answer(400, "A command is one field of a form.");
+  const std::string *number = play ? nullptr : field(fields, "number");
+  if (fields.size() != (number != nullptr ? 2U : 1U))
     return text_answer(400, "A command is one field of a form.");
   std::string line;
   if (!play) {
     const std::string *key = field(fields, "key");
-    if (key == nullptr || (!is_control_line(key->c_str()) && !is_display_mode_line(key->c_str())) ||
-        key->find('\0') != std::string::npos)
+    if (key == nullptr)
       return text_answer(400, "Not a key of the jukebox.");
     line = *key;
+    if (number != nullptr)
+      line += " " + *number;
+    if ((!is_control_line(line.c_str()) && !is_display_mode_line(line.c_str())) ||
+        line.find('\0') != std::string::npos)
+      return text_answer(400, "Not a key of the jukebox.");
   } else if (const std::string *address = field(fields, "address")) {
     if (!address_line(*address))
       return text_answer(400, "An address is three numbers: device, list and song.");

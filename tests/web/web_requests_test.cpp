@@ -194,11 +194,16 @@ TEST_F(WebRequests, CommandsPassOnlyTheLinesTheLauncherTakes) {
   EXPECT_EQ(script.status, 204);
   EXPECT_TRUE(script.body.empty());
   EXPECT_EQ(post("/key", "key=display_setmode+3").fifo_line, "display_setmode 3");
+  // The number entry's plain form: the number typed and the key pressed, joined.
+  EXPECT_EQ(post("/key", "number=12&key=player_gotolist").fifo_line, "player_gotolist 12");
+  EXPECT_EQ(post("/key", "key=player_gotosong&number=0042").fifo_line, "player_gotosong 0042");
   for (const char *body :
        {"key=player_nextsong%0Aplayer_pause", "key=player_gotosong+12345678", "key=rm+-rf+%2F",
         "key=", "key=player_nextsong&key=player_pause", "key=player_nextsong&x=1",
         "key=player_nextsong%00", "key=%ZZ", "key", "", "song=000100010001",
-        "key=display_setmode+12", "key=player_nextsong+"}) {
+        "key=display_setmode+12", "key=player_nextsong+", "number=12&key=player_nextsong",
+        "number=&key=player_gotosong", "number=12345&key=player_gotosong",
+        "number=1+2&key=player_gotosong", "number=12&number=3&key=player_gotosong", "number=12"}) {
     WebResponse r = post("/key", body);
     EXPECT_EQ(r.status, 400) << body;
     EXPECT_TRUE(r.fifo_line.empty()) << body;
