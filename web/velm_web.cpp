@@ -27,6 +27,7 @@
 #include <list>
 #include <map>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <pwd.h>
 #include <string>
@@ -49,9 +50,12 @@ constexpr size_t HEADER_MEMORY = 16 * 1024;
 constexpr unsigned CLIENT_TIMEOUT_S = 15;
 // A display that is away is looked for again this often.
 constexpr double FEED_RETRY_S = 0.5;
-// A live stream is sent a comment after this long without a state, so a client that
-// went away (a suspended connection is not watched) frees its place.
-constexpr double STREAM_KEEPALIVE_S = 30;
+// A live stream's client that went away without closing its end (a phone that left the
+// network) is found by the kernel's keep-alive probes, which wake nobody here: the first
+// after this long without traffic, then a few more, the socket failing after the last.
+constexpr int STREAM_PROBE_IDLE_S = 30;
+constexpr int STREAM_PROBE_INTERVAL_S = 10;
+constexpr int STREAM_PROBES = 3;
 
 const char *const SERVER_USERS[] = {"www-data", "nobody"};
 
@@ -76,7 +80,6 @@ struct Stream {
   std::string pending;
   size_t sent = 0;
   unsigned generation = 0;
-  double last_sent = 0;
   bool suspended = false;
   bool gone = false; // the client closed its end while the stream was suspended
   int fd = -1;       // its socket, watched here while MHD does not
@@ -383,14 +386,11 @@ ssize_t stream_read(void *cls, uint64_t, char *buf, size_t max) {
     if (stream->generation != s.generation) {
       stream->pending = state_event(s.state_json);
       stream->generation = s.generation;
-    } else if (now() - stream->last_sent >= STREAM_KEEPALIVE_S) {
-      stream->pending = ":\n\n";
     } else {
       stream->suspended = true;
       MHD_suspend_connection(stream->connection);
       return 0;
     }
-    stream->last_sent = now();
   }
   size_t n = std::min(max, stream->pending.size() - stream->sent);
   memcpy(buf, stream->pending.data() + stream->sent, n);
@@ -443,6 +443,20 @@ MHD_Result send_answer(MHD_Connection *c, const WebResponse &answer) {
   return queue(c, answer, response);
 }
 
+// A live stream waits for changes as long as its client stays: no time-out, but the
+// kernel's keep-alive probes on its socket.
+void watch_stream_socket(MHD_Connection *c, int fd) {
+  MHD_set_connection_option(c, MHD_CONNECTION_OPTION_TIMEOUT, 0U);
+  if (fd < 0)
+    return;
+  const int on = 1;
+  setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+  setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &STREAM_PROBE_IDLE_S, sizeof STREAM_PROBE_IDLE_S);
+  setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &STREAM_PROBE_INTERVAL_S,
+             sizeof STREAM_PROBE_INTERVAL_S);
+  setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &STREAM_PROBES, sizeof STREAM_PROBES);
+}
+
 MHD_Result start_stream(Server &s, MHD_Connection *c, const WebResponse &answer) {
   std::string client = client_address(c);
   if (static_cast<int>(s.streams.size()) >= MAX_STREAMS ||
@@ -458,9 +472,9 @@ MHD_Result start_stream(Server &s, MHD_Connection *c, const WebResponse &answer)
   }
   auto *stream = new Stream{&s, c, client, WEB_EVENTS_START + state_event(s.state_json)};
   stream->generation = s.generation;
-  stream->last_sent = now();
   const MHD_ConnectionInfo *info = MHD_get_connection_info(c, MHD_CONNECTION_INFO_CONNECTION_FD);
   stream->fd = info != nullptr ? info->connect_fd : -1;
+  watch_stream_socket(c, stream->fd);
   MHD_Response *response =
       MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, 1024, stream_read, stream, stream_end);
   if (response == nullptr) {
@@ -604,7 +618,7 @@ void open_watches(Server &s) {
 }
 
 // The poll timeout in milliseconds: MHD's, the feed's retry, the chooser's deadlines and
-// the streams' keep-alives; -1 when nothing is due.
+// -1 when nothing is due.
 int next_timeout(const Server &s) {
   double due = -1;
   auto take = [&](double at) {
@@ -619,8 +633,6 @@ int next_timeout(const Server &s) {
     take(s.feed_retry_at);
   for (const Request *r : s.waiting)
     take(r->deadline);
-  for (const Stream *stream : s.streams)
-    take(stream->last_sent + STREAM_KEEPALIVE_S);
   if (due < 0)
     return -1;
   // Rounded up, so the loop never wakes just before a deadline and spins.
@@ -665,12 +677,6 @@ void run(Server &s) {
     if ((fds[2].revents & POLLIN) != 0)
       read_inotify(s);
     settle_waits(s, false);
-    for (Stream *stream : s.streams) {
-      if (stream->suspended && now() - stream->last_sent >= STREAM_KEEPALIVE_S) {
-        stream->suspended = false;
-        MHD_resume_connection(stream->connection);
-      }
-    }
     MHD_run(s.daemon);
   }
 }

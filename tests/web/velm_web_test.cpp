@@ -26,6 +26,19 @@
 
 namespace {
 
+// What a command prints on its standard output ("" when it cannot run).
+std::string command_output(const std::string &command) {
+  std::string out;
+  if (FILE *p = popen(command.c_str(), "re")) {
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, p)) > 0)
+      out.append(buffer, n);
+    pclose(p);
+  }
+  return out;
+}
+
 using Clock = std::chrono::steady_clock;
 
 // A connection to 127.0.0.1:port from the loopback address `from`; -1 on failure.
@@ -250,6 +263,14 @@ TEST(VelmWeb, ServesThePagesRefusesOtherOriginsAndStreamsTheState) {
   }
   Answer more = request(port, "GET /events HTTP/1.0\r\nHost: x\r\n\r\n", "127.0.0.5");
   EXPECT_EQ(more.status, 503) << more.head;
+  // An idle stream costs the server no wake-ups: the kernel probes its client instead,
+  // so one that went away without closing its end still frees its place.
+  std::string sockets =
+      command_output("ss -tnoH state established '( sport = :" + std::to_string(port) + " )'");
+  size_t probed = 0;
+  for (size_t at = 0; (at = sockets.find("timer:(keepalive", at)) != std::string::npos; ++at)
+    ++probed;
+  EXPECT_EQ(probed, streams.size()) << sockets;
   // The others keep theirs: a change on the panel reaches every one.
   feed.send_all(format_panel_feed(panel(55)));
   for (Stream &s : streams)
