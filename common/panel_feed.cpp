@@ -34,7 +34,7 @@ std::string fitted_row(const std::string &row) {
 // Decimal integers as the formatter writes them: no sign but a minus, no leading zeros,
 // no "-0", within the int range.
 bool parse_int(const std::string &text, int &value) {
-  size_t digits = text.size() > 0 && text[0] == '-' ? 1 : 0;
+  size_t digits = !text.empty() && text[0] == '-' ? 1 : 0;
   if (digits == text.size() || text.size() - digits > 10)
     return false;
   if (text[digits] == '0' && (text.size() > digits + 1 || digits == 1))

@@ -24,6 +24,7 @@
 // The rows are the panel's own bytes (byte 255 the bar glyph, bytes above 127 whatever
 // the panel's character ROM shows there); no value holds a line end or a NUL.
 
+#include <array>
 #include <cstddef>
 #include <string>
 
@@ -32,7 +33,7 @@ inline constexpr int PANEL_FEED_COLUMNS = 24;
 inline constexpr size_t PANEL_FEED_MAX = 512;
 
 struct PanelFeed {
-  std::string rows[2]; // PANEL_FEED_COLUMNS bytes each
+  std::array<std::string, 2> rows; // PANEL_FEED_COLUMNS bytes each
   std::string title;
   std::string status;
   int device = 0;

@@ -86,7 +86,7 @@ void ipc_read() {
     // A timer not armed (fd -1) is passed over by poll.
     pollfd fds[2 + FEED_POLL_MAX] = {{display_in, POLLIN, 0}, {timer_fd, POLLIN, 0}};
     int feed_count = feed_poll_fds(fds + 2);
-    if (poll(fds, static_cast<nfds_t>(2 + feed_count), -1) < 0) {
+    if (poll(fds, static_cast<nfds_t>(feed_count) + 2, -1) < 0) {
       if (errno == EINTR)
         continue;
       fprintf(stderr, "velm_display: poll: %s\n", strerror(errno));

@@ -72,8 +72,8 @@ void check_round_trip(const uint8_t *data, size_t size) {
   feed.status = take_text(data, size);
   feed.time = take_text(data, size);
   feed.order = take_text(data, size);
-  int *numbers[] = {&feed.device, &feed.list,    &feed.song, &feed.mode,
-                    &feed.volume, &feed.balance, &feed.bass, &feed.treble};
+  int *const numbers[] = {&feed.device, &feed.list,    &feed.song, &feed.mode,
+                          &feed.volume, &feed.balance, &feed.bass, &feed.treble};
   for (int *number : numbers)
     *number = take_int(data, size);
 

@@ -46,7 +46,7 @@ constexpr unsigned MAX_CONNECTIONS = 64;
 constexpr unsigned MAX_CONNECTIONS_PER_ADDRESS = 16;
 constexpr int MAX_STREAMS = 16;
 constexpr int MAX_STREAMS_PER_ADDRESS = 4;
-constexpr size_t HEADER_MEMORY = 16 * 1024;
+constexpr size_t HEADER_MEMORY = size_t{16} * 1024;
 constexpr unsigned CLIENT_TIMEOUT_S = 15;
 // A display that is away is looked for again this often.
 constexpr double FEED_RETRY_S = 0.5;
@@ -243,7 +243,7 @@ int song_seconds(const std::string &path) {
   return seconds;
 }
 
-void resume_streams(Server &s) {
+void resume_streams(const Server &s) {
   for (Stream *stream : s.streams) {
     if (stream->suspended) {
       stream->suspended = false;
@@ -375,7 +375,7 @@ void read_inotify(Server &s) {
 
 // ---- Answers.
 
-ssize_t stream_read(void *cls, uint64_t, char *buf, size_t max) {
+ssize_t stream_read(void *cls, uint64_t /*position*/, char *buf, size_t max) {
   auto *stream = static_cast<Stream *>(cls);
   Server &s = *stream->server;
   if (stream->gone || s.stopping)
@@ -393,7 +393,7 @@ ssize_t stream_read(void *cls, uint64_t, char *buf, size_t max) {
     }
   }
   size_t n = std::min(max, stream->pending.size() - stream->sent);
-  memcpy(buf, stream->pending.data() + stream->sent, n);
+  stream->pending.copy(buf, n, stream->sent);
   stream->sent += n;
   return static_cast<ssize_t>(n);
 }
@@ -526,8 +526,9 @@ MHD_Result answer_request(Server &s, Request &r, MHD_Connection *c, const char *
   return send_answer(c, answer);
 }
 
-MHD_Result on_request(void *cls, MHD_Connection *c, const char *, const char *method, const char *,
-                      const char *upload, size_t *upload_size, void **req_cls) {
+MHD_Result on_request(void *cls, MHD_Connection *c, const char * /*url*/, const char *method,
+                      const char * /*version*/, const char *upload, size_t *upload_size,
+                      void **req_cls) {
   Server &s = *static_cast<Server *>(cls);
   auto *r = static_cast<Request *>(*req_cls);
   if (r == nullptr)
@@ -539,7 +540,7 @@ MHD_Result on_request(void *cls, MHD_Connection *c, const char *, const char *me
     const char *length =
         MHD_lookup_connection_value(c, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
     if (length != nullptr &&
-        (strlen(length) > 9 || atol(length) > static_cast<long>(WEB_MAX_BODY))) {
+        (strlen(length) > 9 || strtol(length, nullptr, 10) > static_cast<long>(WEB_MAX_BODY))) {
       WebResponse big;
       big.status = 413;
       big.content_type = "text/plain; charset=utf-8";
@@ -559,14 +560,15 @@ MHD_Result on_request(void *cls, MHD_Connection *c, const char *, const char *me
   return answer_request(s, *r, c, method);
 }
 
-void *on_uri(void *cls, const char *uri, MHD_Connection *) {
+void *on_uri(void *cls, const char *uri, MHD_Connection * /*connection*/) {
   auto *r = new Request;
   r->server = static_cast<Server *>(cls);
   r->target = uri;
   return r;
 }
 
-void on_completed(void *cls, MHD_Connection *, void **req_cls, MHD_RequestTerminationCode) {
+void on_completed(void *cls, MHD_Connection * /*connection*/, void **req_cls,
+                  MHD_RequestTerminationCode /*why*/) {
   Server &s = *static_cast<Server *>(cls);
   auto *r = static_cast<Request *>(*req_cls);
   if (r == nullptr)
@@ -641,7 +643,7 @@ int next_timeout(const Server &s) {
 
 // A suspended stream's socket is not watched by MHD: its end is watched here, so a client
 // that leaves frees its place at once.
-void end_left_streams(Server &s, const std::vector<pollfd> &fds, size_t first) {
+void end_left_streams(const Server &s, const std::vector<pollfd> &fds, size_t first) {
   size_t i = first;
   for (Stream *stream : s.streams) {
     if (!stream->suspended || stream->fd < 0)
@@ -657,9 +659,8 @@ void end_left_streams(Server &s, const std::vector<pollfd> &fds, size_t first) {
 }
 
 void run(Server &s) {
-  std::vector<pollfd> fds;
   while (!s.stopping) {
-    fds = {
+    std::vector<pollfd> fds = {
         {s.mhd_fd, POLLIN, 0}, {s.feed, POLLIN, 0}, {s.inotify, POLLIN, 0}, {s.signals, POLLIN, 0}};
     for (const Stream *stream : s.streams) {
       if (stream->suspended && stream->fd >= 0)

@@ -256,6 +256,19 @@ const std::string *field(const Fields &fields, const char *key) {
   return found;
 }
 
+// The line of a key's form: the key word, with the number typed beside it where the
+// form has one; false unless the launcher would take it.
+bool key_line(const Fields &fields, const std::string *number, std::string &line) {
+  const std::string *key = field(fields, "key");
+  if (key == nullptr)
+    return false;
+  line = *key;
+  if (number != nullptr)
+    line += " " + *number;
+  return (is_control_line(line.c_str()) || is_display_mode_line(line.c_str())) &&
+         line.find('\0') == std::string::npos;
+}
+
 WebResponse command(const WebRequest &request, const WebContext &context, bool play) {
   if (!same_origin(request))
     return text_answer(403, "Commands are taken from the jukebox's own pages only.");
@@ -274,14 +287,7 @@ WebResponse command(const WebRequest &request, const WebContext &context, bool p
     return text_answer(400, "A command is one field of a form.");
   std::string line;
   if (!play) {
-    const std::string *key = field(fields, "key");
-    if (key == nullptr)
-      return text_answer(400, "Not a key of the jukebox.");
-    line = *key;
-    if (number != nullptr)
-      line += " " + *number;
-    if ((!is_control_line(line.c_str()) && !is_display_mode_line(line.c_str())) ||
-        line.find('\0') != std::string::npos)
+    if (!key_line(fields, number, line))
       return text_answer(400, "Not a key of the jukebox.");
   } else if (const std::string *address = field(fields, "address")) {
     if (!address_line(*address))

@@ -301,6 +301,8 @@ RemoteState sample_state() {
   return s;
 }
 
+} // namespace
+
 TEST(RemotePageTest, EscapesTitlesEverywhere) {
   // One title with every character HTML gives a meaning, in each place a title appears.
   const std::string raw = "A&B <i>\"x\" 'y'";
@@ -589,5 +591,3 @@ TEST(RemotePageTest, SearchJson) {
   EXPECT_EQ(j["hits"].kind, Json::array);
   EXPECT_TRUE(j["hits"].items.empty());
 }
-
-} // namespace

@@ -91,7 +91,8 @@ Answer request(int port, const std::string &text, const char *from = "127.0.0.1"
   if (write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size())) {
     std::string all;
     read_until(fd, all, "\x01never", 10000);
-    sscanf(all.c_str(), "HTTP/1.%*d %d", &a.status);
+    if (sscanf(all.c_str(), "HTTP/1.%*d %d", &a.status) != 1)
+      a.status = 0;
     size_t end = all.find("\r\n\r\n");
     a.head = all.substr(0, end);
     if (end != std::string::npos)

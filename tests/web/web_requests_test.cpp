@@ -85,6 +85,8 @@ std::string header(const WebResponse &r, const std::string &name) {
   return "";
 }
 
+} // namespace
+
 TEST_F(WebRequests, ChooserRefusesWhatThePageNeverWrites) {
   for (const std::string &target :
        {chooser, chooser + "?", chooser + "?song=", chooser + "?track=000100010001",
@@ -311,5 +313,3 @@ TEST(WebFifo, OneLineAWriteAndNoWaitForAReader) {
   unlink(fifo.c_str());
   rmdir(name);
 }
-
-} // namespace
