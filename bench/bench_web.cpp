@@ -169,7 +169,8 @@ Answer read_answer(Connection &c) {
       fail("an answer's head did not come");
   }
   a.head = c.buffer.substr(0, end);
-  sscanf(a.head.c_str(), "HTTP/1.%*d %d", &a.status);
+  if (sscanf(a.head.c_str(), "HTTP/1.%*d %d", &a.status) != 1)
+    fail("an answer that is not HTTP: " + a.head);
   std::string lower = a.head;
   for (char &ch : lower)
     ch = static_cast<char>(tolower(static_cast<unsigned char>(ch)));
@@ -446,8 +447,17 @@ void bench_page(Bench &b) {
            "ours/ref " + format_ratio(median(pages) / median(catalogues)), "-", "-"});
 
   // The real catalogue of the 99,999 songs, for what it costs beside the remote.
-  FILE *out = popen((std::string(VELM_BIN_DIR) + "/htmlcatalog >" + WEB_PAGE_PATH).c_str(), "r");
-  if (out == nullptr || pclose(out) != 0)
+  pid_t writer = fork();
+  if (writer == 0) {
+    int page = open(WEB_PAGE_PATH, O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (page < 0 || dup2(page, STDOUT_FILENO) < 0)
+      _exit(127);
+    std::string program = std::string(VELM_BIN_DIR) + "/htmlcatalog";
+    execl(program.c_str(), program.c_str(), nullptr);
+    _exit(127);
+  }
+  int status = -1;
+  if (writer < 0 || waitpid(writer, &status, 0) != writer || status != 0)
     fail("htmlcatalog failed");
   std::vector<double> whole;
   for (int i = 0; i < 5; ++i)
