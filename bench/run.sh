@@ -24,6 +24,9 @@
 #   bench/run.sh mixer [ARG]...       mixer_bench only (--presses N, --idle-seconds S and
 #                                     the sections latency, idle)
 #   bench/run.sh search [ARG]...      search_bench only (--runs N)
+#   bench/run.sh web [ARG]...         web_bench only (--loads N, --runs N, --changes N,
+#                                     --idle-seconds S and the sections page, search,
+#                                     change, memory, idle, worst)
 set -eu
 
 source_dir=$(cd "$(dirname "$0")/.." && pwd -P)
@@ -32,7 +35,7 @@ build_dir=${BENCH_BUILD_DIR:-$source_dir/build-bench}
 if [ ! -f "$build_dir/build.ninja" ]; then
   cmake -S "$source_dir" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release
 fi
-cmake --build "$build_dir" --target playlist_bench control_bench display_bench playwatch_bench jukebox_bench key_bench service_bench sticks_bench input_bench mixer_bench search_bench sandbox
+cmake --build "$build_dir" --target playlist_bench control_bench display_bench playwatch_bench jukebox_bench key_bench service_bench sticks_bench input_bench mixer_bench search_bench web_bench sandbox
 
 build_dir=$(cd "$build_dir" && pwd -P)
 in_sandbox() {
@@ -67,6 +70,9 @@ case "${1:-}" in
   search)
     shift
     in_sandbox "$build_dir/bench/search_bench" "$@" ;;
+  web)
+    shift
+    in_sandbox "$build_dir/bench/web_bench" "$@" ;;
   playwatch)
     shift
     in_sandbox "$build_dir/bench/playwatch_bench" "$@" ;;
@@ -87,6 +93,7 @@ case "${1:-}" in
     in_sandbox "$build_dir/bench/input_bench" || status=$?
     in_sandbox "$build_dir/bench/mixer_bench" || status=$?
     in_sandbox "$build_dir/bench/search_bench" || status=$?
+    in_sandbox "$build_dir/bench/web_bench" || status=$?
     if [ "$(id -u)" -eq 0 ]; then
       in_sandbox "$build_dir/bench/sticks_bench" || status=$?
     else
