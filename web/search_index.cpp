@@ -5,12 +5,14 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
-// The layout load_search_index builds and search relies on: `text` holds first every
-// title, then every folded title, both in record order, each ended by a NUL. So the
-// folded titles form one block in which a word is looked for with one memmem pass, and
-// a hit's record is found by its offset.
+// The layout load_search_index builds and search relies on: `text` holds every folded
+// title in record order, each ended by a NUL, one block in which a word is looked for
+// with one memmem pass; a hit's record is found by its offset.
 
 namespace {
 
@@ -83,15 +85,55 @@ std::vector<std::string> query_words(const std::string &query) {
   return words;
 }
 
-SearchEntry entry_of(const SearchIndex &index, const SearchIndex::Record &record) {
+// What is read of a line: far more than its three numbers and the 255 characters of text
+// a reader takes in, even after blanks or leading zeros.
+constexpr size_t LINE_MAX_READ = 4096;
+
+// The title of a record, made again from its line of the indexed master list; "" when the
+// line cannot be read or is no longer the record's (a list being rewritten in place).
+std::string title_of(const SearchIndex &index, const SearchIndex::Record &record) {
+  char buffer[LINE_MAX_READ];
+  ssize_t n = pread(index.file.fd(), buffer, sizeof buffer, record.line);
+  if (n <= 0)
+    return "";
+  FILE *line = fmemopen(buffer, static_cast<size_t>(n), "r");
+  if (line == nullptr)
+    return "";
+  MplEntry entry;
+  bool read = mpl_read_entry(line, &entry);
+  fclose(line);
+  if (!read || entry.device != record.device || entry.list != record.list ||
+      entry.song != record.song)
+    return "";
+  char work[TITLE_BUFFER_SIZE];
+  char title[TITLE_BUFFER_SIZE];
+  title_work_copy(work, entry.text);
+  titleform(work, title);
+  return title;
+}
+
+// The record of a song's list: the nearest list line before it, when it has the song's
+// numbers (a song outside its list in a master list made by hand has none); a list is
+// its own.
+const SearchIndex::Record *list_of(const SearchIndex &index, size_t r) {
+  const SearchIndex::Record &song = index.records[r];
+  for (size_t i = r + 1; i-- > 0;) {
+    const SearchIndex::Record &record = index.records[i];
+    if (record.song == 0)
+      return record.device == song.device && record.list == song.list ? &record : nullptr;
+  }
+  return nullptr;
+}
+
+SearchEntry entry_of(const SearchIndex &index, size_t r) {
+  const SearchIndex::Record &record = index.records[r];
   SearchEntry entry;
   entry.device = record.device;
   entry.list = record.list;
   entry.song = record.song;
-  entry.title = index.text.c_str() + record.title;
-  if (record.list_record >= 0)
-    entry.list_title =
-        index.text.c_str() + index.records[static_cast<size_t>(record.list_record)].title;
+  entry.title = title_of(index, record);
+  if (const SearchIndex::Record *list = list_of(index, r))
+    entry.list_title = list == &record ? entry.title : title_of(index, *list);
   return entry;
 }
 
@@ -106,31 +148,48 @@ void add_device(const MplEntry &line, std::vector<std::string> &roots) {
     roots[slot] = line.text;
 }
 
-// The record of a song's list: the list line before it when it has the song's numbers,
-// else none (a song outside its list in a master list made by hand).
-int32_t list_of(const std::vector<SearchIndex::Record> &records, int32_t current_list,
-                const MplEntry &line) {
-  if (current_list < 0)
-    return -1;
-  const SearchIndex::Record &list = records[static_cast<size_t>(current_list)];
-  return list.device == line.device && list.list == line.list ? current_list : -1;
+} // namespace
+
+IndexedList &IndexedList::operator=(IndexedList &&other) noexcept {
+  if (this != &other) {
+    if (fd_ >= 0)
+      close(fd_);
+    fd_ = other.fd_;
+    other.fd_ = -1;
+  }
+  return *this;
 }
 
-} // namespace
+IndexedList::~IndexedList() {
+  if (fd_ >= 0)
+    close(fd_);
+}
 
 bool load_search_index(const char *path, SearchIndex &index) {
   index = SearchIndex{};
-  FILE *mpl = pl_open_read(path);
-  if (mpl == nullptr)
+  // One open of the list for the reading and for the titles later: a list replaced in
+  // between cannot mix with it.
+  int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0)
     return false;
-
-  std::string titles;
-  std::string folded;
   SearchIndex result;
-  int32_t current_list = -1;
+  result.file = IndexedList(fd);
+  int reading = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+  FILE *mpl = reading >= 0 ? fdopen(reading, "r") : nullptr;
+  if (mpl == nullptr) {
+    if (reading >= 0)
+      close(reading);
+    return false;
+  }
+  setvbuf(mpl, nullptr, _IOFBF, size_t{64} * 1024);
+
   MplEntry line;
   bool too_big = false;
+  long at = 0;
   while (mpl_read_entry(mpl, &line)) {
+    long next = ftell(mpl);
+    long start = at;
+    at = next;
     if (line.list == 0) {
       add_device(line, result.device_roots);
       continue;
@@ -141,38 +200,27 @@ bool load_search_index(const char *path, SearchIndex &index) {
     title_work_copy(work, line.text);
     titleform(work, title);
 
-    SearchIndex::Record record{};
-    record.title = static_cast<uint32_t>(titles.size());
-    record.folded = static_cast<uint32_t>(folded.size());
-    record.device = line.device;
-    record.list = line.list;
-    record.song = line.song;
-    auto number = static_cast<int32_t>(result.records.size());
-    if (line.song == 0)
-      current_list = number;
-    record.list_record = line.song == 0 ? number : list_of(result.records, current_list, line);
-    titles += title;
-    titles += '\0';
-    fold_append(title, strlen(title), folded);
-    folded += '\0';
     // Offsets are 32 bits; a master list of that size is no collection of this box.
-    if (titles.size() + folded.size() >= UINT32_MAX || result.records.size() >= INT32_MAX) {
+    if (start < 0 || static_cast<unsigned long>(start) >= UINT32_MAX ||
+        result.text.size() >= UINT32_MAX - TITLE_BUFFER_SIZE) {
       too_big = true;
       break;
     }
+    SearchIndex::Record record{};
+    record.line = static_cast<uint32_t>(start);
+    record.folded = static_cast<uint32_t>(result.text.size());
+    record.device = line.device;
+    record.list = line.list;
+    record.song = line.song;
+    fold_append(title, strlen(title), result.text);
+    result.text += '\0';
     result.records.push_back(record);
   }
   bool failed = ferror(mpl) != 0;
   fclose(mpl);
   if (failed || too_big)
     return false;
-
-  result.text.reserve(titles.size() + folded.size());
-  result.text = titles;
-  result.text += folded;
-  auto base = static_cast<uint32_t>(titles.size());
-  for (SearchIndex::Record &record : result.records)
-    record.folded += base;
+  result.text.shrink_to_fit();
   result.records.shrink_to_fit();
   result.device_roots.shrink_to_fit();
   index = std::move(result);
@@ -213,7 +261,7 @@ std::vector<SearchEntry> search(const SearchIndex &index, const std::string &que
       });
       if (all) {
         if (matched >= from && hits.size() < count)
-          hits.push_back(entry_of(index, records[r]));
+          hits.push_back(entry_of(index, r));
         ++matched;
       }
       if (++r >= records.size())
@@ -227,9 +275,10 @@ std::vector<SearchEntry> search(const SearchIndex &index, const std::string &que
 }
 
 bool find_entry(const SearchIndex &index, int device, int list, int song, SearchEntry &entry) {
-  for (const SearchIndex::Record &record : index.records) {
+  for (size_t r = 0; r < index.records.size(); ++r) {
+    const SearchIndex::Record &record = index.records[r];
     if (record.device == device && record.list == list && record.song == song) {
-      entry = entry_of(index, record);
+      entry = entry_of(index, r);
       return true;
     }
   }

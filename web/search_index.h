@@ -17,20 +17,38 @@ struct SearchEntry {
   std::string list_title; // a song's list's title; a list's own title again
 };
 
+// The master list an index was read from, held open: a list replaced since (a rescan)
+// leaves the lines of the one indexed readable until the index is loaded again.
+class IndexedList {
+public:
+  IndexedList() = default;
+  explicit IndexedList(int fd) : fd_(fd) {}
+  IndexedList(IndexedList &&other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+  IndexedList &operator=(IndexedList &&other) noexcept;
+  IndexedList(const IndexedList &) = delete;
+  IndexedList &operator=(const IndexedList &) = delete;
+  ~IndexedList();
+  int fd() const { return fd_; }
+
+private:
+  int fd_ = -1;
+};
+
 struct SearchIndex {
-  // Entries in the master list's order: offsets into `text` of each title, the
-  // addresses, and for each song the entry of its list. Filled by load_search_index.
+  // Entries in the master list's order: the folded titles in one block (`text`, each
+  // ended by a NUL) and a small record each. The titles themselves are not kept: an
+  // entry's title is made again from its line of the master list when it is asked for.
   std::string text;
   struct Record {
-    std::uint32_t title;  // offset of the title in `text`, ended by a NUL
-    std::uint32_t folded; // offset of the title folded for matching, ended by a NUL
+    std::uint32_t line;   // offset of the entry's line in the master list
+    std::uint32_t folded; // offset of the folded title in `text`
     std::int32_t device;
     std::int32_t list;
     std::int32_t song;
-    std::int32_t list_record; // the record of its list, -1 for none
   };
   std::vector<Record> records;
   std::vector<std::string> device_roots; // index: device number - 1
+  IndexedList file;
 };
 
 // Reads the master list at `path` (/tmp/MPL); false (index left empty) when it cannot be

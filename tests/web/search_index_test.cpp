@@ -161,6 +161,26 @@ TEST_F(SearchIndexTest, PagesThroughTheHits) {
   EXPECT_EQ(page[0].title, "Song 1104");
 }
 
+// The index keeps no titles but the master list it read: a list replaced by a rescan
+// still answers with the titles indexed until the index is loaded again; one rewritten in
+// place under it gives no title rather than another entry's.
+TEST_F(SearchIndexTest, TitlesComeFromTheListIndexedEvenAfterItWasReplaced) {
+  load("1 0 0 /mnt/a\n1 1 0 /mnt/a/Blue/\n1 1 1 /mnt/a/Blue/01_night_train.mp3\n");
+  std::string next = mpl_ + ".next";
+  write_file(next, "1 0 0 /mnt/b\n1 1 0 /mnt/b/Red/\n1 1 1 /mnt/b/Red/01_day.mp3\n");
+  ASSERT_EQ(rename(next.c_str(), mpl_.c_str()), 0);
+  EXPECT_EQ(hits("night train"), (Hits{"1 1 1 Night train"}));
+  SearchEntry entry;
+  ASSERT_TRUE(find_entry(index_, 1, 1, 1, entry));
+  EXPECT_EQ(entry.list_title, "Blue");
+
+  load("1 0 0 /mnt/a\n1 1 0 /mnt/a/Blue/\n1 1 1 /mnt/a/Blue/01_night_train.mp3\n");
+  write_file(mpl_, "1 0 0 /mnt/a\n1 1 0 /mnt/a/Blue/\n1 2 1 /mnt/a/Blue/01_night_train.mp3\n");
+  ASSERT_TRUE(find_entry(index_, 1, 1, 1, entry));
+  EXPECT_EQ(entry.title, "");
+  EXPECT_EQ(entry.list_title, "Blue");
+}
+
 TEST_F(SearchIndexTest, FindsEntriesAndPathsByAddress) {
   load("1 0 0 /mnt/music1\n"
        "1 3 0 /mnt/music1/[03] Live_Set/\n"
