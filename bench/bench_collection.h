@@ -4,7 +4,9 @@
 // lists with names as collections have them (words, numbers, accents), the same on every
 // run, and a naive search over it, the reference of the search index.
 
+#include "plfile.h"
 #include "search_index.h"
+#include "titleform.h"
 
 #include <cctype>
 #include <cstdio>
@@ -178,28 +180,51 @@ inline std::vector<std::string> naive_words(const std::string &query) {
   return result;
 }
 
-inline std::vector<SearchEntry> naive_search(const SearchIndex &index, const std::string &query,
+// The naive scan's collection: every list and song with its title as a plain string.
+struct NaiveIndex {
+  std::vector<SearchEntry> entries;
+};
+
+inline bool naive_load(const char *path, NaiveIndex &naive) {
+  naive.entries.clear();
+  FILE *mpl = pl_open_read(path);
+  if (mpl == nullptr)
+    return false;
+  MplEntry line;
+  while (mpl_read_entry(mpl, &line)) {
+    if (line.list == 0)
+      continue;
+    char work[TITLE_BUFFER_SIZE];
+    char title[TITLE_BUFFER_SIZE];
+    title_work_copy(work, line.text);
+    titleform(work, title);
+    SearchEntry entry;
+    entry.device = line.device;
+    entry.list = line.list;
+    entry.song = line.song;
+    entry.title = title;
+    naive.entries.push_back(entry);
+  }
+  fclose(mpl);
+  return true;
+}
+
+inline std::vector<SearchEntry> naive_search(const NaiveIndex &index, const std::string &query,
                                              size_t count, size_t *total) {
   std::vector<std::string> wanted = naive_words(query);
   std::vector<SearchEntry> hits;
   *total = 0;
   if (wanted.empty())
     return hits;
-  for (const SearchIndex::Record &record : index.records) {
-    std::string folded = naive_fold(index.text.c_str() + record.title);
+  for (const SearchEntry &entry : index.entries) {
+    std::string folded = naive_fold(entry.title);
     bool all = true;
     for (const std::string &word : wanted)
       all = all && folded.find(word) != std::string::npos;
     if (!all)
       continue;
-    if (hits.size() < count) {
-      SearchEntry entry;
-      entry.device = record.device;
-      entry.list = record.list;
-      entry.song = record.song;
-      entry.title = index.text.c_str() + record.title;
+    if (hits.size() < count)
       hits.push_back(entry);
-    }
     ++*total;
   }
   return hits;

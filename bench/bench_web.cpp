@@ -488,7 +488,7 @@ std::string url_encode(const std::string &text) {
 
 // Times `runs` answers of /search.json to `query` on one kept connection, and the naive
 // scan of the same collection in turns with them.
-void time_search(Bench &b, const SearchIndex &index, const Query &query,
+void time_search(Bench &b, const NaiveIndex &index, const Query &query,
                  std::vector<double> &all_trips, std::vector<double> &all_server) {
   std::vector<double> trips, server, naive;
   Connection c = connect_from("127.0.0.1", b.port);
@@ -540,8 +540,8 @@ void add_search_totals(const std::vector<double> &trips, const std::vector<doubl
 void bench_search(Bench &b) {
   fprintf(stderr, "search: /search.json on %s songs, %d runs a query...\n",
           with_commas(SONGS).c_str(), b.settings.runs);
-  SearchIndex index;
-  if (!load_search_index(MPL_PATH, index))
+  NaiveIndex index;
+  if (!naive_load(MPL_PATH, index))
     fail("cannot load the master list");
   const std::vector<Query> queries = {
       {"one short word", "liebe"},
@@ -579,8 +579,8 @@ void bench_worst(Bench &b) {
   fprintf(stderr, "worst: a master list that one word matches whole...\n");
   std::string uniform = std::string(WORK_DIR) + "/MPL.uniform";
   write_uniform_mpl(uniform);
-  SearchIndex index;
-  if (!load_search_index(uniform.c_str(), index))
+  NaiveIndex index;
+  if (!naive_load(uniform.c_str(), index))
     fail("cannot load " + uniform);
   size_t total = 0;
   naive_search(index, "track", WEB_SEARCH_PAGE, &total);
@@ -590,8 +590,8 @@ void bench_worst(Bench &b) {
   // The collection of the other sections again.
   std::string again = std::string(WORK_DIR) + "/MPL.again";
   write_mpl(again);
-  SearchIndex first;
-  load_search_index(again.c_str(), first);
+  NaiveIndex first;
+  naive_load(again.c_str(), first);
   naive_search(first, "liebe", WEB_SEARCH_PAGE, &total);
   swap_master_list(b, again, "liebe", total);
 }

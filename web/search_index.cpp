@@ -220,8 +220,8 @@ bool load_search_index(const char *path, SearchIndex &index) {
   fclose(mpl);
   if (failed || too_big)
     return false;
-  result.text.shrink_to_fit();
-  result.records.shrink_to_fit();
+  // No shrinking: the capacity beyond the size was never written, so it takes no memory,
+  // and a copy to an exact fit would hold both for a moment.
   result.device_roots.shrink_to_fit();
   index = std::move(result);
   return true;
