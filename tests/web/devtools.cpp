@@ -246,9 +246,9 @@ bool DevTools::click_in(const std::string &selector, double fx, double fy) {
   return true;
 }
 
-bool DevTools::tap(const std::string &selector) {
+bool DevTools::tap_in(const std::string &selector, double fx, double fy) {
   int x, y;
-  if (!point_of(selector, 0.5, 0.5, x, y))
+  if (!point_of(selector, fx, fy, x, y))
     return false;
   const std::string point = "[{\"x\":" + std::to_string(x) + ",\"y\":" + std::to_string(y) + "}]";
   for (const char *type : {"touchStart", "touchEnd"}) {

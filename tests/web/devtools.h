@@ -32,7 +32,9 @@ public:
   bool click(const std::string &selector);
   // A touch on the middle of the first element matching `selector` (touch start and end
   // at one point, which the page takes as a tap); false (see error()) as click().
-  bool tap(const std::string &selector);
+  bool tap(const std::string &selector) { return tap_in(selector, 0.5, 0.5); }
+  // A touch at the point `fx`, `fy` (0 to 1) of the element's box.
+  bool tap_in(const std::string &selector, double fx, double fy);
   // A left mouse click at the point `fx`, `fy` (0 to 1) of the element's box.
   bool click_in(const std::string &selector, double fx, double fy);
   // Any command of the protocol in the tab; its whole answer, "" on failure.

@@ -286,6 +286,16 @@ stop_jukebox
         timeout_ms);
     return value;
   }
+  // Scrolls the page so that the first element matching `selector` stands in the middle
+  // of the window, as a person scrolls to what he wants to press.
+  void scroll_to(const std::string &selector) {
+    browser.evaluate("document.querySelector(" + json_quote(selector) +
+                     ").scrollIntoView({block: 'center', behavior: 'instant'})");
+  }
+  bool press(const std::string &selector, bool touch) {
+    scroll_to(selector);
+    return touch ? browser.tap(selector) : browser.click(selector);
+  }
   std::string text_of(const std::string &id) {
     return browser.evaluate("document.getElementById('" + id + "').textContent");
   }
@@ -381,18 +391,13 @@ TEST(WebRemote, ShowsThePanelAndFollowsTheNextKeyOnAPhoneAndADesktop) {
                                  "document.getElementById('row1').getBoundingClientRect().right "
                                  "<= innerWidth"),
               "true");
-    std::string png = j.browser.screenshot();
-    EXPECT_EQ(png_size(png), std::make_pair(static_cast<unsigned>(screen.width * screen.scale),
-                                            static_cast<unsigned>(screen.height * screen.scale)));
-    write_file(std::string(VELM_BUILD_DIR) + "/remote-" + screen.name + ".png", png);
-
     // Next: the panel's feed says the new title first, the page follows. The title
     // comes from the file's name at first, then from its tag once the player has read it.
     ASSERT_EQ(j.browser.evaluate(WATCH_TITLE), "watching");
     j.feed.drain();
     size_t before = j.feed.messages.size();
     int reconnects = j.feed.reconnects;
-    ASSERT_TRUE(j.browser.click("button[value=player_nextsong]")) << j.browser.error();
+    ASSERT_TRUE(j.press("button[value=player_nextsong]", false)) << j.browser.error();
     std::string next, next_bytes;
     ASSERT_TRUE(wait_until(
         [&] {
@@ -445,9 +450,271 @@ TEST(WebRemote, ShowsThePanelAndFollowsTheNextKeyOnAPhoneAndADesktop) {
         10000));
     EXPECT_EQ(j.text_of("device") + " " + j.text_of("list") + " " + j.text_of("song"), next_song);
     expect_rows_match(j);
+    // A picture of the remote with the song playing for a while.
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    std::string png = j.browser.screenshot();
+    EXPECT_EQ(png_size(png), std::make_pair(static_cast<unsigned>(screen.width * screen.scale),
+                                            static_cast<unsigned>(screen.height * screen.scale)));
+    write_file(std::string(VELM_BUILD_DIR) + "/remote-" + screen.name + ".png", png);
+
     title = next;
     song = next_song;
     names = "";
   }
+  EXPECT_EQ(j.stop(), "0\n");
+}
+
+namespace {
+
+// Waits until the welcome has passed the panel's bottom row and the song's title shows
+// there: the mixer's bars come only then.
+bool welcome_passed(Jukebox &j) {
+  return wait_until(
+      [&] {
+        const PanelFeed &p = j.feed.last();
+        return !p.title.empty() && p.rows[1].find(p.title.substr(0, 5)) != std::string::npos;
+      },
+      20000);
+}
+
+// The length of a mixer bar row (bar glyphs from column 0, then blanks); -1 for another.
+int bar_length(const std::string &row) {
+  size_t glyphs = row.find_first_not_of('\xff');
+  if (glyphs == std::string::npos)
+    glyphs = row.size();
+  if (row.size() != 24 || row.find_first_not_of(' ', glyphs) != std::string::npos)
+    return -1;
+  return static_cast<int>(glyphs);
+}
+
+std::string address_of(const PanelFeed &p) {
+  return std::to_string(p.device) + " " + std::to_string(p.list) + " " + std::to_string(p.song);
+}
+
+// The path the master list gives for the song "device list song".
+std::string path_of(Jukebox &j, const std::string &address) {
+  std::string mpl = "\n" + j.sb.read("/tmp/MPL");
+  size_t at = mpl.find("\n" + address + " ");
+  if (at == std::string::npos)
+    return "";
+  at += address.size() + 2;
+  return mpl.substr(at, mpl.find('\n', at) - at);
+}
+
+// Types `text` into the page's field `selector` as a keyboard would.
+void type_into(Jukebox &j, const std::string &selector, const std::string &text) {
+  ASSERT_EQ(j.browser.evaluate("(() => { document.querySelector(" + json_quote(selector) +
+                               ").focus(); return document.activeElement.matches(" +
+                               json_quote(selector) + "); })()"),
+            "true");
+  j.browser.command("Input.insertText", "{\"text\":" + json_quote(text) + "}");
+}
+
+} // namespace
+
+// The volume slider, moved on the page, steps the mixer: the panel shows the value and
+// its bar in the mixer mode, the page the value.
+TEST(WebRemote, TheVolumeSliderMovesThePanelsBarAndThePagesMixer) {
+  START_JUKEBOX(j);
+  ASSERT_TRUE(welcome_passed(j)) << format_panel_feed(j.feed.last());
+  for (const Screen &screen : {PHONE, DESKTOP}) {
+    SCOPED_TRACE(screen.name);
+    ASSERT_TRUE(j.show(screen)) << j.failure;
+    if (j.feed.last().mode != 2) {
+      ASSERT_TRUE(j.press("#modekey", screen.mobile)) << j.browser.error();
+      EXPECT_TRUE(wait_until([&] { return j.feed.last().mode == 2; }, 5000));
+    }
+    int before = j.feed.last().volume;
+    EXPECT_EQ(j.text_of("v_volume"), std::to_string(before));
+    size_t top_rows = j.panel_rows(0).size(), bottom_rows = j.panel_rows(1).size();
+    // A click on the slider's track: down on the phone, up on the desktop.
+    j.scroll_to("#r_volume");
+    ASSERT_TRUE(screen.mobile ? j.browser.tap_in("#r_volume", 0.2, 0.5)
+                              : j.browser.click_in("#r_volume", 0.9, 0.5))
+        << j.browser.error();
+    int target = std::stoi(j.browser.evaluate("document.getElementById('r_volume').value"));
+    ASSERT_NE(target, before);
+    EXPECT_EQ(screen.mobile, target < before) << target;
+    EXPECT_EQ(j.await_page("document.getElementById('v_volume').textContent",
+                           std::to_string(target), 10000),
+              std::to_string(target));
+    EXPECT_EQ(j.feed.last().volume, target);
+    char status[8];
+    snprintf(status, sizeof status, "V:%3d ", target);
+    int bar = -2;
+    EXPECT_TRUE(wait_until(
+        [&] {
+          std::vector<std::string> top = j.panel_rows(0), bottom = j.panel_rows(1);
+          bool shown = false;
+          for (size_t i = top_rows; i < top.size(); ++i)
+            shown = shown || top[i].starts_with(status);
+          for (size_t i = bottom_rows; i < bottom.size() && shown; ++i) {
+            bar = bar_length(bottom[i]);
+            if (bar == target * 24 / 100)
+              return true;
+          }
+          return false;
+        },
+        10000))
+        << "the panel never showed " << status << "with a bar of " << target * 24 / 100 << " (last "
+        << bar << ")";
+  }
+  EXPECT_EQ(j.stop(), "0\n");
+}
+
+// Search by two words on the page finds the song; a touch on it (a click on the desktop)
+// plays it.
+TEST(WebRemote, SearchFindsASongByTwoWordsAndATouchPlaysIt) {
+  START_JUKEBOX(j);
+  struct Case {
+    const Screen &screen;
+    std::string words, file;
+  };
+  for (const Case &c : {Case{PHONE, "rope salt", "02 Salt and Rope.mp3"},
+                        Case{DESKTOP, "BRULEE crème", "01_-_crème_brûlée.mp3"}}) {
+    SCOPED_TRACE(c.screen.name);
+    ASSERT_TRUE(j.show(c.screen)) << j.failure;
+    ASSERT_TRUE(j.press("#q", c.screen.mobile)) << j.browser.error();
+    type_into(j, "#q", c.words);
+    EXPECT_EQ(j.await_page("document.getElementById('count').textContent", "1 match", 10000),
+              "1 match");
+    std::string address =
+        j.browser.evaluate("document.querySelector('#hits button').dataset.address");
+    EXPECT_TRUE(path_of(j, address).ends_with("/" + c.file))
+        << address << " " << path_of(j, address);
+    ASSERT_NE(j.chosen(), address);
+    ASSERT_TRUE(j.press("#hits button", c.screen.mobile)) << j.browser.error();
+    EXPECT_TRUE(wait_until([&] { return j.chosen() == address; }, 10000)) << j.chosen();
+    EXPECT_TRUE(wait_until([&] { return address_of(j.feed.last()) == address; }, 10000));
+    EXPECT_EQ(j.await_page("document.getElementById('device').textContent + ' ' + "
+                           "document.getElementById('list').textContent + ' ' + "
+                           "document.getElementById('song').textContent",
+                           address, 10000),
+              address);
+  }
+  EXPECT_EQ(j.stop(), "0\n");
+}
+
+// Digits typed on the page put the panel into the number entry; the song key plays that
+// song of the list and the panel goes back to its status.
+TEST(WebRemote, TheNumberEntryShowsOnThePanelAndPlaysTheSong) {
+  START_JUKEBOX(j);
+  for (const Screen &screen : {PHONE, DESKTOP}) {
+    SCOPED_TRACE(screen.name);
+    ASSERT_TRUE(j.show(screen)) << j.failure;
+    const PanelFeed start = j.feed.last();
+    ASSERT_EQ(start.mode, 0);
+    // The other song of the list: the first list of device 1 has two.
+    std::string number = start.song == 1 ? "2" : "1";
+    std::string want = "1 1 " + number;
+    size_t rows = j.panel_rows(0).size();
+    ASSERT_TRUE(j.press("button[data-digit='" + number + "']", screen.mobile)) << j.browser.error();
+    EXPECT_EQ(j.text_of("numshow"), number);
+    EXPECT_TRUE(wait_until(
+        [&] {
+          std::vector<std::string> top = j.panel_rows(0);
+          return top.size() > rows && top.back() == "NUMINPUT" + std::string(16, ' ');
+        },
+        5000))
+        << j.panel_rows(0).back();
+    EXPECT_EQ(j.feed.last().mode, 1);
+    EXPECT_EQ(j.chosen(), address_of(start));
+    ASSERT_TRUE(j.press("#numpad button[value=player_gotosong]", screen.mobile))
+        << j.browser.error();
+    EXPECT_TRUE(wait_until([&] { return j.chosen() == want; }, 10000)) << j.chosen();
+    EXPECT_TRUE(wait_until(
+        [&] {
+          return j.feed.last().mode == 0 && j.panel_rows(0).back().starts_with("1/001/0" + number);
+        },
+        10000))
+        << j.panel_rows(0).back();
+    EXPECT_EQ(j.await_page("document.getElementById('song').textContent", number, 5000), number);
+  }
+  EXPECT_EQ(j.stop(), "0\n");
+}
+
+// The web server killed (as a crash would end it): the launcher starts it again, the
+// page's live stream comes back by itself and follows the next change.
+TEST(WebRemote, TheLiveStreamSurvivesARestartOfTheWebServer) {
+  START_JUKEBOX(j);
+  ASSERT_TRUE(j.show(PHONE)) << j.failure;
+  write_file(j.sb.scratch() + "/kill_web", "");
+  EXPECT_EQ(j.await_page("document.getElementById('link').textContent", "offline", 10000),
+            "offline");
+  EXPECT_TRUE(wait_until(
+      [&] {
+        return j.sb.read("/tmp/velm.err").find("the web server ended; starting it again") !=
+               std::string::npos;
+      },
+      10000))
+      << j.sb.read("/tmp/velm.err");
+  EXPECT_EQ(j.await_page("document.getElementById('link').textContent", "live", 20000), "live");
+  // The page still shows the page it had, which is not reloaded: the next change comes
+  // through the new stream.
+  std::string title = j.text_of("title");
+  ASSERT_TRUE(j.press("button[value=player_nextsong]", false)) << j.browser.error();
+  std::string next;
+  ASSERT_TRUE(wait_until(
+      [&] {
+        next = utf8(j.feed.last().title);
+        return next != title && next.find(" - ") != std::string::npos;
+      },
+      10000))
+      << next;
+  EXPECT_EQ(j.await_page("document.getElementById('title').textContent", next, 10000), next);
+  EXPECT_EQ(j.chosen(), address_of(j.feed.last()));
+  EXPECT_EQ(j.stop(), "0\n");
+}
+
+// Without JavaScript the page's plain forms work: a key goes out as a form and the
+// answer leads back to the remote, the search form shows its results page, a result
+// plays, the number entry's form plays a number.
+TEST(WebRemote, WithoutScriptsThePlainFormsWork) {
+  START_JUKEBOX(j);
+  ASSERT_TRUE(j.show(PHONE, "/", false)) << j.failure;
+  EXPECT_EQ(j.browser.evaluate("document.getElementById('numform').hidden + ' ' + "
+                               "document.getElementById('numpad').hidden"),
+            "false true");
+  ASSERT_EQ(j.chosen(), "1 1 1");
+  // A mark that lives only as long as this document.
+  j.browser.evaluate("window.mark = 1");
+  ASSERT_TRUE(j.press("button[value=player_nextsong]", false)) << j.browser.error();
+  EXPECT_TRUE(wait_until([&] { return j.chosen() != "1 1 1"; }, 10000));
+  const std::string back = "/ undefined complete";
+  const std::string where =
+      "location.pathname + location.search + ' ' + typeof window.mark + ' ' + document.readyState";
+  EXPECT_EQ(j.await_page(where, back, 10000), back);
+  // The page that the answer leads to may have been made before the display showed the
+  // new song; a reload shows it.
+  EXPECT_TRUE(wait_until(
+      [&] {
+        if (j.text_of("song") == j.chosen().substr(4))
+          return true;
+        j.browser.command("Page.reload", "{}");
+        j.browser.await_value("document.readyState", "complete", 5000);
+        return false;
+      },
+      10000));
+
+  // The search form: a results page of its own.
+  ASSERT_TRUE(j.press("#q", false)) << j.browser.error();
+  type_into(j, "#q", "tail tangled");
+  j.browser.evaluate("window.mark = 1");
+  ASSERT_TRUE(j.press("#searchform button", false)) << j.browser.error();
+  const std::string results = "/search?q=tail+tangled undefined complete";
+  EXPECT_EQ(j.await_page(where, results, 10000), results);
+  EXPECT_EQ(j.text_of("count"), "1 match");
+  std::string address = j.browser.evaluate("document.querySelector('#hits input').value");
+  EXPECT_TRUE(path_of(j, address).ends_with("/03 Tangled Tail.mp3")) << address;
+  ASSERT_TRUE(j.press("#hits button", false)) << j.browser.error();
+  EXPECT_TRUE(wait_until([&] { return j.chosen() == address; }, 10000)) << j.chosen();
+  EXPECT_EQ(j.await_page(where, back, 10000), back);
+
+  // The number entry's form: song 1 of the list that plays.
+  ASSERT_TRUE(j.press("#numform input", false)) << j.browser.error();
+  type_into(j, "#numform input", "1");
+  ASSERT_TRUE(j.press("#numform button[value=player_gotosong]", false)) << j.browser.error();
+  std::string first = address.substr(0, address.rfind(' ')) + " 1";
+  EXPECT_TRUE(wait_until([&] { return j.chosen() == first; }, 10000)) << j.chosen();
   EXPECT_EQ(j.stop(), "0\n");
 }
