@@ -6,6 +6,7 @@
 
 #include "devtools.h"
 #include "free_port.h"
+#include "installed.h"
 #include "jukebox_rig.h"
 #include "lcdrom.h"
 #include "panel_feed.h"
@@ -300,13 +301,13 @@ stop_jukebox
     return browser.evaluate("document.getElementById('" + id + "').textContent");
   }
   // The play core's chosen song, "device list song".
-  std::string chosen() {
+  std::string chosen() const {
     std::string record = sb.read("/tmp/PLAYSTATE");
     if (!record.starts_with("song "))
       return "";
     return record.substr(5, record.find('\n') - 5);
   }
-  std::vector<std::string> panel_rows(int row) {
+  std::vector<std::string> panel_rows(int row) const {
     return drawn_rows(sb.read("/tmp/lcd.bytes"), row);
   }
 
@@ -329,12 +330,10 @@ private:
   }
 };
 
-#define START_JUKEBOX(j)                                                                           \
+// The root user (the web server runs as www-data) and chromium, or the test is skipped.
+#define NEEDS_ROOT_AND_CHROMIUM()                                                                  \
   SKIP_WITHOUT_ROOT("the web server runs as www-data");                                            \
-  if (system("command -v chromium >/dev/null") != 0)                                               \
-    GTEST_SKIP() << "needs chromium";                                                              \
-  Jukebox j;                                                                                       \
-  ASSERT_TRUE(j.start()) << j.failure
+  SKIP_WITHOUT("chromium")
 
 // The page's rows at one moment equal the rows last drawn on the panel (the bottom row
 // scrolls, so they are compared until both hold still at once, at most 10 s).
@@ -366,7 +365,9 @@ const char WATCH_TITLE[] =
 // The remote shows what the panel shows; next, pressed on the page, changes the song on
 // the panel and then on the page, at a phone's size and a desktop's; both are shot.
 TEST(WebRemote, ShowsThePanelAndFollowsTheNextKeyOnAPhoneAndADesktop) {
-  START_JUKEBOX(j);
+  NEEDS_ROOT_AND_CHROMIUM();
+  Jukebox j;
+  ASSERT_TRUE(j.start()) << j.failure;
   // The first song of the collection: the first list of device 1 is a hidden one.
   std::string title = "Harbour Lights - Warm-up";
   std::string names = "/mnt/music/device1|Rehearsals (versteckt)|Warm-up";
@@ -516,7 +517,9 @@ void type_into(Jukebox &j, const std::string &selector, const std::string &text)
 // The volume slider, moved on the page, steps the mixer: the panel shows the value and
 // its bar in the mixer mode, the page the value.
 TEST(WebRemote, TheVolumeSliderMovesThePanelsBarAndThePagesMixer) {
-  START_JUKEBOX(j);
+  NEEDS_ROOT_AND_CHROMIUM();
+  Jukebox j;
+  ASSERT_TRUE(j.start()) << j.failure;
   ASSERT_TRUE(welcome_passed(j)) << format_panel_feed(j.feed.last());
   for (const Screen &screen : {PHONE, DESKTOP}) {
     SCOPED_TRACE(screen.name);
@@ -566,7 +569,9 @@ TEST(WebRemote, TheVolumeSliderMovesThePanelsBarAndThePagesMixer) {
 // Search by two words on the page finds the song; a touch on it (a click on the desktop)
 // plays it.
 TEST(WebRemote, SearchFindsASongByTwoWordsAndATouchPlaysIt) {
-  START_JUKEBOX(j);
+  NEEDS_ROOT_AND_CHROMIUM();
+  Jukebox j;
+  ASSERT_TRUE(j.start()) << j.failure;
   struct Case {
     const Screen &screen;
     std::string words, file;
@@ -599,7 +604,9 @@ TEST(WebRemote, SearchFindsASongByTwoWordsAndATouchPlaysIt) {
 // Digits typed on the page put the panel into the number entry; the song key plays that
 // song of the list and the panel goes back to its status.
 TEST(WebRemote, TheNumberEntryShowsOnThePanelAndPlaysTheSong) {
-  START_JUKEBOX(j);
+  NEEDS_ROOT_AND_CHROMIUM();
+  Jukebox j;
+  ASSERT_TRUE(j.start()) << j.failure;
   for (const Screen &screen : {PHONE, DESKTOP}) {
     SCOPED_TRACE(screen.name);
     ASSERT_TRUE(j.show(screen)) << j.failure;
@@ -637,7 +644,9 @@ TEST(WebRemote, TheNumberEntryShowsOnThePanelAndPlaysTheSong) {
 // The web server killed (as a crash would end it): the launcher starts it again, the
 // page's live stream comes back by itself and follows the next change.
 TEST(WebRemote, TheLiveStreamSurvivesARestartOfTheWebServer) {
-  START_JUKEBOX(j);
+  NEEDS_ROOT_AND_CHROMIUM();
+  Jukebox j;
+  ASSERT_TRUE(j.start()) << j.failure;
   ASSERT_TRUE(j.show(PHONE)) << j.failure;
   write_file(j.sb.scratch() + "/kill_web", "");
   EXPECT_EQ(j.await_page("document.getElementById('link').textContent", "offline", 10000),
@@ -671,7 +680,9 @@ TEST(WebRemote, TheLiveStreamSurvivesARestartOfTheWebServer) {
 // answer leads back to the remote, the search form shows its results page, a result
 // plays, the number entry's form plays a number.
 TEST(WebRemote, WithoutScriptsThePlainFormsWork) {
-  START_JUKEBOX(j);
+  NEEDS_ROOT_AND_CHROMIUM();
+  Jukebox j;
+  ASSERT_TRUE(j.start()) << j.failure;
   ASSERT_TRUE(j.show(PHONE, "/", false)) << j.failure;
   EXPECT_EQ(j.browser.evaluate("document.getElementById('numform').hidden + ' ' + "
                                "document.getElementById('numpad').hidden"),
