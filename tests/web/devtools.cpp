@@ -209,19 +209,30 @@ std::string DevTools::await_value(const std::string &expression, const std::stri
   return value;
 }
 
-bool DevTools::click(const std::string &selector) {
-  // "x y" of the element's middle in the window, or why there is none.
+bool DevTools::point_of(const std::string &selector, double fx, double fy, int &x, int &y) {
+  // The point in the window, or why there is none.
   std::string where = evaluate("(() => { const e = document.querySelector(" + json_quote(selector) +
                                "); if (!e) return 'missing'; const r = e.getBoundingClientRect();"
                                " if (r.bottom <= 0 || r.top >= innerHeight || r.width == 0)"
                                " return 'out of view at ' + r.top;"
-                               " return Math.round(r.left + r.width / 2) + ' ' +"
-                               " Math.round(r.top + r.height / 2); })()");
-  int x, y;
+                               " return Math.round(r.left + r.width * " +
+                               std::to_string(fx) + ") + ' ' + Math.round(r.top + r.height * " +
+                               std::to_string(fy) + "); })()");
   if (sscanf(where.c_str(), "%d %d", &x, &y) != 2) {
     error_ = selector + ": " + where;
     return false;
   }
+  return true;
+}
+
+bool DevTools::click(const std::string &selector) {
+  return click_in(selector, 0.5, 0.5);
+}
+
+bool DevTools::click_in(const std::string &selector, double fx, double fy) {
+  int x, y;
+  if (!point_of(selector, fx, fy, x, y))
+    return false;
   for (const char *type : {"mousePressed", "mouseReleased"}) {
     std::string answer =
         call("Input.dispatchMouseEvent",
@@ -233,6 +244,59 @@ bool DevTools::click(const std::string &selector) {
     }
   }
   return true;
+}
+
+bool DevTools::tap_in(const std::string &selector, double fx, double fy) {
+  int x, y;
+  if (!point_of(selector, fx, fy, x, y))
+    return false;
+  const std::string point = "[{\"x\":" + std::to_string(x) + ",\"y\":" + std::to_string(y) + "}]";
+  for (const char *type : {"touchStart", "touchEnd"}) {
+    std::string answer = call("Input.dispatchTouchEvent",
+                              std::string("{\"type\":\"") + type + "\",\"touchPoints\":" +
+                                  (type[5] == 'S' ? point : std::string("[]")) + "}");
+    if (answer.empty() || answer.find("\"error\"") != std::string::npos) {
+      error_ = selector + ": the touch was not taken: " + answer;
+      return false;
+    }
+  }
+  return true;
+}
+
+namespace {
+
+std::string base64_decode(const std::string &text) {
+  std::string out;
+  unsigned bits = 0;
+  int count = 0;
+  for (char c : text) {
+    int v;
+    if (c >= 'A' && c <= 'Z')
+      v = c - 'A';
+    else if (c >= 'a' && c <= 'z')
+      v = c - 'a' + 26;
+    else if (c >= '0' && c <= '9')
+      v = c - '0' + 52;
+    else if (c == '+')
+      v = 62;
+    else if (c == '/')
+      v = 63;
+    else
+      continue;
+    bits = bits << 6 | static_cast<unsigned>(v);
+    count += 6;
+    if (count >= 8) {
+      count -= 8;
+      out += static_cast<char>(bits >> count & 0xff);
+    }
+  }
+  return out;
+}
+
+} // namespace
+
+std::string DevTools::screenshot() {
+  return base64_decode(json_string(call("Page.captureScreenshot", "{\"format\":\"png\"}"), "data"));
 }
 
 void DevTools::close_browser() {

@@ -30,12 +30,27 @@ public:
   // A left mouse click on the middle of the first element matching `selector`, which
   // must lie in the visible part of the page; false (see error()) when it does not.
   bool click(const std::string &selector);
+  // A touch on the middle of the first element matching `selector` (touch start and end
+  // at one point, which the page takes as a tap); false (see error()) as click().
+  bool tap(const std::string &selector) { return tap_in(selector, 0.5, 0.5); }
+  // A touch at the point `fx`, `fy` (0 to 1) of the element's box.
+  bool tap_in(const std::string &selector, double fx, double fy);
+  // A left mouse click at the point `fx`, `fy` (0 to 1) of the element's box.
+  bool click_in(const std::string &selector, double fx, double fy);
+  // Any command of the protocol in the tab; its whole answer, "" on failure.
+  std::string command(const std::string &method, const std::string &params) {
+    return call(method, params);
+  }
+  // The tab's visible part as PNG bytes; "" on failure.
+  std::string screenshot();
   // Asks the browser to close.
   void close_browser();
 
   const std::string &error() const { return error_; }
 
 private:
+  // "x y" of a point of the element in the window, or false (see error()).
+  bool point_of(const std::string &selector, double fx, double fy, int &x, int &y);
   // Sends a command and returns its whole answer ("" on timeout or a closed pipe).
   std::string call(const std::string &method, const std::string &params, bool in_tab = true);
   bool read_message(std::string &message, int timeout_ms);
