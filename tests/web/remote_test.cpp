@@ -381,10 +381,11 @@ TEST(WebRemote, ShowsThePanelAndFollowsTheNextKeyOnAPhoneAndADesktop) {
     EXPECT_EQ(utf8(j.feed.last().title), title);
     EXPECT_EQ(j.text_of("title"), title);
     EXPECT_EQ(j.text_of("device") + " " + j.text_of("list") + " " + j.text_of("song"), song);
-    if (!names.empty())
+    if (!names.empty()) {
       EXPECT_EQ(j.text_of("device_name") + "|" + j.text_of("list_name") + "|" +
                     j.text_of("song_name"),
                 names);
+    }
     EXPECT_EQ(j.text_of("status"), "PLAY");
 
     // The page at this size: the width of the screen, the panel's rows within it.
