@@ -189,6 +189,34 @@ int listen_on(const Options &o) {
 
 // As root, the server goes on as the first user of SERVER_USERS once its socket is bound:
 // it may then write the request FIFO (its group's) and read the collection, nothing else.
+// Where an id of this user namespace lies outside it (a line "inside outside count" of
+// /proc/self/uid_map or gid_map covering it); false when it is not mapped.
+bool id_outside(const char *map, unsigned long id, unsigned long &outside) {
+  FILE *fp = fopen(map, "re");
+  if (fp == nullptr)
+    return false;
+  unsigned long inside = 0, out = 0, count = 0;
+  bool found = false;
+  while (!found && fscanf(fp, "%lu %lu %lu", &inside, &out, &count) == 3) {
+    if (id >= inside && id - inside < count) {
+      outside = out + (id - inside);
+      found = true;
+    }
+  }
+  fclose(fp);
+  return found;
+}
+
+// A user namespace that maps neither the server's user nor its own root to root outside
+// (a sandbox started by a user without root) cannot switch users, and its root is a
+// plain user outside: the server goes on as it is there.
+bool root_in_name_only(const passwd &user) {
+  unsigned long root = 0, other = 0;
+  return id_outside("/proc/self/uid_map", 0, root) && root != 0 &&
+         (!id_outside("/proc/self/uid_map", user.pw_uid, other) ||
+          !id_outside("/proc/self/gid_map", user.pw_gid, other));
+}
+
 void drop_privileges() {
   if (geteuid() != 0)
     return;
@@ -200,6 +228,11 @@ void drop_privileges() {
   if (user == nullptr) {
     fprintf(stderr, "velm_web: none of the users www-data, nobody\n");
     exit(1);
+  }
+  if (root_in_name_only(*user)) {
+    fprintf(stderr, "velm_web: %s is not a user of this user namespace; going on as its root\n",
+            user->pw_name);
+    return;
   }
   if (setgroups(0, nullptr) != 0 || setgid(user->pw_gid) != 0 || setuid(user->pw_uid) != 0)
     fail("setuid");

@@ -78,7 +78,7 @@ TEST(PanelFeed, RowsAreFittedAndLineEndsOrNulsSentAsQuestionMarks) {
   feed.rows[0] = "short";
   feed.rows[1] = std::string(30, 'x');
   feed.title = std::string("a\nb\0c", 5);
-  feed.time = "\n";
+  feed.time = std::string(1, '\n');
   feed.rows[0][2] = '\n';
   std::string text = format_panel_feed(feed);
   EXPECT_NE(text.find("row0 sh?rt" + std::string(19, ' ') + "\nrow1 " + std::string(24, 'x') +
