@@ -366,7 +366,7 @@ std::string pass(bool met) {
 }
 
 // One load as a browser makes it: the page, the state, the stream's first event.
-double load_page(Bench &b, const std::string &page, size_t *size) {
+double load_page(const Bench &b, const std::string &page, size_t *size) {
   double start = now_seconds();
   Connection c = connect_from("127.0.0.1", b.port);
   Answer a = get(c, page, b.port);
@@ -386,7 +386,7 @@ double load_page(Bench &b, const std::string &page, size_t *size) {
 }
 
 // The time of fetching `page` alone on a connection made for it.
-double fetch_alone(Bench &b, const std::string &page, size_t *size) {
+double fetch_alone(const Bench &b, const std::string &page, size_t *size) {
   double start = now_seconds();
   Connection c = connect_from("127.0.0.1", b.port);
   Answer a = get(c, page, b.port);
@@ -634,7 +634,7 @@ void bench_change(Bench &b) {
   usleep(200000); // the streams' ends taken in
 }
 
-std::vector<Connection> open_streams(Bench &b) {
+std::vector<Connection> open_streams(const Bench &b) {
   std::vector<Connection> live;
   for (int i = 0; i < STREAMS; ++i) {
     std::string from = "127.0.0." + std::to_string(2 + i / STREAMS_PER_ADDRESS);

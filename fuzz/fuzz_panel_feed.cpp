@@ -72,9 +72,8 @@ void check_round_trip(const uint8_t *data, size_t size) {
   feed.status = take_text(data, size);
   feed.time = take_text(data, size);
   feed.order = take_text(data, size);
-  int *const numbers[] = {&feed.device, &feed.list,    &feed.song, &feed.mode,
-                          &feed.volume, &feed.balance, &feed.bass, &feed.treble};
-  for (int *number : numbers)
+  for (int *number : {&feed.device, &feed.list, &feed.song, &feed.mode, &feed.volume, &feed.balance,
+                      &feed.bass, &feed.treble})
     *number = take_int(data, size);
 
   std::string message = format_panel_feed(feed);

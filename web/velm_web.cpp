@@ -20,6 +20,7 @@
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
@@ -195,11 +196,20 @@ bool id_outside(const char *map, unsigned long id, unsigned long &outside) {
   FILE *fp = fopen(map, "re");
   if (fp == nullptr)
     return false;
-  unsigned long inside = 0, out = 0, count = 0;
   bool found = false;
-  while (!found && fscanf(fp, "%lu %lu %lu", &inside, &out, &count) == 3) {
-    if (id >= inside && id - inside < count) {
-      outside = out + (id - inside);
+  char line[128];
+  while (!found && fgets(line, sizeof line, fp) != nullptr) {
+    char *p = line, *end = nullptr;
+    unsigned long fields[3];
+    bool whole = true;
+    for (unsigned long &field : fields) {
+      errno = 0;
+      field = strtoul(p, &end, 10);
+      whole = whole && end != p && errno == 0;
+      p = end;
+    }
+    if (whole && id >= fields[0] && id - fields[0] < fields[2]) {
+      outside = fields[1] + (id - fields[0]);
       found = true;
     }
   }

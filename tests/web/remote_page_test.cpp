@@ -107,8 +107,10 @@ private:
     out.kind = Json::object;
     ++i_;
     blank();
-    if (i_ < s_.size() && s_[i_] == '}')
-      return ++i_, true;
+    if (i_ < s_.size() && s_[i_] == '}') {
+      ++i_;
+      return true;
+    }
     for (;;) {
       blank();
       std::string key;
@@ -127,8 +129,10 @@ private:
         ++i_;
         continue;
       }
-      if (i_ < s_.size() && s_[i_] == '}')
-        return ++i_, true;
+      if (i_ < s_.size() && s_[i_] == '}') {
+        ++i_;
+        return true;
+      }
       return fail("bad object");
     }
   }
@@ -136,8 +140,10 @@ private:
     out.kind = Json::array;
     ++i_;
     blank();
-    if (i_ < s_.size() && s_[i_] == ']')
-      return ++i_, true;
+    if (i_ < s_.size() && s_[i_] == ']') {
+      ++i_;
+      return true;
+    }
     for (;;) {
       out.items.emplace_back();
       if (!value(out.items.back(), depth + 1))
@@ -147,8 +153,10 @@ private:
         ++i_;
         continue;
       }
-      if (i_ < s_.size() && s_[i_] == ']')
-        return ++i_, true;
+      if (i_ < s_.size() && s_[i_] == ']') {
+        ++i_;
+        return true;
+      }
       return fail("bad array");
     }
   }
@@ -215,8 +223,10 @@ private:
       if (i_ >= s_.size())
         return fail("open string");
       auto c = static_cast<unsigned char>(s_[i_]);
-      if (c == '"')
-        return ++i_, true;
+      if (c == '"') {
+        ++i_;
+        return true;
+      }
       if (c < 0x20)
         return fail("control character in string");
       if (c != '\\') {
