@@ -139,8 +139,11 @@ void drive_bus(const uint8_t *data, size_t size, size_t chunk, LcdRom rom) {
   port.write = bus_write;
   expander = &port;
   backpack = &expander_model;
-  drive_panel(stream, size - static_cast<size_t>(stream - data), chunk, rom);
-  if (w.backlight >= 0)
+  size_t stream_size = size - static_cast<size_t>(stream - data);
+  drive_panel(stream, stream_size, chunk, rom);
+  // The backlight is on once the driver has written to the expander; with nothing to
+  // drive it has not, and the pins stand as the expander powered up.
+  if (w.backlight >= 0 && stream_size > 0)
     FUZZ_CHECK(expander_model.backlight_on());
   expander = nullptr;
   backpack = nullptr;
